@@ -1,0 +1,143 @@
+#include "protocol/FrameCodec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr double kMaxRequestMagnitude = 999999.5;
+constexpr int kResponseCrcFirst = 2; // CRC of a reply covers offsets 2..17
+constexpr int kResponseCrcLength = 16;
+constexpr int kResponseCrcOffset = 18;
+
+// STX, body, ETX, space (the place of the CRC), terminator, then the CRC over offsets 1..16.
+uint8_t WriteFrame(FrameBuffer& frame, std::string_view body) {
+    frame.fill(kFill);
+    size_t pos = 0;
+    frame[pos++] = kStx;
+    std::memcpy(frame.data() + pos, body.data(), body.size());
+    pos += body.size();
+    frame[pos++] = kEtx;
+    frame[pos++] = ' ';
+    frame[pos] = 0x00;
+    const uint8_t crc = Crc8(frame.data() + 1, 16);
+    frame[kCrcOffset] = crc;
+    return crc;
+}
+
+int Digit(uint8_t byte) { return static_cast<int>(byte) - '0'; }
+
+} // namespace
+
+std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int commandIndex,
+                                         int bankDigit, int registerIndex, double value) {
+    if (address < 0 || address > 99 || commandIndex < 0 ||
+        commandIndex >= static_cast<int>(CommandTable.size()) || bankDigit < 0 || bankDigit > 9 ||
+        registerIndex < 0 || registerIndex >= kRegisterCount || !std::isfinite(value) ||
+        std::fabs(value) >= kMaxRequestMagnitude) {
+        return std::nullopt;
+    }
+    const std::string_view command = CommandTable[static_cast<size_t>(commandIndex)];
+    const std::string_view reg = RegisterCodeTable[static_cast<size_t>(registerIndex)];
+    std::array<char, kFrameBodyLength + 1> body{};
+    const int n = std::snprintf(body.data(), body.size(), "%02d%.2s%1d%.2s%+07.0f0", address,
+                                command.data(), bankDigit, reg.data(), value);
+    if (n != kFrameBodyLength) {
+        return std::nullopt;
+    }
+    return WriteFrame(frame, std::string_view(body.data(), kFrameBodyLength));
+}
+
+uint8_t BuildTextFrame(FrameBuffer& frame, std::string_view text) {
+    return WriteFrame(frame, text.substr(0, kMaxTextLength));
+}
+
+DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
+    DecodedResponse result;
+    if (bytes == nullptr || length < kMinResponseLength ||
+        Crc8(bytes + kResponseCrcFirst, kResponseCrcLength) != bytes[kResponseCrcOffset]) {
+        result.status = ResponseStatus::ResponseCorrupt;
+        return result;
+    }
+    result.status = ResponseStatus::ResponseRejected;
+    if (bytes[0] != kAck || bytes[1] != kStx) {
+        return result;
+    }
+    const std::string_view expected = CommandTable[kCommandResponse];
+    if (bytes[4] != static_cast<uint8_t>(expected[0]) ||
+        bytes[5] != static_cast<uint8_t>(expected[1])) {
+        return result;
+    }
+    const auto found = std::find_if(RegisterCodeTable.begin(), RegisterCodeTable.end(),
+                                    [bytes](std::string_view code) {
+                                        return bytes[7] == static_cast<uint8_t>(code[0]) &&
+                                               bytes[8] == static_cast<uint8_t>(code[1]);
+                                    });
+    if (found == RegisterCodeTable.end()) {
+        return result;
+    }
+    const int address = 10 * Digit(bytes[2]) + Digit(bytes[3]);
+    if (address < 0 || address > 99) {
+        return result;
+    }
+
+    result.address = address;
+    result.registerIndex = static_cast<int>(found - RegisterCodeTable.begin());
+    result.bank = Digit(bytes[6]);
+    const double sign = bytes[9] == '-' ? -1.0 : 1.0;
+    long n = 0;
+    for (int j = 0; j < 6; ++j) {
+        n = n * 10 + Digit(bytes[10 + j]);
+    }
+    result.decimals = Digit(bytes[16]);
+    // Repeated multiplication by the float nearest 0.1, kept in double, then one rounding to
+    // float; not a division by a power of ten: 123456 with three decimals must decode to
+    // 123.456009, where a division would give 123.456001.
+    double scaled = static_cast<double>(n);
+    for (int i = 0; i < result.decimals; ++i) {
+        scaled *= static_cast<double>(0.1F);
+    }
+    result.value = static_cast<float>(sign * scaled);
+    result.status = ResponseStatus::ResponseOk;
+    return result;
+}
+
+std::string FormatValueText(float value, int decimals) {
+    const int precision = std::clamp(decimals, 0, 9);
+    const int width = decimals == 0 ? 5 : 6;
+    std::array<char, 64> text{};
+    const int n = std::snprintf(text.data(), text.size(), "%*.*f", width, precision,
+                                static_cast<double>(value));
+    if (n < 0) {
+        return {};
+    }
+    const size_t len = std::min<size_t>(static_cast<size_t>(n), text.size() - 1);
+    return std::string(text.data(), std::min<size_t>(len, kMaxDisplayText));
+}
+
+std::string FrameBody(const FrameBuffer& frame) {
+    return std::string(reinterpret_cast<const char*>(frame.data() + 1), kFrameBodyLength);
+}
+
+std::string FormatCrcText(uint8_t crc) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "ETX,%02X", crc);
+    return text.data();
+}
+
+std::string FormatHexDump(const uint8_t* bytes, int count) {
+    std::string out;
+    if (bytes == nullptr || count <= 0) {
+        return out;
+    }
+    out.reserve(static_cast<size_t>(count) * 3);
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
+    for (int i = 0; i < count; ++i) {
+        out += kHex[bytes[i] >> 4];
+        out += kHex[bytes[i] & 0x0F];
+        out += ' ';
+    }
+    return out;
+}
