@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "serial/SerialOps.h"
+
+// The one access to the serial line: half-duplex RS485 through an RS232C port whose converter
+// transmits while RTS is up. Write raises RTS for exactly the time of the transmission; Read hands
+// out only what has already arrived and never waits.
+class CSerialPort {
+public:
+    CSerialPort();
+    // Tests pass a recording fake; the default is the operating system.
+    explicit CSerialPort(std::unique_ptr<ISerialOps> ops);
+    virtual ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // port 1..8 (COMn: $QD7_COMn, else /dev/ttyS(n-1)), speed in bit/s, data bits 7 or 8,
+    // parity code 0 none / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
+    // Returns the device handle, kNullPortHandle on failure (the object stays closed).
+    PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
+    bool Close();
+    bool Write(const uint8_t* bytes, int count);
+    int Read(uint8_t* buffer, int maxCount);
+
+    bool IsOpen() const { return m_bOpen; }
+
+    PortHandle m_hPort = kNullPortHandle;
+    bool m_bOpen = false;
+
+private:
+    std::unique_ptr<ISerialOps> m_pOps;
+};
