@@ -1,0 +1,138 @@
+#include "ui/DialogLayout.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QString>
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kIdProperty = "dialogId";
+
+QLabel* CreateLabel(QWidget* pParent, const QString& text, Qt::Alignment alignment, bool sunken) {
+    auto* pLabel = new QLabel(text, pParent);
+    pLabel->setTextFormat(Qt::PlainText);
+    pLabel->setAlignment(alignment);
+    pLabel->setWordWrap(false);
+    if (sunken) {
+        pLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pLabel->setLineWidth(1);
+    }
+    return pLabel;
+}
+
+QComboBox* CreateDropList(QWidget* pParent, const QRect& droppedRect) {
+    auto* pCombo = new QComboBox(pParent);
+    pCombo->setEditable(false);
+    pCombo->setInsertPolicy(QComboBox::NoInsert);
+    // The layout's height includes the opened list; the closed box takes one line of text.
+    const QFontMetrics metrics(pCombo->font());
+    const int closedHeight = metrics.height() + 8;
+    const int itemHeight = std::max(1, metrics.height() + 2);
+    pCombo->setMaxVisibleItems(std::max(1, (droppedRect.height() - closedHeight) / itemHeight));
+    pCombo->setGeometry(droppedRect.x(), droppedRect.y(), droppedRect.width(), closedHeight);
+    return pCombo;
+}
+
+QWidget* CreateWidget(QWidget* pParent, const DialogItem& item, const QRect& rect) {
+    const QString caption = QString::fromUtf8(item.pszCaption != nullptr ? item.pszCaption : "");
+    switch (item.kind) {
+    case DialogItemKind::Bitmap: {
+        auto* pLabel = new QLabel(pParent);
+        pLabel->setPixmap(QPixmap(caption));
+        pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return pLabel;
+    }
+    case DialogItemKind::Icon: {
+        auto* pLabel = new QLabel(pParent);
+        pLabel->setPixmap(QIcon(caption).pixmap(rect.size()));
+        pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return pLabel;
+    }
+    case DialogItemKind::Text:
+    case DialogItemKind::TextNoPrefix:
+        return CreateLabel(pParent, caption, Qt::AlignLeft | Qt::AlignTop, false);
+    case DialogItemKind::RightText:
+        return CreateLabel(pParent, caption, Qt::AlignRight | Qt::AlignTop, false);
+    case DialogItemKind::SunkenText:
+        return CreateLabel(pParent, caption, Qt::AlignLeft | Qt::AlignTop, true);
+    case DialogItemKind::ValueField:
+        return CreateLabel(pParent, caption, Qt::AlignRight | Qt::AlignVCenter, true);
+    case DialogItemKind::GroupBox:
+        return new QGroupBox(caption, pParent);
+    case DialogItemKind::AutoCheckBox:
+        return new QCheckBox(caption, pParent);
+    case DialogItemKind::DropList:
+        return CreateDropList(pParent, rect);
+    case DialogItemKind::Edit:
+    case DialogItemKind::ReadOnlyEdit: {
+        auto* pEdit = new QLineEdit(caption, pParent);
+        pEdit->setReadOnly(item.kind == DialogItemKind::ReadOnlyEdit);
+        return pEdit;
+    }
+    case DialogItemKind::PushButton:
+    case DialogItemKind::DefPushButton: {
+        auto* pButton = new QPushButton(caption, pParent);
+        pButton->setAutoDefault(false);
+        pButton->setDefault(item.kind == DialogItemKind::DefPushButton);
+        return pButton;
+    }
+    case DialogItemKind::Progress:
+    case DialogItemKind::HiddenProgress: {
+        auto* pBar = new QProgressBar(pParent);
+        pBar->setTextVisible(false);
+        pBar->setRange(0, 100);
+        pBar->setValue(0);
+        return pBar;
+    }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QWidget* CreateDialogItem(QWidget* pParent, const DialogItem& item, const CDialogUnits& units) {
+    const QRect rect = units.ToPixels(item.x, item.y, item.cx, item.cy);
+    QWidget* pWidget = CreateWidget(pParent, item, rect);
+    if (pWidget == nullptr) {
+        return nullptr;
+    }
+    pWidget->setProperty(kIdProperty, item.nId);
+    if (item.kind != DialogItemKind::DropList) {
+        pWidget->setGeometry(rect);
+    }
+    if (item.kind == DialogItemKind::HiddenProgress) {
+        pWidget->hide();
+    }
+    return pWidget;
+}
+
+void CreateDialogItems(QWidget* pParent, std::span<const DialogItem> items,
+                       const CDialogUnits& units) {
+    for (const DialogItem& item : items) {
+        CreateDialogItem(pParent, item, units);
+    }
+}
+
+QWidget* FindDialogItem(const QWidget* pDialog, int id) {
+    if (id == 0) {
+        return nullptr;
+    }
+    const auto children = pDialog->findChildren<QWidget*>();
+    for (QWidget* pChild : children) {
+        const QVariant value = pChild->property(kIdProperty);
+        if (value.isValid() && value.toInt() == id) {
+            return pChild;
+        }
+    }
+    return nullptr;
+}

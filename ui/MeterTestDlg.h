@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "render/DigitDisplay.h"
+#include "render/LampDisplay.h"
+#include "serial/SerialPort.h"
+#include "ui/PortSettings.h"
+#include "ui/RegisterSnapshot.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class CPictureCtrl;
+
+// The program's one main window: the front panel with the value of the selected meter, the list of
+// meters found on the bus, the poll cycle and the frame text for "Send". Everything runs on the
+// user-interface thread; members are public so that the setup dialog and the tests reach them by
+// role.
+class CMeterTestDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    // System-menu command of the about entry; commands are compared with their low four bits
+    // cleared.
+    static constexpr unsigned kAboutCommand = 0x0010;
+    static constexpr unsigned kCloseCommand = 0xF060;
+    static constexpr int kPollTimerId = 0;
+    static constexpr int kPollPeriodMs = 700;
+    static constexpr int kValueX = 73;
+    static constexpr int kValueY = 34;
+    static constexpr int kUnitX = 206;
+    static constexpr int kUnitY = 49;
+    static constexpr int kSendLampX = 4;
+    static constexpr int kSendLampY = 85;
+    static constexpr int kReceiveLampX = 4;
+    static constexpr int kReceiveLampY = 91;
+
+    explicit CMeterTestDlg(QWidget* parent = nullptr);
+    // Tests hand in the operating-system calls of the port (a recording fake).
+    explicit CMeterTestDlg(std::unique_ptr<ISerialOps> pOps, QWidget* parent = nullptr);
+    ~CMeterTestDlg() override;
+
+    // Start-up, line settings and teardown.
+    bool OnInitDialog();
+    void OpenPortFromSettings();
+    bool ClosePort();
+    void ApplyAutoscanMode();
+    bool DestroyWindow();
+    void OnSysCommand(unsigned id);
+    int exec() override;
+
+    // The exchange steps.
+    bool SendRequest(int address, int commandIndex, int bankDigit, int registerIndex, double value);
+    bool ReceiveResponse(RegisterSnapshot* pSnapshot);
+    void SendText();
+
+    // The poll cycle, its timer and the address list.
+    void OnPollTimer(unsigned timerId);
+    void StartPolling();
+    void StopPolling();
+    void UpdateAddressList(int address, bool found);
+    int SelectedAddress() const;
+    void DrawFrontPanel();
+
+    // ---- Register read-out and setup dialog (declared by their own files' author) ----
+    // ---- end of the register read-out and setup dialog ----
+
+    // Members in the order of their construction; the renderers are destroyed before the port.
+    CSerialPort m_serialPort;
+    CDigitDisplay m_digitDisplay;
+    CLampDisplay m_lampDisplay;
+    std::array<char, 30> m_szDisplayText{}; // at most 29 characters and the terminator
+
+    // Poll-cycle state; holds its reset values from construction on, so an early tick is defined.
+    int8_t m_nScanCursor = 0;
+    int8_t m_nCurrentAddress = -1; // -1: no request sent since the reset
+    bool m_bAwaitingResponse = false;
+    bool m_bProbeSelected = true;
+    uint8_t m_nListedCount = 0;
+
+    std::string m_strUnit;
+    PortSettings m_portSettings;
+
+    // Controls by role, bound when the window is built.
+    QProgressBar* m_pProgress = nullptr;
+    QLabel* m_pCrcLabel = nullptr;
+    CPictureCtrl* m_pPicture = nullptr;
+    QLineEdit* m_pResponseEdit = nullptr;
+    QLineEdit* m_pTextEdit = nullptr;
+    QComboBox* m_pAddressList = nullptr;
+    QCheckBox* m_pBank1 = nullptr;
+    QCheckBox* m_pPnp = nullptr;
+    QCheckBox* m_pAutoscan = nullptr;
+    QIcon m_hIcon;
+
+    QPushButton* m_pSendButton = nullptr;
+    QTimer* m_pPollTimer = nullptr;
+    QMenu* m_pSystemMenu = nullptr;
+
+    // Every wait of the window goes through here; it really sleeps (holding the thread) unless a
+    // test replaces it.
+    std::function<void(int ms)> m_fnSleep;
+    // Runs the about box modally; installed by the application, which owns that dialog.
+    std::function<void()> m_fnAboutBox;
+
+    bool m_bInitialised = false;
+    bool m_bDestroyed = false;
+
+public:
+    void setVisible(bool visible) override;
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void AppendAboutEntry();
+};
