@@ -110,6 +110,13 @@ QWidget* CreateDialogItem(QWidget* pParent, const DialogItem& item, const CDialo
     if (item.kind != DialogItemKind::DropList) {
         pWidget->setGeometry(rect);
     }
+    if (item.kind == DialogItemKind::Bitmap) {
+        // A static picture takes the size of its bitmap; the rectangle only places it.
+        const auto* pLabel = static_cast<QLabel*>(pWidget);
+        if (!pLabel->pixmap().isNull()) {
+            pWidget->resize(pLabel->pixmap().size());
+        }
+    }
     if (item.kind == DialogItemKind::HiddenProgress) {
         pWidget->hide();
     }

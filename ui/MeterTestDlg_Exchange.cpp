@@ -1,0 +1,100 @@
+// The exchange steps: one request out, whatever reply has arrived in, and the "Send" button's text
+// frame. None of them waits for a reply; their callers decide when to read.
+#include "ui/MeterTestDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <cstdio>
+
+#include "protocol/FrameCodec.h"
+#include "ui/ComboHelper.h"
+
+namespace {
+
+constexpr int kRequestDrainBytes = 64;
+constexpr int kTextDrainBytes = 60;
+constexpr int kReplyWaitMs = 1000;
+
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+bool CMeterTestDlg::SendRequest(int address, int commandIndex, int bankDigit, int registerIndex,
+                                double value) {
+    FrameBuffer frame{};
+    // A reply still on its way from an earlier request must not be taken for this one's.
+    m_serialPort.Read(frame.data(), kRequestDrainBytes);
+    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampGreen);
+
+    const std::optional<uint8_t> crc =
+        BuildRequestFrame(frame, address, commandIndex, bankDigit, registerIndex, value);
+    if (crc) {
+        m_pCrcLabel->setText(Latin1(FormatCrcText(*crc)));
+        m_pTextEdit->setText(Latin1(FrameBody(frame)));
+        m_serialPort.Write(frame.data(), kWireFrameLength);
+    }
+    m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampDarkGreen);
+    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampDarkGreen);
+    // Arguments out of range build no frame: nothing went out, and the caller is told so.
+    return crc.has_value();
+}
+
+void CMeterTestDlg::SendText() {
+    FrameBuffer frame{};
+    m_serialPort.Read(frame.data(), kTextDrainBytes);
+    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampGreen);
+
+    const QByteArray text = m_pTextEdit->text().toLatin1();
+    const uint8_t crc =
+        BuildTextFrame(frame, std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    m_pCrcLabel->setText(Latin1(FormatCrcText(crc)));
+    m_serialPort.Write(frame.data(), kWireFrameLength);
+
+    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampDarkGreen);
+    m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampDarkGreen);
+    m_fnSleep(kReplyWaitMs);
+    ReceiveResponse(nullptr);
+}
+
+bool CMeterTestDlg::ReceiveResponse(RegisterSnapshot* pSnapshot) {
+    std::array<uint8_t, kFrameBufferSize> reply{};
+    const int count = m_serialPort.Read(reply.data(), kMaxResponseRead);
+    m_pResponseEdit->setText(Latin1(FormatHexDump(reply.data(), count)));
+
+    const DecodedResponse decoded = ParseResponseFrame(reply.data(), count);
+    switch (decoded.status) {
+    case ResponseStatus::ResponseCorrupt:
+        // The polled address leaves the list; -1 (nothing polled since the reset) changes nothing.
+        UpdateAddressList(m_nCurrentAddress, false);
+        m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampYellow);
+        return false;
+    case ResponseStatus::ResponseRejected:
+        return false;
+    case ResponseStatus::ResponseOk:
+        break;
+    }
+
+    m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampGreen);
+    UpdateAddressList(decoded.address, true);
+    if (pSnapshot != nullptr) {
+        pSnapshot->address = static_cast<int16_t>(decoded.address);
+        pSnapshot->values[static_cast<size_t>(decoded.registerIndex)] = decoded.value;
+    }
+    if (decoded.registerIndex == 0) {
+        std::array<char, 8> entry{};
+        std::snprintf(entry.data(), entry.size(), "%02d", decoded.address);
+        const int position = FindStringPrefix(m_pAddressList, QString::fromLatin1(entry.data()));
+        const int bank = m_pBank1->isChecked() ? 1 : 0;
+        if (bank == decoded.bank && position >= 0 && m_pAddressList->currentIndex() == position) {
+            const std::string text = FormatValueText(decoded.value, decoded.decimals);
+            std::snprintf(m_szDisplayText.data(), m_szDisplayText.size(), "%s", text.c_str());
+            m_digitDisplay.DrawValue(kValueX, kValueY, m_szDisplayText.data());
+        }
+    }
+    return true;
+}
