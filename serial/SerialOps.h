@@ -1,14 +1,77 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
 
 // A device handle as the port class hands it out; kNullPortHandle while none is held.
 using PortHandle = std::intptr_t;
 inline constexpr PortHandle kNullPortHandle = -1;
 
-// The operating-system calls behind CSerialPort, one implementation per OS, plus a recording fake
-// in the tests. (Filled in with the port implementation.)
+// The line as CSerialPort::Open receives it, in the platform-neutral codes of the port class.
+struct LineSettings {
+    int speed = 9600; // bit/s
+    int dataBits = 8; // 7 or 8
+    int parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stopBits = 0; // 0 one, 2 two (1, one and a half, is refused)
+};
+
+// What the line-status register says about the transmitter; Unknown where the driver cannot tell
+// (a pseudo-terminal, many USB adapters).
+enum class TransmitterState { Empty, Busy, Unknown };
+
+// WriteSome's results besides a byte count.
+inline constexpr int kWriteWouldBlock = -1;
+inline constexpr int kWriteFailed = -2;
+
+// The operating-system calls behind CSerialPort: one implementation per OS, chosen by the build,
+// plus a recording fake in the tests that checks the order of the calls. Every operation takes the
+// handle that OpenDevice returned; none of them throws or waits longer than it says.
 class ISerialOps {
 public:
     virtual ~ISerialOps() = default;
+
+    // Opens an existing serial device for reading and writing, exclusively (no other program, root
+    // included, may hold it at the same time), without waiting for carrier and without making it a
+    // controlling terminal. Remembers the device's settings for CloseDevice. A missing device, one
+    // that is not a serial line, a console of the kernel and a device held elsewhere give
+    // kNullPortHandle.
+    virtual PortHandle OpenDevice(const std::string& path) = 0;
+    // Puts back the settings found at open, gives up the exclusive hold and closes the device.
+    virtual void CloseDevice(PortHandle h) = 0;
+
+    // Raw line with these settings, receiver on, modem status ignored, no flow control of any
+    // kind. False when a setting is not one of the codes above or the driver does not take it.
+    virtual bool Configure(PortHandle h, const LineSettings& settings) = 0;
+    // Discards both queues, including what is in transit.
+    virtual void FlushQueues(PortHandle h) = 0;
+    // Modem lines; a device without them (a pseudo-terminal) ignores the call.
+    virtual void SetDtr(PortHandle h, bool bOn) = 0;
+    virtual void SetRts(PortHandle h, bool bOn) = 0;
+
+    // Hands up to count bytes to the driver without waiting: the number taken, kWriteWouldBlock
+    // when its queue is full, kWriteFailed on any other error.
+    virtual int WriteSome(PortHandle h, const uint8_t* bytes, int count) = 0;
+    // Waits at most timeoutUs for room in the output queue; false when none came.
+    virtual bool WaitWritable(PortHandle h, int64_t timeoutUs) = 0;
+    // Bytes the driver still holds for sending; -1 when it cannot tell.
+    virtual int OutputQueued(PortHandle h) = 0;
+    virtual TransmitterState Transmitter(PortHandle h) = 0;
+    // Time one character takes on the line as configured, in microseconds.
+    virtual int64_t CharacterTimeUs(PortHandle h) = 0;
+
+    // Bytes received and waiting to be read (0 on error), at once.
+    virtual int InputWaiting(PortHandle h) = 0;
+    // Reads up to count waiting bytes without waiting; the number read, 0 on error.
+    virtual int ReadSome(PortHandle h, uint8_t* buffer, int count) = 0;
+
+    // A monotonic clock and a pause, for the bounded wait at the end of a write.
+    virtual int64_t NowUs() = 0;
+    virtual void SleepUs(int64_t us) = 0;
 };
+
+// The operating system's serial ports. consoleListPath names the kernel's list of its consoles,
+// whose devices are never opened.
+std::unique_ptr<ISerialOps> CreateSystemSerialOps();
+std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath);

@@ -11,7 +11,7 @@
 class CSerialPort {
 public:
     CSerialPort();
-    // Tests pass a recording fake; the default is the operating system.
+    // Tests pass a recording fake; the default (and a null ops) is the operating system.
     explicit CSerialPort(std::unique_ptr<ISerialOps> ops);
     virtual ~CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
@@ -19,10 +19,16 @@ public:
 
     // port 1..8 (COMn: $QD7_COMn, else /dev/ttyS(n-1)), speed in bit/s, data bits 7 or 8,
     // parity code 0 none / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
-    // Returns the device handle, kNullPortHandle on failure (the object stays closed).
+    // Returns the device handle, kNullPortHandle on failure (the object stays closed). An open
+    // port is closed first. Both queues are empty afterwards, DTR is on and RTS off.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
+    // False when the port was not open. Puts the device's former settings back.
     bool Close();
+    // Sends count bytes with RTS up and returns once the transmitter is empty, or once twice the
+    // frame's time on the line plus 50 ms have passed. False only when the port is not open:
+    // errors on the line are not reported.
     bool Write(const uint8_t* bytes, int count);
+    // Copies at most maxCount of the bytes already received; the rest stays queued. Never waits.
     int Read(uint8_t* buffer, int maxCount);
 
     bool IsOpen() const { return m_bOpen; }
@@ -31,5 +37,8 @@ public:
     bool m_bOpen = false;
 
 private:
+    void SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
+    void WaitTransmitterEmpty(int64_t nDeadlineUs);
+
     std::unique_ptr<ISerialOps> m_pOps;
 };

@@ -1,0 +1,193 @@
+#include "serial/SerialOps.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "serial/ConsoleList.h"
+#include "serial/LineTermios.h"
+
+namespace {
+
+constexpr std::string_view kConsoleList = "/proc/consoles";
+
+// A serial device through termios and the tty ioctls. Holds the one device it opened, with the
+// settings found there, so that closing leaves the device as other programs knew it.
+class CPosixSerialOps final : public ISerialOps {
+public:
+    explicit CPosixSerialOps(std::string_view consoleListPath)
+        : m_strConsoleList(consoleListPath) {}
+
+    PortHandle OpenDevice(const std::string& path) override {
+        // Decided before the open: opening a console and setting it up is already a disturbance.
+        const std::string consoles = ReadConsoleList(m_strConsoleList);
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !IsSerialCandidate(st, consoles)) {
+            return kNullPortHandle;
+        }
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return kNullPortHandle;
+        }
+        // The name may have been pointed elsewhere meanwhile: judge the device actually opened.
+        // The advisory lock comes before anything that changes the device, so that a failed
+        // second opener leaves the holder's device alone; it also holds against root, which
+        // TIOCEXCL does not.
+        SavedLine saved;
+        if (fstat(fd, &st) != 0 || !IsSerialCandidate(st, consoles) ||
+            flock(fd, LOCK_EX | LOCK_NB) != 0 || !ReadLine(fd, saved)) {
+            close(fd);
+            return kNullPortHandle;
+        }
+#ifdef TIOCEXCL
+        ioctl(fd, TIOCEXCL);
+#endif
+        m_nFd = fd;
+        m_saved = saved;
+        return fd;
+    }
+
+    void CloseDevice(PortHandle h) override {
+        const int fd = Fd(h);
+        if (fd < 0 || fd != m_nFd) {
+            return; // not a device this object opened
+        }
+        // Whatever a stuck transmitter still holds would make close() wait for it.
+        tcflush(fd, TCOFLUSH);
+        WriteLine(fd, m_saved);
+#ifdef TIOCNXCL
+        ioctl(fd, TIOCNXCL);
+#endif
+        flock(fd, LOCK_UN);
+        close(fd);
+        m_nFd = -1;
+    }
+
+    bool Configure(PortHandle h, const LineSettings& settings) override {
+        if (!ApplyRawLine(Fd(h), settings)) {
+            return false;
+        }
+        const int64_t nBits = 1 + settings.dataBits + (settings.parity != 0 ? 1 : 0) +
+                              (settings.stopBits == 2 ? 2 : 1);
+        m_nCharacterTimeUs = (nBits * 1'000'000 + settings.speed - 1) / settings.speed;
+        return true;
+    }
+
+    void FlushQueues(PortHandle h) override {
+        tcflush(Fd(h), TCIOFLUSH);
+    }
+
+    void SetDtr(PortHandle h, bool bOn) override {
+        SetModemLine(h, TIOCM_DTR, bOn);
+    }
+    void SetRts(PortHandle h, bool bOn) override {
+        SetModemLine(h, TIOCM_RTS, bOn);
+    }
+
+    int WriteSome(PortHandle h, const uint8_t* bytes, int count) override {
+        const ssize_t n = write(Fd(h), bytes, static_cast<size_t>(count));
+        if (n >= 0) {
+            return static_cast<int>(n);
+        }
+        if (errno == EINTR) {
+            return 0;
+        }
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kWriteWouldBlock : kWriteFailed;
+    }
+
+    bool WaitWritable(PortHandle h, int64_t timeoutUs) override {
+        pollfd pfd{Fd(h), POLLOUT, 0};
+        const int nTimeoutMs = static_cast<int>((timeoutUs + 999) / 1000);
+        const int n = poll(&pfd, 1, nTimeoutMs);
+        if (n < 0) {
+            return errno == EINTR;
+        }
+        return n > 0 && (pfd.revents & POLLOUT) != 0;
+    }
+
+    int OutputQueued(PortHandle h) override {
+        int n = 0;
+        return ioctl(Fd(h), TIOCOUTQ, &n) == 0 ? n : -1;
+    }
+
+    TransmitterState Transmitter(PortHandle h) override {
+#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
+        unsigned int nLsr = 0;
+        if (ioctl(Fd(h), TIOCSERGETLSR, &nLsr) == 0) {
+            return (nLsr & TIOCSER_TEMT) != 0 ? TransmitterState::Empty : TransmitterState::Busy;
+        }
+#else
+        (void)h;
+#endif
+        return TransmitterState::Unknown;
+    }
+
+    int64_t CharacterTimeUs(PortHandle) override {
+        return m_nCharacterTimeUs;
+    }
+
+    int InputWaiting(PortHandle h) override {
+        // On a pseudo-terminal FIONREAD lags the other side's write until a poll has pushed the
+        // bytes through; a poll that does not wait does that and nothing else.
+        pollfd pfd{Fd(h), POLLIN, 0};
+        poll(&pfd, 1, 0);
+        int n = 0;
+        return ioctl(Fd(h), FIONREAD, &n) == 0 && n > 0 ? n : 0;
+    }
+
+    int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
+        const ssize_t n = read(Fd(h), buffer, static_cast<size_t>(count));
+        return n > 0 ? static_cast<int>(n) : 0;
+    }
+
+    int64_t NowUs() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
+    }
+
+    void SleepUs(int64_t us) override {
+        if (us <= 0) {
+            return;
+        }
+        timespec rest{static_cast<time_t>(us / 1'000'000),
+                      static_cast<long>(us % 1'000'000) * 1000};
+        while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    static int Fd(PortHandle h) {
+        return static_cast<int>(h);
+    }
+
+    static bool IsSerialCandidate(const struct stat& st, std::string_view consoles) {
+        return S_ISCHR(st.st_mode) && !IsConsoleDevice(st.st_rdev, consoles);
+    }
+
+    static void SetModemLine(PortHandle h, int nLine, bool bOn) {
+        // A pseudo-terminal has no modem lines and answers ENOTTY: nothing to do then.
+        ioctl(Fd(h), bOn ? TIOCMBIS : TIOCMBIC, &nLine);
+    }
+
+    std::string m_strConsoleList;
+    int m_nFd = -1;
+    SavedLine m_saved;
+    int64_t m_nCharacterTimeUs = 0;
+};
+
+} // namespace
+
+std::unique_ptr<ISerialOps> CreateSystemSerialOps() {
+    return CreateSystemSerialOps(kConsoleList);
+}
+
+std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath) {
+    return std::make_unique<CPosixSerialOps>(consoleListPath);
+}

@@ -1,0 +1,251 @@
+// CSerialPort on a real pseudo-terminal: the program opens the slave through QD7_COMn, the test
+// plays the far side on the master.
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+#include "serial/SerialPort.h"
+#include "tests/serial/LineProbe.h"
+#include "tests/support/PtyPair.h"
+#include "ui/PortSettings.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr int kPort = 3;
+
+class SerialPortPtyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pty.IsOpen());
+        setenv("QD7_COM3", m_pty.SlavePath().c_str(), 1);
+    }
+
+    static std::vector<uint8_t> Counting(size_t n, uint8_t first = 0x10) {
+        std::vector<uint8_t> bytes(n);
+        std::iota(bytes.begin(), bytes.end(), first);
+        return bytes;
+    }
+
+    // Waits (up to a second) until the slave has input, i.e. the bytes have arrived.
+    bool SlaveHasInput() const {
+        pollfd pfd{m_pty.SlaveFd(), POLLIN, 0};
+        return poll(&pfd, 1, 1000) == 1;
+    }
+
+    PtyPair m_pty;
+    CSerialPort m_port;
+};
+
+TEST_F(SerialPortPtyTest, WriteSendsEveryByteToTheFarSide) {
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    const std::vector<uint8_t> frame = Counting(35);
+    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+    EXPECT_EQ(m_pty.ReadMaster(35, 1000), frame);
+}
+
+TEST_F(SerialPortPtyTest, ReadHandsOutAtMostMaxCountAndLeavesTheRestQueued) {
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    const std::vector<uint8_t> reply = Counting(10);
+    ASSERT_TRUE(m_pty.WriteMaster(reply.data(), reply.size()));
+
+    std::array<uint8_t, 16> buffer{};
+    ASSERT_EQ(m_port.Read(buffer.data(), 4), 4);
+    EXPECT_THAT((std::vector<uint8_t>(buffer.begin(), buffer.begin() + 4)),
+                ElementsAre(0x10, 0x11, 0x12, 0x13));
+    ASSERT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 6);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 6),
+              std::vector<uint8_t>(reply.begin() + 4, reply.end()));
+
+    // Nothing left: no wait, and the buffer stays as it was.
+    buffer.fill(0x5A);
+    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+    EXPECT_EQ(buffer[0], 0x5A);
+}
+
+TEST_F(SerialPortPtyTest, BytesThatArrivedBeforeOpenAreGoneAfterIt) {
+    const std::vector<uint8_t> stale = Counting(20, 0x80);
+    ASSERT_TRUE(m_pty.WriteMaster(stale.data(), stale.size()));
+    ASSERT_TRUE(SlaveHasInput());
+
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    std::array<uint8_t, 64> buffer{};
+    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+
+    const std::array<uint8_t, 3> fresh = {0x06, 0x30, 0x31};
+    ASSERT_TRUE(m_pty.WriteMaster(fresh.data(), fresh.size()));
+    ASSERT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 3);
+    EXPECT_THAT((std::vector<uint8_t>(buffer.begin(), buffer.begin() + 3)),
+                ElementsAre(0x06, 0x30, 0x31));
+}
+
+TEST_F(SerialPortPtyTest, MissingDeviceFailsAndALaterOpenOfAnExistingOneSucceeds) {
+    setenv("QD7_COM3", "/nonexistent/qd7-no-such-port", 1);
+    EXPECT_EQ(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_FALSE(m_port.m_bOpen);
+    EXPECT_EQ(m_port.m_hPort, kNullPortHandle);
+
+    setenv("QD7_COM3", m_pty.SlavePath().c_str(), 1);
+    EXPECT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_TRUE(m_port.m_bOpen);
+}
+
+TEST_F(SerialPortPtyTest, ADeviceHeldByOnePortCannotBeOpenedByAnother) {
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_TRUE(ProbeExclusive(m_pty.SlaveFd()));
+    {
+        CSerialPort other;
+        EXPECT_EQ(other.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+        EXPECT_FALSE(other.m_bOpen);
+    }
+    // The refused opener left the holder's exclusivity alone.
+    EXPECT_TRUE(ProbeExclusive(m_pty.SlaveFd()));
+
+    ASSERT_TRUE(m_port.Close());
+    EXPECT_FALSE(ProbeExclusive(m_pty.SlaveFd()));
+    CSerialPort other;
+    EXPECT_NE(other.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+}
+
+TEST_F(SerialPortPtyTest, OpenOnAnOpenPortReleasesTheOldDevice) {
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    // Still held, the old descriptor's lock would refuse this one.
+    ASSERT_NE(m_port.Open(kPort, 19200, 8, 0, 0), kNullPortHandle);
+    EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, 19200U);
+    ASSERT_TRUE(m_port.Close());
+    CSerialPort other;
+    EXPECT_NE(other.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+}
+
+TEST_F(SerialPortPtyTest, FarSideHangingUpNeitherHangsNorBreaksWriteAndRead) {
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    m_pty.CloseMaster();
+    const std::vector<uint8_t> frame = Counting(35);
+    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+    std::array<uint8_t, 8> buffer{};
+    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+    EXPECT_TRUE(m_port.Close());
+}
+
+TEST_F(SerialPortPtyTest, EverySpeedOfTheListIsSetExactly) {
+    for (const int speed : kBaudTable) {
+        SCOPED_TRACE(speed);
+        ASSERT_NE(m_port.Open(kPort, speed, 8, 0, 0), kNullPortHandle);
+        const ProbedSpeed probed = ProbeLineSpeed(m_pty.SlaveFd());
+        EXPECT_EQ(probed.output, static_cast<unsigned>(speed));
+        EXPECT_EQ(probed.input, static_cast<unsigned>(speed));
+        EXPECT_TRUE(m_port.Close());
+    }
+}
+
+TEST_F(SerialPortPtyTest, LineIsRawWithoutFlowControlAndTheOriginalComesBackAtClose) {
+    // A line as a login shell would leave it: canonical, echoing, translating, XON/XOFF, 1200.
+    termios original{};
+    ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &original), 0);
+    original.c_lflag |= ICANON | ECHO | ISIG;
+    original.c_iflag |= ICRNL | IXON | IXOFF;
+    original.c_oflag |= OPOST | ONLCR;
+    original.c_cflag |= CRTSCTS;
+    cfsetspeed(&original, B1200);
+    ASSERT_EQ(tcsetattr(m_pty.SlaveFd(), TCSANOW, &original), 0);
+    ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &original), 0);
+
+    ASSERT_NE(m_port.Open(kPort, 115200, 7, 2, 2), kNullPortHandle);
+    termios open{};
+    ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &open), 0);
+    EXPECT_EQ(open.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U);
+    EXPECT_EQ(open.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP), 0U);
+    EXPECT_EQ(open.c_oflag & OPOST, 0U);
+    EXPECT_EQ(open.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(open.c_cflag & CRTSCTS, 0U);
+    EXPECT_EQ(open.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
+    EXPECT_EQ(open.c_cc[VMIN], 0);
+    EXPECT_EQ(open.c_cc[VTIME], 0);
+    EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, 115200U);
+
+    ASSERT_TRUE(m_port.Close());
+    termios restored{};
+    ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &restored), 0);
+    EXPECT_EQ(restored.c_iflag, original.c_iflag);
+    EXPECT_EQ(restored.c_oflag, original.c_oflag);
+    EXPECT_EQ(restored.c_cflag, original.c_cflag);
+    EXPECT_EQ(restored.c_lflag, original.c_lflag);
+    EXPECT_TRUE(
+        std::equal(std::begin(restored.c_cc), std::end(restored.c_cc), std::begin(original.c_cc)));
+    EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, 1200U);
+}
+
+struct RefusedCase {
+    const char* name;
+    int speed, dataBits, parity, stopBits;
+};
+
+class SerialPortRefusedTest : public SerialPortPtyTest,
+                              public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(SerialPortRefusedTest, OpenFailsAndLeavesTheDeviceAsItWas) {
+    const RefusedCase& c = GetParam();
+    termios before{};
+    ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &before), 0);
+    const unsigned nSpeedBefore = ProbeLineSpeed(m_pty.SlaveFd()).output;
+
+    EXPECT_EQ(m_port.Open(kPort, c.speed, c.dataBits, c.parity, c.stopBits), kNullPortHandle);
+    EXPECT_FALSE(m_port.m_bOpen);
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, nSpeedBefore);
+    EXPECT_FALSE(ProbeExclusive(m_pty.SlaveFd()));
+    // Released: the next valid Open gets the device.
+    EXPECT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SerialPortRefusedTest,
+                         ::testing::Values(RefusedCase{"OneAndAHalfStopBits", 9600, 8, 0, 1},
+                                           RefusedCase{"StopBitsCode3", 9600, 8, 0, 3},
+                                           RefusedCase{"SixDataBits", 9600, 6, 0, 0},
+                                           RefusedCase{"ParityCode5", 9600, 8, 5, 0},
+                                           RefusedCase{"NegativeParity", 9600, 8, -1, 0},
+                                           RefusedCase{"ZeroSpeed", 0, 8, 0, 0},
+                                           RefusedCase{"NegativeSpeed", -9600, 8, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A console of the kernel is refused before it is opened. The list names the pty's slave here,
+// in the format of /proc/consoles.
+TEST_F(SerialPortPtyTest, ADeviceListedAsConsoleIsNeverOpened) {
+    struct stat st {};
+    ASSERT_EQ(stat(m_pty.SlavePath().c_str(), &st), 0);
+    const std::string listPath =
+        ::testing::TempDir() + "qd7-consoles-" + std::to_string(getpid()) + ".txt";
+    std::array<char, 128> line{};
+    std::snprintf(line.data(), line.size(), "ttyS0                -W- (EC p a)    %u:%u\n",
+                  major(st.st_rdev), minor(st.st_rdev));
+    std::ofstream(listPath) << "tty0                 -WU (E  p  )    4:1\n" << line.data();
+
+    CSerialPort consolePort(CreateSystemSerialOps(listPath));
+    EXPECT_EQ(consolePort.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_FALSE(ProbeExclusive(m_pty.SlaveFd()));
+
+    std::ofstream(listPath) << "tty0                 -WU (E  p  )    4:1\n";
+    CSerialPort plainPort(CreateSystemSerialOps(listPath));
+    EXPECT_NE(plainPort.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    std::remove(listPath.c_str());
+}
+
+} // namespace
