@@ -75,6 +75,11 @@ public:
     void DrawFrontPanel();
 
     // ---- Register read-out and setup dialog (declared by their own files' author) ----
+    // All eleven registers of the selected meter into the snapshot (null: nothing happens), with
+    // the progress on the given bar (or none).
+    void ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress);
+    // A click on the front panel: the setup dialog, and on OK its settings and unit text.
+    void OpenSetupDialog();
     // ---- end of the register read-out and setup dialog ----
 
     // Members in the order of their construction; the renderers are destroyed before the port.

@@ -1,0 +1,119 @@
+// The setup dialog's window: its controls from template 137, the handler table, the first
+// read-out before the dialog is shown, and OK.
+#include "ui/SetupDlg.h"
+
+#include <QComboBox>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+
+#include "ui/DialogLayout.h"
+#include "ui/MeterTestDlg.h"
+#include "ui/SetupDlgLayout.h"
+
+namespace {
+
+// Created centred on the mouse pointer, kept on the pointer's screen.
+void CentreOnPointer(QWidget* pWindow) {
+    const QPoint pointer = QCursor::pos();
+    QRect frame(QPoint(0, 0), pWindow->size());
+    frame.moveCenter(pointer);
+    if (const QScreen* pScreen = QGuiApplication::screenAt(pointer)) {
+        const QRect area = pScreen->availableGeometry();
+        frame.moveLeft(std::clamp(frame.left(), area.left(),
+                                  std::max(area.left(), area.right() - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), area.top(),
+                                 std::max(area.top(), area.bottom() - frame.height())));
+    }
+    pWindow->move(frame.topLeft());
+}
+
+} // namespace
+
+CSetupDlg::CSetupDlg()
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint) {
+    setWindowTitle(QString::fromLatin1(kSetupDialogCaption));
+    CreateControls();
+    ConnectHandlers();
+}
+
+CSetupDlg::~CSetupDlg() = default;
+
+void CSetupDlg::CreateControls() {
+    setFont(DialogFont());
+    const CDialogUnits units = CDialogUnits::FromFont(font());
+    CreateDialogItems(this, SetupDialogLayout(), units);
+    setFixedSize(units.ToPixelsX(kSetupDialogWidth), units.ToPixelsY(kSetupDialogHeight));
+    // A focused push button takes the default role while it has the focus, as Enter expects.
+    for (const int id : {kIdcSetupReload, kIdOk, kIdCancel}) {
+        if (auto* pButton = qobject_cast<QPushButton*>(FindDialogItem(this, id))) {
+            pButton->setAutoDefault(true);
+        }
+    }
+}
+
+void CSetupDlg::ConnectHandlers() {
+    auto* pReload = qobject_cast<QPushButton*>(FindDialogItem(this, kIdcSetupReload));
+    auto* pOk = qobject_cast<QPushButton*>(FindDialogItem(this, kIdOk));
+    auto* pCancel = qobject_cast<QPushButton*>(FindDialogItem(this, kIdCancel));
+    connect(pReload, &QPushButton::clicked, this, &CSetupDlg::OnReload);
+    connect(pOk, &QPushButton::clicked, this, &CSetupDlg::accept);
+    connect(pCancel, &QPushButton::clicked, this, &CSetupDlg::reject);
+}
+
+void CSetupDlg::FillDropLists() {
+    for (const DropListData& list : SetupDialogListData()) {
+        auto* pCombo = qobject_cast<QComboBox*>(FindDialogItem(this, list.nId));
+        if (pCombo == nullptr || pCombo->count() != 0) {
+            continue;
+        }
+        for (const char* pszItem : list.items) {
+            pCombo->addItem(QString::fromLatin1(pszItem));
+        }
+    }
+}
+
+bool CSetupDlg::OnInitDialog() {
+    m_bInitialised = true;
+    FillDropLists();
+    DoDataExchange(false);
+
+    if (m_pMainWnd != nullptr) {
+        // The first read-out runs before this dialog is shown, so its progress appears in the
+        // main window, where the bar lies over the response edit.
+        m_pMainWnd->m_pResponseEdit->hide();
+        m_pMainWnd->m_pProgress->show();
+        LoadRegisters(m_pMainWnd->m_pProgress);
+        m_pMainWnd->m_pProgress->hide();
+        m_pMainWnd->m_pResponseEdit->show();
+    }
+
+    // The first control that takes the focus.
+    if (QWidget* pPort = FindDialogItem(this, kIdcSetupPort)) {
+        pPort->setFocus();
+    }
+    return true;
+}
+
+void CSetupDlg::OnReload() {
+    LoadRegisters(m_pProgress);
+}
+
+void CSetupDlg::accept() {
+    DoDataExchange(true);
+    QDialog::accept();
+}
+
+void CSetupDlg::setVisible(bool visible) {
+    if (visible && !m_bInitialised) {
+        OnInitDialog();
+        CentreOnPointer(this);
+    }
+    QDialog::setVisible(visible);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <string>
+
+class QProgressBar;
+class CMeterTestDlg;
+
+// The setup dialog: shows the eleven registers of the selected meter, read afresh when it opens and
+// on every "Reload", and edits the line settings and the unit text. It works on copies: the opener
+// fills the members before the modal run and takes them back only after OK. Nothing here writes to
+// a meter.
+class CSetupDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    CSetupDlg();
+    ~CSetupDlg() override;
+
+    // Fills the lists, moves the members to the controls and runs the first read-out on the main
+    // window's progress bar, all before the dialog is first shown.
+    bool OnInitDialog();
+    // Members to the controls, or (fromControls) back from them; one table, one order.
+    void DoDataExchange(bool fromControls);
+    // A full read-out into the value texts, then every member to the controls. Without a progress
+    // bar nothing happens.
+    void LoadRegisters(QProgressBar* pProgress);
+    void OnReload();
+
+    // OK: the members are taken from the controls, then the run ends with Accepted.
+    void accept() override;
+    void setVisible(bool visible) override;
+
+    CMeterTestDlg* m_pMainWnd = nullptr;
+    QProgressBar* m_pProgress = nullptr; // bound to control 1031 by the first exchange
+
+    // Positions in the lists; -1 is no selection.
+    int32_t m_nSpeedIndex = -1;
+    int32_t m_nDataBitsIndex = -1;
+    int32_t m_nParityIndex = -1;
+    int32_t m_nPortIndex = -1;
+    int32_t m_nStopBitsIndex = -1;
+
+    std::string m_strUnit;
+    std::string m_strAddress;
+    std::string m_strC0;
+    std::string m_strC1;
+    std::string m_strC2;
+    std::string m_strC3;
+    std::string m_strK0;
+    std::string m_strK1;
+    std::string m_strP0;
+    std::string m_strX0;
+    std::string m_strX1;
+    std::string m_strY0;
+    std::string m_strY1;
+    std::string m_strBank;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void FillDropLists();
+
+    bool m_bInitialised = false;
+};
