@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,11 +33,14 @@ struct FakeLine {
 
 // ISerialOps that records every call as a short text ("open /dev/x", "rts on", "write 35") and
 // keeps a clock of its own: SleepUs and WaitWritable move it on, and every call takes 10 us, as a
-// system call would, so that a loop that watches the clock always ends.
+// system call would, so that a loop that watches the clock always ends. A loop that does not
+// watch it fails the test instead of hanging it: past kMaxCalls the line fails every write and
+// reports itself drained.
 class CRecordingSerialOps final : public ISerialOps {
 public:
     static constexpr PortHandle kHandle = 7;
     static constexpr int64_t kCallUs = 10;
+    static constexpr int kMaxCalls = 100'000;
 
     explicit CRecordingSerialOps(FakeLine& line) : m_line(line) {}
 
@@ -55,7 +59,7 @@ public:
     void SetRts(PortHandle, bool bOn) override { Record(bOn ? "rts on" : "rts off"); }
 
     int WriteSome(PortHandle, const uint8_t* bytes, int count) override {
-        if (m_line.bWriteFails) {
+        if (m_line.bWriteFails || Runaway()) {
             Record("write failed");
             return kWriteFailed;
         }
@@ -76,11 +80,11 @@ public:
     }
     int OutputQueued(PortHandle) override {
         Record("outq");
-        return Next(m_line.outputQueued, m_nOutq);
+        return Runaway() ? 0 : Next(m_line.outputQueued, m_nOutq);
     }
     TransmitterState Transmitter(PortHandle) override {
         Record("lsr");
-        return Next(m_line.transmitter, m_nLsr);
+        return Runaway() ? TransmitterState::Empty : Next(m_line.transmitter, m_nLsr);
     }
     int64_t CharacterTimeUs(PortHandle) override { return m_line.nCharacterTimeUs; }
     int InputWaiting(PortHandle) override {
@@ -107,11 +111,16 @@ public:
 private:
     void Tick() {
         m_line.nNowUs += kCallUs;
-        ++m_line.nCalls;
+        if (++m_line.nCalls == kMaxCalls) {
+            ADD_FAILURE() << "more than " << kMaxCalls << " calls: a loop that does not end";
+        }
     }
+    bool Runaway() const { return m_line.nCalls >= kMaxCalls; }
     void Record(std::string event) {
         Tick();
-        m_line.events.push_back(std::move(event));
+        if (!Runaway()) {
+            m_line.events.push_back(std::move(event));
+        }
     }
     template <typename T> static T Next(const std::vector<T>& answers, size_t& nIndex) {
         const T answer = answers[std::min(nIndex, answers.size() - 1)];

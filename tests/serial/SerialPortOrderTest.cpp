@@ -162,6 +162,10 @@ struct StuckCase {
     TransmitterState transmitter;
 };
 
+void PrintTo(const StuckCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SerialPortStuckTest : public SerialPortOrderTest,
                             public ::testing::WithParamInterface<StuckCase> {};
 

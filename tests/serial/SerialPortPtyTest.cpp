@@ -194,6 +194,10 @@ struct RefusedCase {
     int speed, dataBits, parity, stopBits;
 };
 
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SerialPortRefusedTest : public SerialPortPtyTest,
                               public ::testing::WithParamInterface<RefusedCase> {};
 
