@@ -64,9 +64,8 @@ void CSurfaceLink::WriteText(QPoint target, const QString& text) {
     painter.setPen(m_pWnd->textColor);
     painter.setBackgroundMode(Qt::OpaqueMode);
     painter.setBackground(m_pWnd->backColor);
-    // The opaque mode fills only the glyphs' own box; the whole cell is filled as a window
-    // surface's text output does.
-    painter.fillRect(cell, m_pWnd->backColor);
+    // Opaque mode fills the text's cell with the background, as a window surface's text output
+    // does.
     painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
     painter.end();
     Invalidate(cell.intersected(m_pWnd->image.rect()));
