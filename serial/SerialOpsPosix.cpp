@@ -58,8 +58,11 @@ public:
         if (fd < 0 || fd != m_nFd) {
             return; // not a device this object opened
         }
-        // Whatever a stuck transmitter still holds would make close() wait for it.
-        tcflush(fd, TCOFLUSH);
+        // Whatever a stuck transmitter still holds would make close() wait for it. Only then: on
+        // a pseudo-terminal the flush would also take bytes the far side has not read yet.
+        if (OutputQueued(h) > 0) {
+            tcflush(fd, TCOFLUSH);
+        }
         WriteLine(fd, m_saved);
 #ifdef TIOCNXCL
         ioctl(fd, TIOCNXCL);

@@ -57,6 +57,14 @@ TEST_F(SerialPortPtyTest, WriteSendsEveryByteToTheFarSide) {
     EXPECT_EQ(m_pty.ReadMaster(35, 1000), frame);
 }
 
+TEST_F(SerialPortPtyTest, BytesWrittenBeforeCloseStillReachTheFarSide) {
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    const std::vector<uint8_t> frame = Counting(35);
+    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+    ASSERT_TRUE(m_port.Close());
+    EXPECT_EQ(m_pty.ReadMaster(35, 1000), frame);
+}
+
 TEST_F(SerialPortPtyTest, ReadHandsOutAtMostMaxCountAndLeavesTheRestQueued) {
     ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
     const std::vector<uint8_t> reply = Counting(10);
