@@ -1,0 +1,55 @@
+// Cost of the front-panel drawing that every poll tick and every exchange step does: one value
+// composed and copied, one lamp bar switched, on the real artwork.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+
+#include "render/DigitDisplay.h"
+#include "render/LampDisplay.h"
+#include "render/PanelLayout.h"
+#include "render/Resources.h"
+
+namespace {
+
+CPictureSurface MakePanelSurface(int& repaints) {
+    CPictureSurface surface;
+    surface.image = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.invalidate = [&repaints](const QRect&) { ++repaints; };
+    return surface;
+}
+
+void BM_DrawValue(benchmark::State& state) {
+    int repaints = 0;
+    CPictureSurface surface = MakePanelSurface(repaints);
+    CDigitDisplay display;
+    display.Attach(&surface);
+    display.m_nColorRow = 1;
+    for (auto _ : state) {
+        display.DrawValue(kValueOrigin.x(), kValueOrigin.y(), "-12.34");
+    }
+    benchmark::DoNotOptimize(surface.image.constBits());
+    if (repaints != static_cast<int>(state.iterations())) {
+        state.SkipWithError("a value did not reach the picture");
+    }
+}
+BENCHMARK(BM_DrawValue)->Unit(benchmark::kMicrosecond);
+
+void BM_DrawLamp(benchmark::State& state) {
+    int repaints = 0;
+    CPictureSurface surface = MakePanelSurface(repaints);
+    CLampDisplay lamps;
+    lamps.Attach(&surface);
+    bool bLit = false;
+    for (auto _ : state) {
+        // The send lamp's round trip: lit before a write, resting after it.
+        lamps.DrawLamp(kSendLampOrigin.x(), kSendLampOrigin.y(), bLit ? LampDarkGreen : LampGreen);
+        bLit = !bLit;
+    }
+    benchmark::DoNotOptimize(surface.image.constBits());
+    if (repaints != static_cast<int>(state.iterations())) {
+        state.SkipWithError("a lamp did not reach the picture");
+    }
+}
+BENCHMARK(BM_DrawLamp)->Unit(benchmark::kMicrosecond);
+
+} // namespace
