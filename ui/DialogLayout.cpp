@@ -17,6 +17,7 @@
 namespace {
 
 constexpr const char* kIdProperty = "dialogId";
+constexpr int kIconSize = 32;
 
 QLabel* CreateLabel(QWidget* pParent, const QString& text, Qt::Alignment alignment, bool sunken) {
     auto* pLabel = new QLabel(text, pParent);
@@ -54,7 +55,8 @@ QWidget* CreateWidget(QWidget* pParent, const DialogItem& item, const QRect& rec
     }
     case DialogItemKind::Icon: {
         auto* pLabel = new QLabel(pParent);
-        pLabel->setPixmap(QIcon(caption).pixmap(rect.size()));
+        // An icon shows at the system's icon size whatever the rectangle says.
+        pLabel->setPixmap(QIcon(caption).pixmap(kIconSize, kIconSize));
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return pLabel;
     }
@@ -110,8 +112,8 @@ QWidget* CreateDialogItem(QWidget* pParent, const DialogItem& item, const CDialo
     if (item.kind != DialogItemKind::DropList) {
         pWidget->setGeometry(rect);
     }
-    if (item.kind == DialogItemKind::Bitmap) {
-        // A static picture takes the size of its bitmap; the rectangle only places it.
+    if (item.kind == DialogItemKind::Bitmap || item.kind == DialogItemKind::Icon) {
+        // A static picture takes the size of its image; the rectangle only places it.
         const auto* pLabel = static_cast<QLabel*>(pWidget);
         if (!pLabel->pixmap().isNull()) {
             pWidget->resize(pLabel->pixmap().size());

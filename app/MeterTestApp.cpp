@@ -1,0 +1,25 @@
+#include "app/MeterTestApp.h"
+
+#include "app/AboutDlg.h"
+#include "ui/DialogUnits.h"
+#include "ui/MeterTestDlg.h"
+
+CMeterTestApp::CMeterTestApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // Every window asks for "Gulim"; without a Korean family behind it Hangul shows as boxes.
+    InstallDialogFontSubstitutes();
+}
+
+void InstallAboutBox(CMeterTestDlg& dlg) {
+    dlg.m_fnAboutBox = [] {
+        CAboutDlg about;
+        about.exec();
+    };
+}
+
+bool CMeterTestApp::InitInstance() {
+    CMeterTestDlg dlg;
+    InstallAboutBox(dlg);
+    // OK or Cancel: the program ends either way.
+    dlg.exec();
+    return false;
+}

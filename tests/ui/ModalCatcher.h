@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <vector>
+
+// Accepts every modal window that opens while it lives (a message box, the about box) and records
+// what it showed. It polls from a timer, so it also runs inside the modal loop of that window.
+class CModalCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    struct Seen {
+        QString className;
+        QString title;
+        QString text;        // a message box's text
+        int icon = 0;        // a message box's icon (QMessageBox::Icon)
+        QStringList buttons; // texts of its push buttons
+        QStringList labels;  // texts of its labels
+        QSize size;
+    };
+
+    CModalCatcher();
+    std::vector<Seen> m_vecSeen;
+
+private:
+    void Poll();
+    QTimer m_timer;
+};

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs qd7test. With QD7_COM1 set, COM1 is that device (a real
+# meter bus) and nothing else is started. Otherwise qd7-sim serves a few simulated meters on a
+# pseudo-terminal, COM1 points at it, and the simulator stops when the window closes.
+# Optional: QD7_SIM_METERS (default 01,07,12) picks the simulated meters' addresses.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); qd7test needs an X11 or Wayland desktop" >&2
+    exit 1
+fi
+
+tools/setup.sh
+tools/build.sh default
+
+bin=build/default
+app="$bin/app/qd7test"
+
+if [ -n "${QD7_COM1:-}" ]; then
+    echo "run.sh: COM1 is $QD7_COM1; no simulator"
+    exec "$app"
+fi
+
+link="$PWD/$bin/com1"
+"$bin/sim/qd7-sim" --meters "${QD7_SIM_METERS:-01,07,12}" --link "$link" &
+sim=$!
+stop_sim() {
+    kill -TERM "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+}
+trap stop_sim EXIT
+trap 'exit 130' INT TERM
+
+# The link appears once the simulator has its pseudo-terminal.
+for _ in $(seq 1 100); do
+    [ -e "$link" ] && break
+    kill -0 "$sim" 2>/dev/null || { echo "run.sh: qd7-sim did not start" >&2; exit 1; }
+    sleep 0.05
+done
+[ -e "$link" ] || { echo "run.sh: qd7-sim made no link at $link" >&2; exit 1; }
+
+QD7_COM1="$link" "$app"
