@@ -7,13 +7,14 @@
 #include "serial/SerialOps.h"
 
 // The operating system's serial calls, passed through unchanged, with the line settings of every
-// Configure kept and a hook run just before the device is closed. The bytes really go through a
-// pty; the test only watches.
+// Configure kept and hooks run just before bytes are written and before the device is closed. The
+// bytes really go through a pty; the test only watches.
 class CForwardingSerialOps final : public ISerialOps {
 public:
     struct Record {
         std::vector<LineSettings> configured;
         std::function<void()> fnBeforeClose;
+        std::function<void()> fnBeforeWrite;
         int nCloses = 0;
     };
 
@@ -36,6 +37,9 @@ public:
     void SetDtr(PortHandle h, bool bOn) override { m_pSystem->SetDtr(h, bOn); }
     void SetRts(PortHandle h, bool bOn) override { m_pSystem->SetRts(h, bOn); }
     int WriteSome(PortHandle h, const uint8_t* bytes, int count) override {
+        if (m_record.fnBeforeWrite) {
+            m_record.fnBeforeWrite();
+        }
         return m_pSystem->WriteSome(h, bytes, count);
     }
     bool WaitWritable(PortHandle h, int64_t timeoutUs) override {
