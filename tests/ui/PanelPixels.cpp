@@ -1,5 +1,6 @@
 #include "tests/ui/PanelPixels.h"
 
+#include "render/DigitDisplay.h"
 #include "render/PanelLayout.h"
 #include "render/Resources.h"
 
@@ -35,4 +36,21 @@ QImage LampBar(int state) {
 
 bool ShowsLamp(const QImage& panel, QPoint origin, int state) {
     return SameArea(panel, origin, LampBar(state));
+}
+
+QImage ExpectedValueCells(const char* text) {
+    CPictureSurface surface;
+    surface.image = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.invalidate = [](const QRect&) {};
+    CDigitDisplay display;
+    display.Attach(&surface);
+    display.m_nColorRow = 1;
+    display.DrawValue(kValueOrigin.x(), kValueOrigin.y(), text);
+    display.Detach();
+    return ValueCells(surface.image);
+}
+
+QImage ValueCells(const QImage& panel) {
+    return panel.copy(QRect(kValueOrigin, QSize(kGlyphWidth * kPrintedCellCount, kGlyphHeight)))
+        .convertToFormat(QImage::Format_RGB32);
 }

@@ -14,3 +14,8 @@ bool ShowsGlyph(const QImage& panel, QPoint origin, int cell, int row);
 // The lamp bar of `state` (0..3) as the lamp sheet has it.
 QImage LampBar(int state);
 bool ShowsLamp(const QImage& panel, QPoint origin, int state);
+
+// The panel's five digit cells as the digit display draws `text` in red on a fresh panel.
+QImage ExpectedValueCells(const char* text);
+// The same five cells of `panel`.
+QImage ValueCells(const QImage& panel);

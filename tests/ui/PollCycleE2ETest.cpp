@@ -1,0 +1,287 @@
+// The poll cycle end to end: the real main window on one side of a pty pair, the simulated meter
+// bus answering on the other in a thread of its own. The test drives the ticks; each send tick is
+// followed by the bus's answer (or by the certainty that none comes) before the reply tick.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "protocol/FrameCodec.h"
+#include "render/PanelLayout.h"
+#include "sim/SimBus.h"
+#include "sim/SimPtyServer.h"
+#include "tests/ui/PanelPixels.h"
+#include "tests/ui/PtyMeter.h"
+#include "ui/MeterTestDlg.h"
+#include "ui/PictureCtrl.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kSweepGuard = 1000; // polls; a sweep with one meter listed takes 200
+
+class PollCycleE2E : public ::testing::Test {
+protected:
+    void StartBus(const std::vector<int>& addresses) {
+        ASSERT_TRUE(m_pty.IsOpen());
+        std::vector<CSimMeter> meters;
+        for (const int address : addresses) {
+            meters.emplace_back(address);
+        }
+        // The bus's clock stands still, so every process value is known in advance.
+        m_pBus = std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
+        m_pServer = std::make_unique<CSimPtyServer>(*m_pBus);
+        ASSERT_TRUE(m_pServer->ServeFd(m_pty.MasterFd()));
+        ASSERT_TRUE(m_pServer->Start());
+
+        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_pDlg = std::make_unique<CMeterTestDlg>();
+        m_pDlg->OnInitDialog();
+        ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+        m_pDlg->m_pPollTimer->stop(); // ticks come from the test
+        m_pDlg->m_fnSleep = [](int) {};
+    }
+    void TearDown() override {
+        m_pDlg.reset();
+        if (m_pServer) {
+            m_pServer->Stop();
+        }
+        unsetenv("QD7_COM1");
+    }
+
+    CMeterTestDlg& Dlg() { return *m_pDlg; }
+    const QImage& Panel() { return m_pDlg->m_pPicture->Surface()->image; }
+    std::vector<std::string> Entries() {
+        std::vector<std::string> entries;
+        for (int i = 0; i < Dlg().m_pAddressList->count(); ++i) {
+            entries.push_back(Dlg().m_pAddressList->itemText(i).toStdString());
+        }
+        return entries;
+    }
+    QString Selected() { return Dlg().m_pAddressList->currentText(); }
+    bool Answers(int address) const {
+        return m_pBus->HasMeter(address) && m_setSilent.count(address) == 0;
+    }
+    void SetSilent(int address, bool bSilent) {
+        ASSERT_TRUE(m_pBus->SetSilent(address, bSilent));
+        if (bSilent) {
+            m_setSilent.insert(address);
+        } else {
+            m_setSilent.erase(address);
+        }
+    }
+
+    // A send tick, the bus's answer, then the reply tick. Gives the address that was polled.
+    // `replyBytes`: how many bytes must wait before the reply tick when the meter answers.
+    int Poll(int replyBytes = kMinResponseLength) {
+        const uint64_t frames = m_pServer->FramesReceived();
+        const uint64_t replies = m_pServer->RepliesSent();
+        const bool bProbe =
+            Dlg().m_pPnp->isChecked() && (!Dlg().m_bProbeSelected || Dlg().m_nListedCount == 0);
+        Dlg().OnPollTimer(0);
+        const int address = Dlg().m_nCurrentAddress;
+        if (bProbe) {
+            m_vecProbes.push_back(address);
+        }
+        EXPECT_TRUE(Dlg().m_bAwaitingResponse);
+        EXPECT_TRUE(m_pServer->WaitForFrames(frames + 1, 2s)) << address;
+        if (Answers(address)) {
+            EXPECT_TRUE(m_pServer->WaitForReplies(replies + 1, 2s)) << address;
+            EXPECT_TRUE(WaitInput(m_pty, replyBytes)) << address;
+        }
+        Dlg().OnPollTimer(0);
+        EXPECT_FALSE(Dlg().m_bAwaitingResponse);
+        return address;
+    }
+    // Polls until the scan cursor has gone once round all 100 addresses.
+    void Sweep() {
+        const size_t before = m_vecProbes.size();
+        for (int i = 0; i < kSweepGuard && m_vecProbes.size() - before < 100; ++i) {
+            Poll();
+        }
+        ASSERT_EQ(m_vecProbes.size() - before, 100U);
+    }
+    // The text the display shows for a meter's P0 in a bank, as the bus would answer now.
+    std::string ExpectedValueText(int address, int bank) {
+        const auto reply = m_pBus->ReplyFor(address, bank, 0);
+        EXPECT_TRUE(reply.has_value());
+        const DecodedResponse decoded =
+            ParseResponseFrame(reply->data(), static_cast<int>(reply->size()));
+        EXPECT_EQ(decoded.status, ResponseStatus::ResponseOk);
+        return FormatValueText(decoded.value, decoded.decimals);
+    }
+    std::string Body(int address, int bank) {
+        return QString::asprintf("%02dRX%dP0+0000000", address, bank).toStdString();
+    }
+
+    PtyPair m_pty;
+    std::unique_ptr<CSimBus> m_pBus;
+    std::unique_ptr<CSimPtyServer> m_pServer;
+    std::unique_ptr<CMeterTestDlg> m_pDlg;
+    std::set<int> m_setSilent;
+    std::vector<int> m_vecProbes; // addresses probed by the scan, in order
+};
+
+TEST_F(PollCycleE2E, OneSweepListsExactlyTheMetersAndShowsTheSelectedValueInItsBank) {
+    StartBus({3, 7, 12});
+    Sweep();
+
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "07", "12"}));
+    EXPECT_EQ(Selected(), QStringLiteral("03"));
+    EXPECT_EQ(Dlg().m_nListedCount, 3);
+    // Every address was probed once, from 01 up, and 00 right after 99.
+    ASSERT_EQ(m_vecProbes.size(), 100U);
+    EXPECT_EQ(m_vecProbes.front(), 1);
+    EXPECT_EQ(m_vecProbes[98], 99);
+    EXPECT_EQ(m_vecProbes[99], 0);
+    EXPECT_EQ(std::set<int>(m_vecProbes.begin(), m_vecProbes.end()).size(), 100U);
+
+    // 03's process value of bank 0, in red digits on the panel.
+    const std::string bank0 = ExpectedValueText(3, 0);
+    EXPECT_STREQ(Dlg().m_szDisplayText.data(), bank0.c_str());
+    EXPECT_EQ(ValueCells(Panel()), ExpectedValueCells(bank0.c_str()));
+    EXPECT_NE(ValueCells(Panel()), ExpectedValueCells("    0"));
+
+    // "Bank 1" asks every meter for bank 1, and the display follows.
+    Dlg().m_pBank1->setChecked(true);
+    int polled = -1;
+    for (int i = 0; i < 4 && polled != 3; ++i) {
+        polled = Poll();
+    }
+    ASSERT_EQ(polled, 3);
+    EXPECT_EQ(m_pBus->ReceivedBodies().back(), Body(3, 1));
+    const std::string bank1 = ExpectedValueText(3, 1);
+    ASSERT_NE(bank1, bank0);
+    EXPECT_STREQ(Dlg().m_szDisplayText.data(), bank1.c_str());
+    EXPECT_EQ(ValueCells(Panel()), ExpectedValueCells(bank1.c_str()));
+}
+
+TEST_F(PollCycleE2E, AfterTheFirstListingRequestsAlternateWithTheNextProbe) {
+    StartBus({3, 7, 12});
+    std::vector<int> polled;
+    for (int i = 0; i < 16; ++i) {
+        polled.push_back(Poll());
+    }
+    EXPECT_EQ(polled, (std::vector<int>{1, 2, 3, 3, 4, 3, 5, 3, 6, 3, 7, 3, 8, 3, 9, 3}));
+    std::vector<std::string> expectedBodies;
+    for (const int address : polled) {
+        expectedBodies.push_back(Body(address, 0));
+    }
+    EXPECT_EQ(m_pBus->ReceivedBodies(), expectedBodies);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "07"}));
+    EXPECT_EQ(Selected(), QStringLiteral("03"));
+}
+
+TEST_F(PollCycleE2E, SilentMeterLeavesTheListAndReturnsWhenAProbeFindsIt) {
+    StartBus({3, 7});
+    Sweep();
+    ASSERT_EQ(Entries(), (std::vector<std::string>{"03", "07"}));
+
+    SetSilent(3, true);
+    int polled = -1;
+    for (int i = 0; i < 4 && polled != 3; ++i) {
+        polled = Poll();
+    }
+    ASSERT_EQ(polled, 3);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"07"});
+    EXPECT_EQ(Selected(), QStringLiteral("07"));
+    EXPECT_TRUE(ShowsLamp(Panel(), kReceiveLampOrigin, LampYellow));
+
+    SetSilent(3, false);
+    for (int i = 0; i < kSweepGuard && Entries().size() < 2; ++i) {
+        Poll();
+    }
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "07"}));
+    EXPECT_EQ(Selected(), QStringLiteral("07")); // an existing selection stays
+}
+
+TEST_F(PollCycleE2E, FaultsOnTheLineFollowTheirPaths) {
+    StartBus({3, 7});
+    Sweep();
+    ASSERT_EQ(Entries(), (std::vector<std::string>{"03", "07"}));
+    Dlg().m_pPnp->setChecked(false); // every request to the selected meter
+
+    // A corrupted CRC: yellow, and the polled meter leaves the list.
+    m_pBus->CorruptNextReplies(1);
+    EXPECT_EQ(Poll(), 3);
+    EXPECT_TRUE(ShowsLamp(Panel(), kReceiveLampOrigin, LampYellow));
+    EXPECT_EQ(Entries(), std::vector<std::string>{"07"});
+    EXPECT_EQ(Selected(), QStringLiteral("07"));
+
+    // Well formed but refused (RX echoed): only the dump changes.
+    EXPECT_EQ(Poll(), 7);
+    const std::string shown = Dlg().m_szDisplayText.data();
+    m_pBus->SetReject(true);
+    EXPECT_EQ(Poll(), 7);
+    m_pBus->SetReject(false);
+    EXPECT_TRUE(Dlg().m_pResponseEdit->text().startsWith(QStringLiteral("06 02 30 37 52 58 ")));
+    EXPECT_EQ(Entries(), std::vector<std::string>{"07"});
+    EXPECT_TRUE(ShowsLamp(Panel(), kReceiveLampOrigin, LampDarkGreen));
+    EXPECT_EQ(Dlg().m_szDisplayText.data(), shown);
+
+    // A reply that names another address is taken for that address.
+    m_pBus->SetAnswerAs(7, 9);
+    EXPECT_EQ(Poll(), 7);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"07", "09"}));
+    EXPECT_EQ(Selected(), QStringLiteral("07"));
+    EXPECT_TRUE(ShowsLamp(Panel(), kReceiveLampOrigin, LampGreen));
+}
+
+TEST_F(PollCycleE2E, LongRepliesLeaveTheirTailToTheNextRead) {
+    StartBus({3});
+    Dlg().UpdateAddressList(3, true);
+    Dlg().m_pPnp->setChecked(false);
+    m_pBus->SetLongReply(120); // 139 bytes a reply
+
+    EXPECT_EQ(Poll(139), 3); // the first 60 bytes: a correct reply and noise behind it
+    EXPECT_EQ(Entries(), std::vector<std::string>{"03"});
+    EXPECT_EQ(Dlg().m_pResponseEdit->text().size(), 60 * 3);
+
+    // 79 bytes still wait; the send drains 64, and the other 15 lead the next read.
+    EXPECT_EQ(Poll(15 + 139), 3);
+    EXPECT_EQ(Dlg().m_pResponseEdit->text().size(), 60 * 3);
+    EXPECT_FALSE(Dlg().m_pResponseEdit->text().startsWith(QStringLiteral("06 02 30 33")));
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(PollCycleE2E, SendRepeatsTheShownBodyAndShowsTheMetersReply) {
+    StartBus({3});
+    Dlg().UpdateAddressList(3, true);
+    Dlg().m_pPnp->setChecked(false);
+    Dlg().m_pBank1->setChecked(true);
+    EXPECT_EQ(Poll(), 3);
+    const std::string body = m_pBus->ReceivedBodies().back();
+    EXPECT_EQ(Dlg().m_pTextEdit->text().toStdString(), body);
+
+    QTest::mouseClick(Dlg().m_pAutoscan, Qt::LeftButton);
+    const uint64_t replies = m_pServer->RepliesSent();
+    std::vector<int> sleeps;
+    Dlg().m_fnSleep = [&](int ms) {
+        sleeps.push_back(ms);
+        EXPECT_TRUE(m_pServer->WaitForReplies(replies + 1, 2s));
+        EXPECT_TRUE(WaitInput(m_pty, kMinResponseLength));
+    };
+    Dlg().m_pResponseEdit->clear();
+    QTest::mouseClick(Dlg().m_pSendButton, Qt::LeftButton);
+
+    EXPECT_EQ(sleeps, std::vector<int>{1000});
+    const auto bodies = m_pBus->ReceivedBodies();
+    ASSERT_EQ(bodies.size(), 2U);
+    EXPECT_EQ(bodies[1], body);
+    EXPECT_TRUE(Dlg().m_pResponseEdit->text().startsWith(QStringLiteral("06 02 30 33 52 44 31 ")));
+    EXPECT_STREQ(Dlg().m_szDisplayText.data(), ExpectedValueText(3, 1).c_str());
+}
+
+} // namespace
