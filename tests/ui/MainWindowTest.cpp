@@ -323,6 +323,10 @@ struct ListCase {
     int expectedCount;             // -1: left as it was (42)
 };
 
+void PrintTo(const ListCase& c, std::ostream* pOut) {
+    *pOut << c.name;
+}
+
 class UpdateAddressListTest : public MainWindowTest,
                               public ::testing::WithParamInterface<ListCase> {};
 
