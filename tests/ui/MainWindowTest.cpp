@@ -192,6 +192,8 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     CModalCatcher catcher;
     CMeterTestDlg dlg;
     dlg.m_nScanCursor = 17; // as a tick during the box might leave it
+    bool bPollingDuringBox = false;
+    catcher.m_fnWhileOpen = [&] { bPollingDuringBox = dlg.m_pPollTimer->isActive(); };
     dlg.show();
 
     ASSERT_EQ(catcher.m_vecSeen.size(), 1U);
@@ -201,6 +203,7 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     EXPECT_EQ(box.icon, QMessageBox::Warning);
     EXPECT_EQ(box.title, QCoreApplication::applicationName());
     EXPECT_EQ(box.buttons.size(), 1);
+    EXPECT_TRUE(bPollingDuringBox); // the timer starts before the port is opened
 
     EXPECT_FALSE(dlg.m_serialPort.IsOpen());
     EXPECT_TRUE(dlg.m_pPollTimer->isActive());

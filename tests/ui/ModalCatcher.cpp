@@ -35,6 +35,9 @@ void CModalCatcher::Poll() {
         seen.icon = pBox->icon();
     }
     m_vecSeen.push_back(seen);
+    if (m_fnWhileOpen) {
+        m_fnWhileOpen();
+    }
 
     // Close it the way a user would: with its default button when it has one.
     for (QPushButton* pButton : buttons) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 // Accepts every modal window that opens while it lives (a message box, the about box) and records
@@ -26,6 +27,8 @@ public:
 
     CModalCatcher();
     std::vector<Seen> m_vecSeen;
+    // Runs while a modal window is up, before it is closed.
+    std::function<void()> m_fnWhileOpen;
 
 private:
     void Poll();
