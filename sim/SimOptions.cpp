@@ -1,0 +1,213 @@
+#include "sim/SimOptions.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+
+#include "sim/SimDevice.h"
+
+namespace {
+
+// A whole decimal number within [low, high], nothing else.
+std::optional<int64_t> ParseNumber(std::string_view text, int64_t low, int64_t high) {
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < low ||
+        value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> ParseAddress(std::string_view text) {
+    if (text.empty() || text.size() > 2) {
+        return std::nullopt;
+    }
+    const auto value = ParseNumber(text, 0, 99);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (true) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+bool ParseMeters(std::string_view text, std::vector<int>& meters, std::string& error) {
+    meters.clear();
+    for (const std::string_view item : Split(text, ',')) {
+        const std::optional<int> address = ParseAddress(item);
+        if (!address) {
+            error = "--meters: \"" + std::string(item) + "\" is not an address 00..99";
+            return false;
+        }
+        if (std::find(meters.begin(), meters.end(), *address) != meters.end()) {
+            error = "--meters: address " + std::string(item) + " is given twice";
+            return false;
+        }
+        meters.push_back(*address);
+    }
+    return true;
+}
+
+bool ParseSilence(std::string_view text, SimSilence& silence, std::string& error) {
+    const std::vector<std::string_view> parts = Split(text, ':');
+    const std::optional<int> address = ParseAddress(parts[0]);
+    if (!address || (parts.size() != 1 && parts.size() != 3)) {
+        error = "--silent: expected AA or AA:FROM:TO (address 00..99, seconds), got \"" +
+                std::string(text) + "\"";
+        return false;
+    }
+    silence.address = *address;
+    silence.bAlways = parts.size() == 1;
+    if (silence.bAlways) {
+        return true;
+    }
+    constexpr int64_t kMaxSeconds = 1000000;
+    const auto from = ParseNumber(parts[1], 0, kMaxSeconds);
+    const auto to = ParseNumber(parts[2], 0, kMaxSeconds);
+    if (!from || !to || *from >= *to) {
+        error = "--silent: FROM and TO are whole seconds with FROM < TO, got \"" +
+                std::string(text) + "\"";
+        return false;
+    }
+    silence.from = std::chrono::seconds(*from);
+    silence.to = std::chrono::seconds(*to);
+    return true;
+}
+
+// The value options: name, the range of the number, where it goes.
+struct NumberOption {
+    std::string_view name;
+    int64_t low;
+    int64_t high;
+    void (*store)(SimOptions&, int64_t);
+};
+
+const std::array<NumberOption, 7> kNumberOptions = {{
+    {"--speed", 1, 4000000, [](SimOptions& o, int64_t v) { o.nSpeed = static_cast<int>(v); }},
+    {"--seed", 0, UINT32_MAX, [](SimOptions& o, int64_t v) { o.nSeed = static_cast<uint32_t>(v); }},
+    {"--drop", 0, 100,
+     [](SimOptions& o, int64_t v) { o.faults.nDropPercent = static_cast<int>(v); }},
+    {"--corrupt", 0, 100,
+     [](SimOptions& o, int64_t v) { o.faults.nCorruptPercent = static_cast<int>(v); }},
+    {"--noise", 0, SimFaults::kMaxExtraBytes,
+     [](SimOptions& o, int64_t v) { o.faults.nNoiseBytes = static_cast<int>(v); }},
+    {"--delay", 0, SimFaults::kMaxDelay.count(),
+     [](SimOptions& o, int64_t v) { o.faults.delay = std::chrono::milliseconds(v); }},
+    {"--long", 0, SimFaults::kMaxExtraBytes,
+     [](SimOptions& o, int64_t v) { o.faults.nLongExtraBytes = static_cast<int>(v); }},
+}};
+
+} // namespace
+
+bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options,
+                     std::string& error) {
+    bool speedGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.bHelp = true;
+            continue;
+        }
+        if (arg == "--verbose") {
+            options.bVerbose = true;
+            continue;
+        }
+        if (arg.substr(0, 2) != "--") {
+            error = "unexpected argument \"" + std::string(arg) + "\"";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            error = std::string(arg) + " needs a value (see --help)";
+            return false;
+        }
+        const std::string_view value = args[++i];
+        if (arg == "--meters") {
+            if (!ParseMeters(value, options.meters, error)) {
+                return false;
+            }
+        } else if (arg == "--link" || arg == "--device") {
+            if (value.empty()) {
+                error = std::string(arg) + " needs a path";
+                return false;
+            }
+            (arg == "--link" ? options.strLink : options.strDevice) = value;
+        } else if (arg == "--silent") {
+            SimSilence silence;
+            if (!ParseSilence(value, silence, error)) {
+                return false;
+            }
+            options.silences.push_back(silence);
+        } else {
+            const auto option =
+                std::find_if(kNumberOptions.begin(), kNumberOptions.end(),
+                             [arg](const NumberOption& o) { return o.name == arg; });
+            if (option == kNumberOptions.end()) {
+                error = "unknown option " + std::string(arg) + " (see --help)";
+                return false;
+            }
+            const auto number = ParseNumber(value, option->low, option->high);
+            if (!number) {
+                error = std::string(arg) + ": \"" + std::string(value) +
+                        "\" is not a whole number from " + std::to_string(option->low) + " to " +
+                        std::to_string(option->high);
+                return false;
+            }
+            option->store(options, *number);
+            speedGiven = speedGiven || arg == "--speed";
+        }
+    }
+    if (options.bHelp) {
+        return true;
+    }
+    for (const SimSilence& silence : options.silences) {
+        if (std::find(options.meters.begin(), options.meters.end(), silence.address) ==
+            options.meters.end()) {
+            error =
+                "--silent: there is no meter " + std::to_string(silence.address) + " in --meters";
+            return false;
+        }
+    }
+    if (speedGiven && options.strDevice.empty()) {
+        error = "--speed applies only with --device (a pseudo-terminal has no speed)";
+        return false;
+    }
+    if (!IsStandardSpeed(options.nSpeed)) {
+        error = "--speed: " + std::to_string(options.nSpeed) + " is not a standard speed";
+        return false;
+    }
+    return true;
+}
+
+std::string SimUsage(std::string_view program) {
+    std::string text = "Usage: " + std::string(program) + " [options]\n";
+    text += "Simulated QD7 meters answering on a pseudo-terminal (or a port given with --device).\n"
+            "Prints the device path (and the link) on one line, then serves until SIGINT or "
+            "SIGTERM.\n\n"
+            "  --meters LIST     meter addresses, comma-separated, 00..99 (default 01), e.g. "
+            "01,07,12\n"
+            "  --link PATH       make a symbolic link PATH to the device; removed at exit\n"
+            "  --device PATH     serve this existing port or pty instead of a new pseudo-terminal\n"
+            "  --speed N         line speed for --device, a standard speed (default 9600), 8N1\n"
+            "  --seed N          seed of the random faults and noise (default 1)\n"
+            "  --drop PCT        drop this share of replies, 0..100\n"
+            "  --corrupt PCT     send this share of replies with a wrong CRC, 0..100\n"
+            "  --noise N         send N random bytes before each reply\n"
+            "  --delay MS        send each reply MS milliseconds late\n"
+            "  --long N          append N random bytes to each reply (e.g. 45: 64 bytes in all)\n"
+            "  --silent AA[:FROM:TO]\n"
+            "                    meter AA does not answer; with FROM:TO only from FROM to TO\n"
+            "                    seconds after start (repeatable)\n"
+            "  --verbose         log every request, reply and byte to stderr\n"
+            "  --help            show this help\n";
+    return text;
+}
