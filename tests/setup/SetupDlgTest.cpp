@@ -1,0 +1,296 @@
+// The setup dialog: template 137, opened with a click on the front panel against simulated meters,
+// its read-outs, Reload, and what OK and Cancel do to the main window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <utility>
+
+#include "tests/setup/SetupFixture.h"
+#include "ui/DialogLayout.h"
+#include "ui/DialogUnits.h"
+#include "ui/SetupDlg.h"
+#include "ui/SetupDlgLayout.h"
+
+namespace {
+
+// The value fields in register order: P0, C0..C3, K0, K1, X0, X1, Y0, Y1.
+constexpr std::array<int, 11> kValueFields = {1020, 1021, 1022, 1023, 1024, 1025,
+                                              1026, 1027, 1028, 1029, 1030};
+
+QComboBox* List(const CSetupDlg& dlg, int id) {
+    return qobject_cast<QComboBox*>(FindDialogItem(&dlg, id));
+}
+
+std::string Text(const CSetupDlg& dlg, int id) {
+    const QWidget* pControl = FindDialogItem(&dlg, id);
+    if (const auto* pLabel = qobject_cast<const QLabel*>(pControl)) {
+        return pLabel->text().toStdString();
+    }
+    if (const auto* pEdit = qobject_cast<const QLineEdit*>(pControl)) {
+        return pEdit->text().toStdString();
+    }
+    ADD_FAILURE() << "no text control " << id;
+    return {};
+}
+
+std::vector<std::string> ValueTexts(const CSetupDlg& dlg) {
+    std::vector<std::string> texts;
+    for (const int id : kValueFields) {
+        texts.push_back(Text(dlg, id));
+    }
+    return texts;
+}
+
+void Click(const CSetupDlg& dlg, int id) {
+    auto* pButton = qobject_cast<QPushButton*>(FindDialogItem(&dlg, id));
+    ASSERT_NE(pButton, nullptr) << id;
+    QTest::mouseClick(pButton, Qt::LeftButton);
+}
+
+void TypeUnit(const CSetupDlg& dlg, const char* pszText) {
+    auto* pEdit = qobject_cast<QLineEdit*>(FindDialogItem(&dlg, kIdcSetupUnit));
+    ASSERT_NE(pEdit, nullptr);
+    pEdit->selectAll();
+    QTest::keyClicks(pEdit, QString::fromLatin1(pszText));
+}
+
+TEST(SetupDlgLayoutTest, Template137) {
+    CSetupDlg dlg;
+    dlg.show(); // no main window: the lists are filled, nothing is read
+    const CDialogUnits units = CDialogUnits::FromFont(DialogFont());
+
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Setup QD7 & RS232C/RS485"));
+    EXPECT_EQ(dlg.size(), units.ToPixels(0, 0, 267, 189).size());
+
+    // Labels in template order, every one right-aligned.
+    const std::vector<std::string> labels = {"Addr:",
+                                             "Bank:",
+                                             "Process value(P0) :",
+                                             "Comparative value HH(C0) :",
+                                             "Comparative value H(C1) :",
+                                             "Comparative value L(C2) :",
+                                             "Comparative value LL(C3) :",
+                                             "Peak value max.(K0) :",
+                                             "Peak value min.(K1) :",
+                                             "Prescaling value X.Ain(X0) :",
+                                             "Prescaling value X.Bin(X1) :",
+                                             "Prescaling value Y.Ain(Y0) :",
+                                             "Prescaling value Y.Bin(Y1) :",
+                                             "Port :",
+                                             "Speed :",
+                                             "Parity :",
+                                             "Data :",
+                                             "Stop :",
+                                             "Unit :"};
+    std::vector<std::string> seen;
+    for (const QLabel* pLabel : dlg.findChildren<QLabel*>()) {
+        if (pLabel->property("dialogId").toInt() == 0) {
+            seen.push_back(pLabel->text().toStdString());
+            EXPECT_TRUE(pLabel->alignment() & Qt::AlignRight) << seen.back();
+        }
+    }
+    EXPECT_EQ(seen, labels);
+
+    // Value fields: right-aligned, centred vertically, sunken; the rows 12 units apart.
+    for (size_t k = 0; k < kValueFields.size(); ++k) {
+        const auto* pField = qobject_cast<const QLabel*>(FindDialogItem(&dlg, kValueFields[k]));
+        ASSERT_NE(pField, nullptr) << k;
+        EXPECT_EQ(pField->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+        EXPECT_EQ(pField->frameShadow(), QFrame::Sunken);
+        EXPECT_EQ(pField->focusPolicy(), Qt::NoFocus);
+        EXPECT_EQ(pField->geometry(), units.ToPixels(108, 35 + 12 * static_cast<int>(k), 56, 11));
+    }
+    EXPECT_EQ(FindDialogItem(&dlg, 1019)->geometry(), units.ToPixels(37, 15, 49, 12));
+    EXPECT_EQ(FindDialogItem(&dlg, 1033)->geometry(), units.ToPixels(115, 15, 49, 12));
+    EXPECT_EQ(FindDialogItem(&dlg, 1034)->geometry(), units.ToPixels(211, 91, 48, 13));
+    EXPECT_EQ(FindDialogItem(&dlg, 1031)->geometry(), units.ToPixels(4, 175, 258, 14));
+    EXPECT_TRUE(FindDialogItem(&dlg, 1031)->isVisible());
+    EXPECT_EQ(dlg.m_pProgress, FindDialogItem(&dlg, 1031));
+
+    const std::vector<std::pair<int, QStringList>> lists = {
+        {1013, {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
+        {1014,
+         {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000",
+          "57600", "115200", "128000", "256000"}},
+        {1067, {"None", "Odd", "Even"}},
+        {1068, {"7-bit", "8-bit"}},
+        {1069, {"1-bit", "2-bit"}},
+    };
+    for (const auto& [id, items] : lists) {
+        QStringList shown;
+        for (int i = 0; i < List(dlg, id)->count(); ++i) {
+            shown << List(dlg, id)->itemText(i);
+        }
+        EXPECT_EQ(shown, items) << id;
+        EXPECT_EQ(List(dlg, id)->currentIndex(), -1) << id; // the members start at -1
+    }
+
+    // The focus starts on Port and moves through the focusable controls in template order.
+    EXPECT_EQ(dlg.focusWidget(), FindDialogItem(&dlg, 1013));
+    std::vector<int> order;
+    QWidget* pWidget = FindDialogItem(&dlg, 1013);
+    do {
+        if ((pWidget->focusPolicy() & Qt::TabFocus) != 0 && pWidget->isVisible()) {
+            order.push_back(pWidget->property("dialogId").toInt());
+        }
+        pWidget = pWidget->nextInFocusChain();
+    } while (pWidget != FindDialogItem(&dlg, 1013));
+    EXPECT_EQ(order, (std::vector<int>{1013, 1014, 1067, 1068, 1069, 1034, 1032, 1, 2}));
+    dlg.reject();
+}
+
+class SetupDlgTest : public SetupFixture {
+protected:
+    void SetUp() override {
+        SetupFixture::SetUp();
+        // Meters 07 and 12 listed, 07 selected.
+        m_pDlg->UpdateAddressList(kMeterB, true);
+        m_pDlg->UpdateAddressList(kMeterA, true);
+        m_pDlg->m_pAddressList->setCurrentIndex(0);
+        ASSERT_EQ(m_pDlg->m_pAddressList->currentText(), QStringLiteral("07"));
+    }
+
+    // Marks the main window so that a reopened port and a restarted timer show: the scan cursor
+    // moved, the timer stopped, the line at a speed the program never sets.
+    void MarkMainWindow() {
+        m_pDlg->m_nScanCursor = 42;
+        m_pDlg->m_pPollTimer->stop();
+        SetLineSpeedMarker();
+    }
+};
+
+TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
+    m_pDlg->m_pBank1->setChecked(true);
+    CPaintRecorder mainBar(m_pDlg->m_pProgress);
+    // The first read-out runs before the dialog shows, with its progress on the main window.
+    m_fnOnSleep = [&](int) {
+        EXPECT_TRUE(m_pDlg->m_pProgress->isVisible());
+        EXPECT_FALSE(m_pDlg->m_pResponseEdit->isVisible());
+        const auto* pSetup = qobject_cast<CSetupDlg*>(QApplication::activeModalWidget());
+        EXPECT_TRUE(pSetup == nullptr || !pSetup->isVisible());
+    };
+    WithSetupDialog([&](CSetupDlg& dlg) {
+        m_fnOnSleep = nullptr;
+        EXPECT_EQ(Text(dlg, 1019), "07");
+        EXPECT_EQ(Text(dlg, 1033), "1");
+        EXPECT_EQ(ValueTexts(dlg), ExpectedTexts(kMeterA, 1));
+        EXPECT_EQ(List(dlg, 1013)->currentText(), QStringLiteral("COM1"));
+        EXPECT_EQ(List(dlg, 1014)->currentText(), QStringLiteral("9600"));
+        EXPECT_EQ(List(dlg, 1067)->currentText(), QStringLiteral("None"));
+        EXPECT_EQ(List(dlg, 1068)->currentText(), QStringLiteral("8-bit"));
+        EXPECT_EQ(List(dlg, 1069)->currentText(), QStringLiteral("1-bit"));
+        EXPECT_EQ(Text(dlg, 1034), "Sec");
+        EXPECT_EQ(dlg.focusWidget(), FindDialogItem(&dlg, 1013));
+        Click(dlg, kIdCancel);
+    });
+    EXPECT_EQ(RequestBodies(), ReadOutBodies(kMeterA, 1));
+    EXPECT_EQ(mainBar.Distinct(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
+    EXPECT_TRUE(m_pDlg->m_pProgress->isHidden());
+    EXPECT_TRUE(m_pDlg->m_pResponseEdit->isVisible());
+}
+
+TEST_F(SetupDlgTest, ReloadReadsAgainAndPutsBackUnconfirmedEdits) {
+    WithSetupDialog([&](CSetupDlg& dlg) {
+        EXPECT_EQ(ValueTexts(dlg), ExpectedTexts(kMeterA, 0));
+        List(dlg, kIdcSetupSpeed)->setCurrentIndex(8);
+        List(dlg, kIdcSetupStopBits)->setCurrentIndex(1);
+        TypeUnit(dlg, "rpm");
+
+        // Meter 07 has gone quiet: every field reads 0 and the address 00.
+        m_bus.SetSilent(kMeterA, true);
+        m_bExpectReplies = false;
+        m_bus.ClearReceivedBodies();
+        CPaintRecorder ownBar(dlg.m_pProgress);
+        Click(dlg, kIdcSetupReload);
+
+        EXPECT_EQ(RequestBodies(), ReadOutBodies(kMeterA, 0));
+        EXPECT_EQ(ownBar.Distinct(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
+        EXPECT_TRUE(m_pDlg->m_pProgress->isHidden());
+        EXPECT_EQ(ValueTexts(dlg), std::vector<std::string>(11, "0"));
+        EXPECT_EQ(Text(dlg, 1019), "00");
+        EXPECT_EQ(Text(dlg, 1033), "0");
+        EXPECT_EQ(List(dlg, kIdcSetupSpeed)->currentIndex(), 6);
+        EXPECT_EQ(List(dlg, kIdcSetupStopBits)->currentIndex(), 0);
+        EXPECT_EQ(Text(dlg, kIdcSetupUnit), "Sec");
+        Click(dlg, kIdCancel);
+    });
+}
+
+TEST_F(SetupDlgTest, OkWithAnotherSpeedReopensThePortAtIt) {
+    // With Autoscan on, polling starts again; with it off, the timer stays off.
+    const std::vector<std::pair<bool, int>> cases = {{true, 10}, {false, 13}}; // 56000, 128000
+    for (const auto& [bAutoscan, speedIndex] : cases) {
+        SCOPED_TRACE(bAutoscan);
+        m_pDlg->m_pAutoscan->setChecked(bAutoscan);
+        WithSetupDialog([&](CSetupDlg& dlg) {
+            MarkMainWindow();
+            List(dlg, kIdcSetupSpeed)->setCurrentIndex(speedIndex);
+            TypeUnit(dlg, "rpm");
+            Click(dlg, kIdOk);
+        });
+        EXPECT_EQ(m_pDlg->m_portSettings, (PortSettings{0, speedIndex, 1, 0, 0}));
+        EXPECT_EQ(LineSpeed(), static_cast<unsigned>(kBaudTable[static_cast<size_t>(speedIndex)]));
+        EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
+        EXPECT_EQ(m_pDlg->m_nScanCursor, 0); // the poll cycle was reset by the reopen
+        EXPECT_EQ(m_pDlg->m_pPollTimer->isActive(), bAutoscan);
+        EXPECT_EQ(m_pDlg->m_strUnit, "rpm");
+    }
+}
+
+TEST_F(SetupDlgTest, OkWithTheSameSettingsLeavesPortAndTimerButTakesTheUnit) {
+    WithSetupDialog([&](CSetupDlg& dlg) {
+        MarkMainWindow();
+        TypeUnit(dlg, "m/s");
+        Click(dlg, kIdOk);
+    });
+    EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
+    EXPECT_EQ(LineSpeed(), kMarkerSpeed);
+    EXPECT_EQ(m_pDlg->m_nScanCursor, 42);
+    EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
+    EXPECT_EQ(m_pDlg->m_strUnit, "m/s");
+}
+
+TEST_F(SetupDlgTest, CancelAndEscapeChangeNothing) {
+    const std::vector<std::function<void(CSetupDlg&)>> ends = {
+        [](CSetupDlg& dlg) { Click(dlg, kIdCancel); },
+        [](CSetupDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); },
+    };
+    for (size_t i = 0; i < ends.size(); ++i) {
+        SCOPED_TRACE(i);
+        WithSetupDialog([&](CSetupDlg& dlg) {
+            MarkMainWindow();
+            List(dlg, kIdcSetupSpeed)->setCurrentIndex(10);
+            List(dlg, kIdcSetupPort)->setCurrentIndex(3);
+            TypeUnit(dlg, "rpm");
+            ends[i](dlg);
+        });
+        EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
+        EXPECT_EQ(LineSpeed(), kMarkerSpeed);
+        EXPECT_EQ(m_pDlg->m_nScanCursor, 42);
+        EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
+        EXPECT_EQ(m_pDlg->m_strUnit, "Sec");
+    }
+}
+
+TEST_F(SetupDlgTest, AListLeftWithoutSelectionKeepsItsSetting) {
+    WithSetupDialog([&](CSetupDlg& dlg) {
+        MarkMainWindow();
+        List(dlg, kIdcSetupSpeed)->setCurrentIndex(-1);
+        List(dlg, kIdcSetupParity)->setCurrentIndex(2);
+        Click(dlg, kIdOk);
+    });
+    EXPECT_EQ(m_pDlg->m_portSettings, (PortSettings{0, 6, 1, 2, 0}));
+    EXPECT_EQ(LineSpeed(), 9600U);
+    EXPECT_EQ(m_pDlg->m_nScanCursor, 0);
+}
+
+} // namespace

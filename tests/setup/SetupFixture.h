@@ -1,0 +1,84 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/SimBus.h"
+#include "sim/SimPtyServer.h"
+#include "tests/support/PtyPair.h"
+#include "ui/MeterTestDlg.h"
+
+class CSetupDlg;
+class QProgressBar;
+
+// The main window on COM1 = a pty whose far side is served by simulated meters 07 and 12, their
+// process values held still. The window's sleeps do not sleep: a 700 ms pause returns as soon as
+// the simulator has heard the request and, when a reply is expected, its reply lies waiting on the
+// port. Every pause is recorded with the poll timer's state at that moment.
+class SetupFixture : public ::testing::Test {
+public:
+    static constexpr int kMeterA = 7;
+    static constexpr int kMeterB = 12;
+
+protected:
+    SetupFixture();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Clicks the front panel and, once the setup dialog shows, runs `fn`, which must end it.
+    void WithSetupDialog(const std::function<void(CSetupDlg&)>& fn);
+
+    // The line speed the pty reports, and one set behind the program's back to see whether the
+    // port is reopened.
+    unsigned LineSpeed() const;
+    void SetLineSpeedMarker();
+    static constexpr unsigned kMarkerSpeed = 4800;
+
+    std::vector<std::string> RequestBodies() const { return m_server.ReceivedBodies(); }
+
+    PtyPair m_pty;
+    CSimBus m_bus;
+    CSimPtyServer m_server;
+    std::unique_ptr<CMeterTestDlg> m_pDlg;
+
+    bool m_bExpectReplies = true;
+    std::vector<int> m_vecSleeps;
+    std::vector<bool> m_vecTimerActiveInSleep;
+    std::function<void(int ms)> m_fnOnSleep; // extra checks while the thread is held
+
+    // Returns once `count` bytes wait on the program's side of the line.
+    void WaitForBytesOnPort(int count);
+
+private:
+    void Sleep(int ms);
+
+    uint64_t m_nFramesSeen = 0;
+    uint64_t m_nRepliesSeen = 0;
+};
+
+// Records the position of a progress bar each time it is painted.
+class CPaintRecorder : public QObject {
+public:
+    explicit CPaintRecorder(QProgressBar* pBar);
+    std::vector<int> m_vecPainted;
+    // The positions painted, a repeated paint of the same position counted once.
+    std::vector<int> Distinct() const;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    QProgressBar* m_pBar;
+};
+
+// Expected value texts of meters with the simulator's default registers, P0 held at time 0.
+std::vector<std::string> ExpectedTexts(int address, int bank);
+// The eleven request bodies of a read-out: RX for P0 .. Y1, value 0.
+std::vector<std::string> ReadOutBodies(int address, int bank);
