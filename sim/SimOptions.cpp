@@ -191,8 +191,10 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
 std::string SimUsage(std::string_view program) {
     std::string text = "Usage: " + std::string(program) + " [options]\n";
     text += "Simulated QD7 meters answering on a pseudo-terminal (or a port given with --device).\n"
-            "Prints the device path (and the link) on one line, then serves until SIGINT or "
-            "SIGTERM.\n\n"
+            "Prints the device path (and the link) on one line, then serves until SIGINT, SIGTERM "
+            "or SIGHUP.\n"
+            "Meters answer RX with RD; WX and WD write the value, then answer like RX; RD is "
+            "ignored.\n\n"
             "  --meters LIST     meter addresses, comma-separated, 00..99 (default 01), e.g. "
             "01,07,12\n"
             "  --link PATH       make a symbolic link PATH to the device; removed at exit\n"
