@@ -2,10 +2,14 @@
 # Takes screenshots of the real program: starts a private Xvfb display, qd7-sim with a few meters
 # on a pseudo-terminal, and qd7test with COM1 pointed at it, waits while the meters are found, and
 # writes main.png (the main window) and, with --about, about.png (the about box, opened through
-# the window's context menu as a user would). It never opens a real serial device: COM1 is the
-# simulator's pty and COM2..COM8 point at a path that does not exist.
+# the window's context menu as a user would). With --setup it clicks the front panel and writes
+# readout.png (the main window during the first register read-out), setup.png (the setup dialog
+# with the selected meter's registers), then types the unit "rpm", confirms with OK and writes
+# main-unit.png. It never opens a real serial device: COM1 is the simulator's pty and COM2..COM8
+# point at a path that does not exist.
 #
-#   tools/screenshot.sh [--about] [--wait SECONDS] [--out DIR] [--build DIR] [--meters LIST]
+#   tools/screenshot.sh [--about] [--setup] [--wait SECONDS] [--out DIR] [--build DIR]
+#                       [--meters LIST]
 #
 # Defaults: --wait 6, --out build/screenshots, --build build/default (built when missing),
 # --meters 01,02,03,07,12.
@@ -13,6 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 about=0
+setup=0
 wait_s=6
 out=build/screenshots
 build=build/default
@@ -20,11 +25,12 @@ meters=01,02,03,07,12
 while [ $# -gt 0 ]; do
     case "$1" in
     --about) about=1 ;;
+    --setup) setup=1 ;;
     --wait) wait_s=$2; shift ;;
     --out) out=$2; shift ;;
     --build) build=$2; shift ;;
     --meters) meters=$2; shift ;;
-    -h | --help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
     *) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -118,4 +124,29 @@ if [ "$about" -eq 1 ]; then
     sleep 0.5
     grab "$about_id" "$out/about.png"
     xdotool key Escape
+fi
+
+if [ "$setup" -eq 1 ]; then
+    # A click on the front panel reads the selected meter's eleven registers (8.2 s, progress on
+    # the main window) before the setup dialog appears.
+    eval "$(xdotool getwindowgeometry --shell "$main_id")"
+    xdotool mousemove $((X + 60)) $((Y + 40)) click 1
+    sleep 4
+    grab "$main_id" "$out/readout.png"
+    setup_id=""
+    for _ in $(seq 1 300); do
+        setup_id=$(xdotool search --onlyvisible --name "^Setup QD7 & RS232C/RS485\$" 2>/dev/null | head -n1 || true)
+        [ -n "$setup_id" ] && break
+        sleep 0.05
+    done
+    [ -n "$setup_id" ] || { echo "screenshot.sh: the setup dialog did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
+    sleep 0.5
+    grab "$setup_id" "$out/setup.png"
+    # The focus starts on Port; five tabs reach the unit field, which selects its text.
+    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+    xdotool key Tab Tab Tab Tab Tab
+    xdotool type rpm
+    xdotool key Return
+    sleep 1.5
+    grab "$main_id" "$out/main-unit.png"
 fi
