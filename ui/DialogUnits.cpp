@@ -1,5 +1,6 @@
 #include "ui/DialogUnits.h"
 
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QString>
 #include <QStringList>
@@ -17,10 +18,12 @@ int MulDiv(int x, int numerator, int denominator) {
 } // namespace
 
 void InstallDialogFontSubstitutes() {
-    // Debian's fonts-baekmuk carries a Gulim of its own; fonts-nanum is the common fallback.
+    // NanumGothic first: at 9 pt its Latin letters have Gulim's average width (7 px), so the
+    // layouts keep the proportions they were drawn with (the right column starts just right of
+    // the 264-pixel panel). Baekmuk Gulim's letters are wider (8 px) and would open a gap.
     QFont::insertSubstitutions(QStringLiteral("Gulim"),
-                               QStringList{QStringLiteral("Baekmuk Gulim"),
-                                           QStringLiteral("NanumGothic"), QStringLiteral("UnDotum"),
+                               QStringList{QStringLiteral("NanumGothic"),
+                                           QStringLiteral("Baekmuk Gulim"), QStringLiteral("UnDotum"),
                                            QStringLiteral("Noto Sans CJK KR")});
 }
 
@@ -35,8 +38,12 @@ CDialogUnits CDialogUnits::FromFont(const QFont& font) {
     const QFontMetrics metrics(font);
     const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int width = metrics.horizontalAdvance(letters);
-    // Average over 52 letters, rounded: (width / 26 + 1) / 2.
-    return CDialogUnits((width / 26 + 1) / 2, metrics.height());
+    // Average over 52 letters, rounded: (width / 26 + 1) / 2. The vertical unit is the font's em
+    // height in pixels: the layouts were drawn for a font whose ascent plus descent is its em
+    // (12 px at 9 pt); a substitute with more generous line spacing would otherwise stretch every
+    // window downwards and open a gap under the front panel.
+    const int emHeight = QFontInfo(font).pixelSize();
+    return CDialogUnits((width / 26 + 1) / 2, emHeight > 0 ? emHeight : metrics.height());
 }
 
 int CDialogUnits::ToPixelsX(int dialogUnits) const {

@@ -11,8 +11,8 @@
 namespace {
 
 // 54 x 20 dialog units at the base units of the dialog font as installed here (Gulim 9 pt
-// resolves to Baekmuk Gulim: 8 x 12 pixels), so the badge fills its place in the window.
-constexpr QSize kDecorationSize(108, 30);
+// resolves to NanumGothic: 7 x 12 pixels, 94.5 x 30 rounded up), so the badge fills its place.
+constexpr QSize kDecorationSize(95, 30);
 constexpr QSize kIconSize(32, 32);
 
 // A small graphite plate with a rounded outline, the frame of both badges.
@@ -54,16 +54,16 @@ QImage MakeDecoration() {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
     DrawPlate(painter, QRectF(0.5, 0.5, image.width() - 1.0, image.height() - 1.0), 4.0);
-    DrawStrokeText(painter, QPointF(9.5, 7.5), "QD7", StrokeStyle{13.0, 2.4, 0.9, Qt::white});
-    painter.fillRect(QRectF(51, 7, 1, 14), QColor(120, 124, 132));
+    DrawStrokeText(painter, QPointF(7.5, 7.5), "QD7", StrokeStyle{13.0, 2.4, 0.9, Qt::white});
+    painter.fillRect(QRectF(45, 7, 1, 14), QColor(120, 124, 132));
     const QColor light(205, 208, 214);
-    DrawStrokeText(painter, QPointF(57.5, 7.5), "SERIES", StrokeStyle{5.0, 1.0, 0.8, light});
-    DrawStrokeText(painter, QPointF(57.5, 15.5), "RS485", StrokeStyle{5.0, 1.0, 0.8, light});
-    painter.fillRect(QRectF(9, 24, 90, 1.5), QColor(210, 30, 30));
+    DrawStrokeText(painter, QPointF(50.5, 7.5), "SERIES", StrokeStyle{5.0, 1.0, 0.8, light});
+    DrawStrokeText(painter, QPointF(50.5, 15.5), "RS485", StrokeStyle{5.0, 1.0, 0.8, light});
+    painter.fillRect(QRectF(7, 24, 81, 1.5), QColor(210, 30, 30));
     // A power lamp, lit.
     painter.setPen(QPen(QColor(10, 10, 12), 1.0));
     painter.setBrush(QColor(kLampFill[1]));
-    painter.drawEllipse(QPointF(97.0, 11.0), 2.5, 2.5);
+    painter.drawEllipse(QPointF(88.0, 11.0), 2.5, 2.5);
     return image;
 }
 
