@@ -13,7 +13,8 @@ uint8_t Crc8Bitwise(const uint8_t* data, int length) {
     for (int i = 0; i < length; ++i) {
         crc ^= data[i];
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1U) ? static_cast<uint8_t>((crc >> 1) ^ 0x8CU) : static_cast<uint8_t>(crc >> 1);
+            crc = (crc & 1U) ? static_cast<uint8_t>((crc >> 1) ^ 0x8CU)
+                             : static_cast<uint8_t>(crc >> 1);
         }
     }
     return crc;

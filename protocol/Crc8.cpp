@@ -10,7 +10,8 @@ constexpr std::array<uint8_t, 256> MakeCrc8Table() {
     for (int i = 0; i < 256; ++i) {
         auto crc = static_cast<uint8_t>(i);
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1U) ? static_cast<uint8_t>((crc >> 1) ^ 0x8CU) : static_cast<uint8_t>(crc >> 1);
+            crc = (crc & 1U) ? static_cast<uint8_t>((crc >> 1) ^ 0x8CU)
+                             : static_cast<uint8_t>(crc >> 1);
         }
         table[static_cast<std::size_t>(i)] = crc;
     }

@@ -27,7 +27,9 @@ uint8_t WriteFrame(FrameBuffer& frame, std::string_view body) {
     return crc;
 }
 
-int Digit(uint8_t byte) { return static_cast<int>(byte) - '0'; }
+int Digit(uint8_t byte) {
+    return static_cast<int>(byte) - '0';
+}
 
 } // namespace
 

@@ -21,10 +21,10 @@ void InstallDialogFontSubstitutes() {
     // NanumGothic first: at 9 pt its Latin letters have Gulim's average width (7 px), so the
     // layouts keep the proportions they were drawn with (the right column starts just right of
     // the 264-pixel panel). Baekmuk Gulim's letters are wider (8 px) and would open a gap.
-    QFont::insertSubstitutions(QStringLiteral("Gulim"),
-                               QStringList{QStringLiteral("NanumGothic"),
-                                           QStringLiteral("Baekmuk Gulim"), QStringLiteral("UnDotum"),
-                                           QStringLiteral("Noto Sans CJK KR")});
+    QFont::insertSubstitutions(
+        QStringLiteral("Gulim"),
+        QStringList{QStringLiteral("NanumGothic"), QStringLiteral("Baekmuk Gulim"),
+                    QStringLiteral("UnDotum"), QStringLiteral("Noto Sans CJK KR")});
 }
 
 QFont DialogFont() {

@@ -16,7 +16,8 @@ QFont DialogFont();
 
 class CDialogUnits {
 public:
-    // bx = average width of "A".."Z" "a".."z" in the font, rounded; by = the font's em height in pixels.
+    // bx = average width of "A".."Z" "a".."z" in the font, rounded; by = the font's em height in
+    // pixels.
     static CDialogUnits FromFont(const QFont& font);
     CDialogUnits(int baseX, int baseY) : m_nBaseX(baseX), m_nBaseY(baseY) {}
 

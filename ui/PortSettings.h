@@ -14,13 +14,23 @@ struct PortSettings {
     bool operator==(const PortSettings&) const = default;
 };
 
-inline constexpr std::array<int, 15> kBaudTable = {110,   300,   600,   1200,   2400,
-                                                   4800,  9600,  14400, 19200,  38400,
+inline constexpr std::array<int, 15> kBaudTable = {110,   300,   600,    1200,   2400,
+                                                   4800,  9600,  14400,  19200,  38400,
                                                    56000, 57600, 115200, 128000, 256000};
 inline constexpr int kPortCount = 8;
 
-inline int PortNumber(const PortSettings& s) { return s.portIndex + 1; }
-inline int LineSpeed(const PortSettings& s) { return kBaudTable[static_cast<size_t>(s.speedIndex)]; }
-inline int DataBits(const PortSettings& s) { return s.dataBitsIndex == 0 ? 7 : 8; }
-inline int ParityCode(const PortSettings& s) { return s.parityIndex; }
-inline int StopBitsCode(const PortSettings& s) { return s.stopBitsIndex == 0 ? 0 : 2; }
+inline int PortNumber(const PortSettings& s) {
+    return s.portIndex + 1;
+}
+inline int LineSpeed(const PortSettings& s) {
+    return kBaudTable[static_cast<size_t>(s.speedIndex)];
+}
+inline int DataBits(const PortSettings& s) {
+    return s.dataBitsIndex == 0 ? 7 : 8;
+}
+inline int ParityCode(const PortSettings& s) {
+    return s.parityIndex;
+}
+inline int StopBitsCode(const PortSettings& s) {
+    return s.stopBitsIndex == 0 ? 0 : 2;
+}

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> Bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 // ACK STX body ETX crc, the reply layout.
 std::vector<uint8_t> Response(std::string_view body, uint8_t crc) {
@@ -48,8 +50,10 @@ TEST(Crc8, CheckValues) {
         {"request 05 C0 bank 1", Bytes("05RX1C0+0000000\x03"), 0x6C},
         {"request 12 Y1", Bytes("12RX0Y1+0000000\x03"), 0x45},
         {"reply 01 P0 123.4", Bytes("01RD0P0+0012341\x03"), 0xB2},
-        {"empty text frame", {0x03, 0x20, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                              0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0x91},
+        {"empty text frame",
+         {0x03, 0x20, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+          0xFF},
+         0x91},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Crc8(c.data.data(), static_cast<int>(c.data.size())), c.crc) << c.name;
@@ -70,9 +74,9 @@ struct RequestCase {
 
 TEST(BuildRequestFrame, BodiesAndCrcs) {
     const RequestCase cases[] = {
-        {1, 0, 0, 0, 0.0, "01RX0P0+0000000", 0xB5},  {0, 0, 0, 0, 0.0, "00RX0P0+0000000", 0x35},
-        {5, 0, 1, 1, 0.0, "05RX1C0+0000000", 0x6C},  {12, 0, 0, 10, 0.0, "12RX0Y1+0000000", 0x45},
-        {99, 3, 9, 5, -42.6, "99WD9K0-0000430", 0},   {7, 2, 0, 7, 999999.4, "07WX0X0+9999990", 0},
+        {1, 0, 0, 0, 0.0, "01RX0P0+0000000", 0xB5}, {0, 0, 0, 0, 0.0, "00RX0P0+0000000", 0x35},
+        {5, 0, 1, 1, 0.0, "05RX1C0+0000000", 0x6C}, {12, 0, 0, 10, 0.0, "12RX0Y1+0000000", 0x45},
+        {99, 3, 9, 5, -42.6, "99WD9K0-0000430", 0}, {7, 2, 0, 7, 999999.4, "07WX0X0+9999990", 0},
     };
     for (const auto& c : cases) {
         FrameBuffer frame{};
@@ -91,9 +95,9 @@ TEST(BuildRequestFrame, BodiesAndCrcs) {
 TEST(BuildRequestFrame, WireBytesOfAddressOne) {
     FrameBuffer frame{};
     ASSERT_EQ(BuildRequestFrame(frame, 1, 0, 0, 0, 0.0), std::optional<uint8_t>(0xB5));
-    const std::vector<uint8_t> expected = {0x02, 0x30, 0x31, 0x52, 0x58, 0x30, 0x50, 0x30, 0x2B,
-                                           0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x03, 0xB5,
-                                           0x00};
+    const std::vector<uint8_t> expected = {0x02, 0x30, 0x31, 0x52, 0x58, 0x30, 0x50,
+                                           0x30, 0x2B, 0x30, 0x30, 0x30, 0x30, 0x30,
+                                           0x30, 0x30, 0x03, 0xB5, 0x00};
     for (size_t i = 0; i < frame.size(); ++i) {
         EXPECT_EQ(frame[i], i < expected.size() ? expected[i] : 0xFF) << "offset " << i;
     }
@@ -103,9 +107,9 @@ TEST(BuildRequestFrame, WireBytesOfAddressOne) {
 
 TEST(BuildRequestFrame, OutOfRangeBuildsNothing) {
     const RequestCase bad[] = {
-        {-1, 0, 0, 0, 0, "", 0}, {100, 0, 0, 0, 0, "", 0},        {1, -1, 0, 0, 0, "", 0},
-        {1, 4, 0, 0, 0, "", 0},  {1, 0, -1, 0, 0, "", 0},         {1, 0, 10, 0, 0, "", 0},
-        {1, 0, 0, -1, 0, "", 0}, {1, 0, 0, 11, 0, "", 0},         {1, 0, 0, 0, 999999.5, "", 0},
+        {-1, 0, 0, 0, 0, "", 0},   {100, 0, 0, 0, 0, "", 0},          {1, -1, 0, 0, 0, "", 0},
+        {1, 4, 0, 0, 0, "", 0},    {1, 0, -1, 0, 0, "", 0},           {1, 0, 10, 0, 0, "", 0},
+        {1, 0, 0, -1, 0, "", 0},   {1, 0, 0, 11, 0, "", 0},           {1, 0, 0, 0, 999999.5, "", 0},
         {1, 0, 0, 0, -1e9, "", 0}, {1, 0, 0, 0, std::nan(""), "", 0},
     };
     for (const auto& c : bad) {
