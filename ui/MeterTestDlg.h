@@ -112,6 +112,9 @@ public:
 
     QPushButton* m_pSendButton = nullptr;
     QTimer* m_pPollTimer = nullptr;
+    // The period StartPolling gives the timer. Tests that drive every tick themselves set it far
+    // out so that a slow machine cannot slip a real tick between their steps.
+    int m_nPollPeriodMs = kPollPeriodMs;
     QMenu* m_pSystemMenu = nullptr;
 
     // Every wait of the window goes through here; it really sleeps (holding the thread) unless a

@@ -47,7 +47,7 @@ void CMeterTestDlg::OnPollTimer(unsigned timerId) {
 
 void CMeterTestDlg::StartPolling() {
     // Starting a running timer replaces it: its period begins afresh.
-    m_pPollTimer->start(kPollPeriodMs);
+    m_pPollTimer->start(m_nPollPeriodMs);
     m_bAwaitingResponse = false;
     m_bProbeSelected = true;
 }

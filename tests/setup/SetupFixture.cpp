@@ -28,6 +28,7 @@ namespace {
 constexpr int kReplyPauseMs = 700;
 constexpr auto kWaitLimit = 3s;
 constexpr int kReplyLength = 19;
+constexpr int kNoRealTicksMs = 3600 * 1000;
 
 std::vector<CSimMeter> Meters() {
     return {CSimMeter(SetupFixture::kMeterA), CSimMeter(SetupFixture::kMeterB)};
@@ -46,7 +47,8 @@ void SetupFixture::SetUp() {
 
     m_pDlg = std::make_unique<CMeterTestDlg>();
     m_pDlg->m_fnSleep = [this](int ms) { Sleep(ms); };
-    m_pDlg->show(); // initialises: COM1 opened, poll timer running
+    m_pDlg->m_nPollPeriodMs = kNoRealTicksMs; // every tick comes from the test
+    m_pDlg->show();                           // initialises: COM1 opened, poll timer running
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
     ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
 }

@@ -34,6 +34,7 @@ protected:
         m_pDlg->OnInitDialog();
         ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
         m_pDlg->m_pPollTimer->stop(); // the test drives every step itself
+        m_pDlg->m_nPollPeriodMs = 3600 * 1000;
         m_pDlg->m_fnSleep = [this](int ms) {
             m_vecSleeps.push_back(ms);
             if (m_fnDuringSleep) {

@@ -50,7 +50,8 @@ protected:
         m_pDlg = std::make_unique<CMeterTestDlg>();
         m_pDlg->OnInitDialog();
         ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
-        m_pDlg->m_pPollTimer->stop(); // ticks come from the test
+        m_pDlg->m_pPollTimer->stop();          // ticks come from the test
+        m_pDlg->m_nPollPeriodMs = 3600 * 1000; // also after Autoscan restarts the timer
         m_pDlg->m_fnSleep = [](int) {};
     }
     void TearDown() override {
