@@ -6,13 +6,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+tools/setup.sh
+tools/build.sh default
+
+# Set up and built either way; only the window itself needs a desktop.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "run.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); qd7test needs an X11 or Wayland desktop" >&2
     exit 1
 fi
 
-tools/setup.sh
-tools/build.sh default
 
 bin=build/default
 app="$bin/app/qd7test"
