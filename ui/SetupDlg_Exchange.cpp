@@ -59,9 +59,10 @@ constexpr std::array<std::string CSetupDlg::*, 11> kValueTexts = {
     &CSetupDlg::m_strC3, &CSetupDlg::m_strK0, &CSetupDlg::m_strK1, &CSetupDlg::m_strX0,
     &CSetupDlg::m_strX1, &CSetupDlg::m_strY0, &CSetupDlg::m_strY1};
 
-// Texts are single-byte strings; the controls hold them as Latin-1.
+// Texts are 8-bit strings in the system's encoding, as the front panel draws them (a unit such
+// as "°C" must reach the panel as typed).
 void SetControlText(QWidget* pControl, const std::string& text) {
-    const QString value = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const QString value = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
     if (auto* pEdit = qobject_cast<QLineEdit*>(pControl)) {
         pEdit->setText(value);
     } else if (auto* pLabel = qobject_cast<QLabel*>(pControl)) {
@@ -76,7 +77,7 @@ std::string ControlText(const QWidget* pControl) {
     } else if (const auto* pLabel = qobject_cast<const QLabel*>(pControl)) {
         value = pLabel->text();
     }
-    return value.toLatin1().toStdString();
+    return value.toLocal8Bit().toStdString();
 }
 
 } // namespace

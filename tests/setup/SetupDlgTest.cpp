@@ -60,7 +60,7 @@ void TypeUnit(const CSetupDlg& dlg, const char* pszText) {
     auto* pEdit = qobject_cast<QLineEdit*>(FindDialogItem(&dlg, kIdcSetupUnit));
     ASSERT_NE(pEdit, nullptr);
     pEdit->selectAll();
-    QTest::keyClicks(pEdit, QString::fromLatin1(pszText));
+    QTest::keyClicks(pEdit, QString::fromUtf8(pszText));
 }
 
 TEST(SetupDlgLayoutTest, Template137) {
@@ -249,14 +249,15 @@ TEST_F(SetupDlgTest, OkWithAnotherSpeedReopensThePortAtIt) {
 TEST_F(SetupDlgTest, OkWithTheSameSettingsLeavesPortAndTimerButTakesTheUnit) {
     WithSetupDialog([&](CSetupDlg& dlg) {
         MarkMainWindow();
-        TypeUnit(dlg, "m/s");
+        TypeUnit(dlg, "°C"); // not ASCII: must reach the panel as typed
         Click(dlg, kIdOk);
     });
     EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
     EXPECT_EQ(LineSpeed(), kMarkerSpeed);
     EXPECT_EQ(m_pDlg->m_nScanCursor, 42);
     EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
-    EXPECT_EQ(m_pDlg->m_strUnit, "m/s");
+    EXPECT_EQ(m_pDlg->m_strUnit, "\xC2\xB0"
+                                 "C");
 }
 
 TEST_F(SetupDlgTest, CancelAndEscapeChangeNothing) {
