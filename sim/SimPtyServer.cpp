@@ -1,5 +1,6 @@
 #include "sim/SimPtyServer.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -85,6 +86,16 @@ bool CSimPtyServer::Start() {
     if (!m_fdStop.IsValid()) {
         return false;
     }
+    // A blocking write to a peer that reads nothing would wait for room for ever, and Stop()
+    // with it: the loop relies on the device never blocking.
+    if (m_hServedFd >= 0) {
+        const int flags = ::fcntl(m_hServedFd, F_GETFL);
+        if (flags < 0 || ::fcntl(m_hServedFd, F_SETFL, flags | O_NONBLOCK) != 0) {
+            m_fdStop.Reset();
+            return false;
+        }
+        m_nServedFlags = flags;
+    }
     m_vecPending.clear();
     m_bRunning = true;
     m_thread = std::thread([this] { Run(); });
@@ -97,6 +108,10 @@ void CSimPtyServer::Stop() {
         [[maybe_unused]] const ssize_t n = ::write(m_fdStop.Get(), &one, sizeof one);
         m_thread.join();
     }
+    if (m_hServedFd >= 0 && m_nServedFlags >= 0) {
+        ::fcntl(m_hServedFd, F_SETFL, m_nServedFlags);
+    }
+    m_nServedFlags = -1;
     m_fdStop.Reset();
     m_bRunning = false;
 }
@@ -181,8 +196,15 @@ bool CSimPtyServer::WriteAll(const std::vector<uint8_t>& bytes) {
         if ((n < 0 && errno != EAGAIN && errno != EINTR) || left.count() <= 0) {
             return false;
         }
-        pollfd out{DeviceFd(), POLLOUT, 0};
-        ::poll(&out, 1, static_cast<int>(left.count()));
+        // Waiting for room also watches Stop(): replies still queued for a peer that reads
+        // nothing would otherwise hold it for their time-outs one after the other.
+        std::array<pollfd, 2> fds{};
+        fds[0] = pollfd{DeviceFd(), POLLOUT, 0};
+        fds[1] = pollfd{m_fdStop.Get(), POLLIN, 0};
+        if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) > 0 &&
+            (fds[1].revents & POLLIN) != 0) {
+            return false;
+        }
     }
     return true;
 }

@@ -33,7 +33,9 @@ public:
     // An existing port or pty slave, raw 8N1 at `speed`; `error` says why it failed.
     bool OpenDevice(const std::string& path, int speed, std::string& error);
     // An fd the caller keeps owning, e.g. the master of a test's pty pair; it must stay open until
-    // Stop(). When it is a pty master, its slave is held open as for OpenPty().
+    // Stop(). When it is a pty master, its slave is held open as for OpenPty(). While it is served
+    // it is non-blocking, so that a peer that reads nothing cannot hold the server; Stop() gives
+    // it its own flags back.
     bool ServeFd(int fd);
 
     const std::string& DevicePath() const { return m_strDevicePath; }
@@ -71,10 +73,11 @@ private:
     void LogBytes(std::string_view prefix, const uint8_t* bytes, size_t count);
 
     CSimBus& m_bus;
-    CUniqueFd m_fdOwned;  // the device when the server opened it
-    int m_hServedFd = -1; // the device when a caller handed it in
-    CUniqueFd m_fdKeeper; // the pty's slave, held open
-    CUniqueFd m_fdStop;   // eventfd that wakes the loop to end
+    CUniqueFd m_fdOwned;     // the device when the server opened it
+    int m_hServedFd = -1;    // the device when a caller handed it in
+    int m_nServedFlags = -1; // its file status flags before Start(), put back by Stop()
+    CUniqueFd m_fdKeeper;    // the pty's slave, held open
+    CUniqueFd m_fdStop;      // eventfd that wakes the loop to end
     std::string m_strDevicePath;
     std::thread m_thread;
     std::atomic<bool> m_bRunning{false};

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -162,5 +166,45 @@ TEST(SimPtyServerOnPair, ServesAnExistingDevice) {
     EXPECT_FALSE(other.OpenDevice(pty.SlavePath(), 14400, error)) << "not a standard speed";
     EXPECT_FALSE(other.Start()) << "no device";
 }
+
+// A peer that sends requests and reads nothing fills its input with replies until the server
+// can write no more. Stop() must end the server at once all the same, on its own pty and on a
+// test's blocking pty master alike.
+class SimPtyServerStopTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SimPtyServerStopTest, StopsAtOnceWhileThePeerReadsNothing) {
+    const bool bServeTestsMaster = GetParam();
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    CSimBus bus({CSimMeter(1)}, {}, 1, [] { return 0ms; });
+    bus.SetLongReply(SimFaults::kMaxExtraBytes); // a few replies fill the peer's input
+    auto server = std::make_unique<CSimPtyServer>(bus);
+    ASSERT_TRUE(bServeTestsMaster ? server->ServeFd(pty.MasterFd()) : server->OpenPty());
+    ASSERT_TRUE(server->Start());
+    CUniqueFd peer = OpenPeer(bServeTestsMaster ? pty.SlavePath() : server->DevicePath());
+    ASSERT_TRUE(peer.IsValid());
+    constexpr int kRequests = 40;
+    for (int i = 0; i < kRequests; ++i) {
+        ASSERT_TRUE(WriteBytes(peer.Get(), RequestBytes(1, 0, 0)));
+    }
+    ASSERT_TRUE(server->WaitForFrames(10, kWait));
+
+    CSimPtyServer* pServer = server.get();
+    auto stopped = std::async(std::launch::async, [pServer] { pServer->Stop(); });
+    const bool bStoppedAtOnce = stopped.wait_for(1s) == std::future_status::ready;
+    EXPECT_TRUE(bStoppedAtOnce) << "Stop() waits on the stuck peer";
+    // Should it be stuck, reading the peer's input lets the server on, so the test ends.
+    while (stopped.wait_for(10ms) != std::future_status::ready) {
+        ReadBytes(peer.Get(), 1 << 16, 10ms);
+    }
+    EXPECT_FALSE(server->IsRunning());
+    if (bServeTestsMaster) {
+        EXPECT_EQ(::fcntl(pty.MasterFd(), F_GETFL) & O_NONBLOCK, 0) << "the fd's flags come back";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Device, SimPtyServerStopTest, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "TestsBlockingMaster" : "OwnPty");
+});
 
 } // namespace
