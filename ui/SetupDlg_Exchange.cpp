@@ -8,6 +8,7 @@
 #include <QProgressBar>
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 #include "ui/DialogLayout.h"
@@ -80,6 +81,16 @@ std::string ControlText(const QWidget* pControl) {
     return value.toLocal8Bit().toStdString();
 }
 
+// "%g" as the C locale writes it: six significant digits, no trailing zeros, exponent form below
+// 0.0001. Qt adopts the desktop's locale at start-up, under which printf would write "12,5".
+std::string ValueText(float value) {
+    std::array<char, 32> text{};
+    const std::to_chars_result result =
+        std::to_chars(text.data(), text.data() + text.size(), static_cast<double>(value),
+                      std::chars_format::general, 6);
+    return result.ec == std::errc{} ? std::string(text.data(), result.ptr) : std::string();
+}
+
 } // namespace
 
 void CSetupDlg::DoDataExchange(bool fromControls) {
@@ -120,9 +131,7 @@ void CSetupDlg::LoadRegisters(QProgressBar* pProgress) {
     std::snprintf(text.data(), text.size(), "%02d", static_cast<int>(snapshot.address));
     m_strAddress = text.data();
     for (size_t slot = 0; slot < kValueTexts.size(); ++slot) {
-        // "%g": six significant digits, no trailing zeros, exponent form below 0.0001.
-        std::snprintf(text.data(), text.size(), "%g", static_cast<double>(snapshot.values[slot]));
-        this->*kValueTexts[slot] = text.data();
+        this->*kValueTexts[slot] = ValueText(snapshot.values[slot]);
     }
     // Every member, not only the texts just set: unconfirmed edits of the lists and the unit go
     // back to what the dialog opened with.

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <clocale>
+#include <string>
 #include <utility>
 
 #include "tests/setup/SetupFixture.h"
@@ -62,6 +64,32 @@ void TypeUnit(const CSetupDlg& dlg, const char* pszText) {
     pEdit->selectAll();
     QTest::keyClicks(pEdit, QString::fromUtf8(pszText));
 }
+
+// Switches LC_NUMERIC to the first installed locale that writes a decimal comma, and back at the
+// end; IsSet() is false when no such locale is installed.
+class CommaDecimalLocale {
+public:
+    CommaDecimalLocale() : m_strPrevious(std::setlocale(LC_NUMERIC, nullptr)) {
+        for (const char* pszName : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
+                                    "ru_RU.UTF-8", "es_ES.UTF-8", "it_IT.UTF-8", "nl_NL.UTF-8"}) {
+            if (std::setlocale(LC_NUMERIC, pszName) != nullptr &&
+                std::localeconv()->decimal_point[0] == ',') {
+                m_bSet = true;
+                return;
+            }
+        }
+        std::setlocale(LC_NUMERIC, m_strPrevious.c_str());
+    }
+    ~CommaDecimalLocale() { std::setlocale(LC_NUMERIC, m_strPrevious.c_str()); }
+    CommaDecimalLocale(const CommaDecimalLocale&) = delete;
+    CommaDecimalLocale& operator=(const CommaDecimalLocale&) = delete;
+
+    bool IsSet() const { return m_bSet; }
+
+private:
+    std::string m_strPrevious;
+    bool m_bSet = false;
+};
 
 TEST(SetupDlgLayoutTest, Template137) {
     CSetupDlg dlg;
@@ -196,6 +224,19 @@ TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
     EXPECT_EQ(mainBar.Distinct(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
     EXPECT_TRUE(m_pDlg->m_pProgress->isHidden());
     EXPECT_TRUE(m_pDlg->m_pResponseEdit->isVisible());
+}
+
+TEST_F(SetupDlgTest, ValueTextsKeepTheDecimalPointUnderADecimalCommaLocale) {
+    // Qt takes the desktop's locale at start-up; the texts must still read as "%g" writes them
+    // in the C locale ("750.5", "5e-05"), not "750,5".
+    const CommaDecimalLocale locale;
+    if (!locale.IsSet()) {
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
+    WithSetupDialog([&](CSetupDlg& dlg) {
+        EXPECT_EQ(ValueTexts(dlg), ExpectedTexts(kMeterA, 0));
+        Click(dlg, kIdCancel);
+    });
 }
 
 TEST_F(SetupDlgTest, ReloadReadsAgainAndPutsBackUnconfirmedEdits) {
