@@ -119,6 +119,15 @@ QWidget* CreateDialogItem(QWidget* pParent, const DialogItem& item, const CDialo
             pWidget->resize(pLabel->pixmap().size());
         }
     }
+    if (item.kind == DialogItemKind::Text || item.kind == DialogItemKind::TextNoPrefix ||
+        item.kind == DialogItemKind::RightText) {
+        // A plain label is one line of text high (8 units); a substitute font with a taller line
+        // than its em would have its descenders cut off, so the label grows down to hold it.
+        const int lineHeight = QFontMetrics(pWidget->font()).height();
+        if (pWidget->height() < lineHeight) {
+            pWidget->resize(pWidget->width(), lineHeight);
+        }
+    }
     if (item.kind == DialogItemKind::HiddenProgress) {
         pWidget->hide();
     }

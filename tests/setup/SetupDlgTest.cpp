@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -124,6 +125,10 @@ TEST(SetupDlgLayoutTest, Template137) {
         if (pLabel->property("dialogId").toInt() == 0) {
             seen.push_back(pLabel->text().toStdString());
             EXPECT_TRUE(pLabel->alignment() & Qt::AlignRight) << seen.back();
+            // The whole line shows: a substitute font's descenders ("p" of "Speed", "y" of
+            // "Parity") are not cut off by the 8-unit rectangle.
+            EXPECT_GE(pLabel->contentsRect().height(), QFontMetrics(pLabel->font()).height())
+                << seen.back();
         }
     }
     EXPECT_EQ(seen, labels);
