@@ -65,6 +65,9 @@ bool CMeterTestDlg::ReceiveResponse(RegisterSnapshot* pSnapshot) {
     std::array<uint8_t, kFrameBufferSize> reply{};
     const int count = m_serialPort.Read(reply.data(), kMaxResponseRead);
     m_pResponseEdit->setText(Latin1(FormatHexDump(reply.data(), count)));
+    // The reply's first bytes (ACK, STX, address) stay in view when the dump is wider than the
+    // field.
+    m_pResponseEdit->setCursorPosition(0);
 
     const DecodedResponse decoded = ParseResponseFrame(reply.data(), count);
     switch (decoded.status) {

@@ -264,6 +264,10 @@ TEST_F(ExchangeTest, RequestDrainsAtMostSixtyFourWaitingBytes) {
     Dlg().ReceiveResponse(nullptr);
     EXPECT_EQ(Dlg().m_pResponseEdit->text(),
               QString::fromStdString(FormatHexDump(noise.data() + 64, 36)));
+    // A dump wider than the field shows its first bytes, as an edit control does after a new text.
+    ASSERT_GT(Dlg().m_pResponseEdit->fontMetrics().horizontalAdvance(Dlg().m_pResponseEdit->text()),
+              Dlg().m_pResponseEdit->width());
+    EXPECT_EQ(Dlg().m_pResponseEdit->cursorPosition(), 0);
 }
 
 TEST_F(ExchangeTest, ForeignTimerIdSendsAndReadsNothingButRedraws) {
