@@ -259,6 +259,36 @@ TEST_F(MainWindowTest, SettingsIndicesBecomeTheLineSettingsOfTheTables) {
     unsetenv("QD7_COM8");
 }
 
+TEST_F(MainWindowTest, ReopeningResetsTheCycleButKeepsTheListSoTheFirstRequestIsAProbe) {
+    CModalCatcher catcher;
+    CMeterTestDlg dlg;
+    dlg.OnInitDialog();
+    dlg.m_pPollTimer->stop(); // the test drives the ticks
+    dlg.m_nPollPeriodMs = 3600 * 1000;
+    dlg.UpdateAddressList(3, true);
+    dlg.UpdateAddressList(7, true);
+    dlg.m_nScanCursor = 42;
+    dlg.m_nCurrentAddress = 7;
+    dlg.m_bAwaitingResponse = true;
+
+    dlg.ClosePort();
+    dlg.OpenPortFromSettings();
+
+    EXPECT_TRUE(catcher.m_vecSeen.empty());
+    EXPECT_EQ(ListEntries(dlg.m_pAddressList), (std::vector<std::string>{"03", "07"}));
+    EXPECT_EQ(dlg.m_pAddressList->currentText(), QStringLiteral("03"));
+    EXPECT_EQ(dlg.m_nListedCount, 0);
+    EXPECT_EQ(dlg.m_nScanCursor, 0);
+    EXPECT_EQ(dlg.m_nCurrentAddress, -1);
+    EXPECT_FALSE(dlg.m_bAwaitingResponse);
+    EXPECT_TRUE(dlg.m_bProbeSelected);
+
+    // Counted empty until a reply recounts the list: the first request probes 01, not 03.
+    dlg.OnPollTimer(0);
+    EXPECT_EQ(dlg.m_nCurrentAddress, 1);
+    EXPECT_EQ(dlg.m_pTextEdit->text(), QStringLiteral("01RX0P0+0000000"));
+}
+
 TEST_F(MainWindowTest, AutoscanSwitchesTheControlsAndThePollTimer) {
     CMeterTestDlg dlg;
     dlg.show();
