@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -204,6 +205,10 @@ protected:
 TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
     m_pDlg->m_pBank1->setChecked(true);
     CPaintRecorder mainBar(m_pDlg->m_pProgress);
+    // The dialog is created centred on the mouse pointer, not over the main window.
+    const QPoint pointer(520, 560);
+    QCursor::setPos(pointer);
+    ASSERT_NE(m_pDlg->frameGeometry().center(), pointer);
     // The first read-out runs before the dialog shows, with its progress on the main window.
     m_fnOnSleep = [&](int) {
         EXPECT_TRUE(m_pDlg->m_pProgress->isVisible());
@@ -223,6 +228,8 @@ TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
         EXPECT_EQ(List(dlg, 1069)->currentText(), QStringLiteral("1-bit"));
         EXPECT_EQ(Text(dlg, 1034), "Sec");
         EXPECT_EQ(dlg.focusWidget(), FindDialogItem(&dlg, 1013));
+        // Within the few pixels of the window frame around the client area.
+        EXPECT_LE((dlg.frameGeometry().center() - pointer).manhattanLength(), 8);
         Click(dlg, kIdCancel);
     });
     EXPECT_EQ(RequestBodies(), ReadOutBodies(kMeterA, 1));
