@@ -1,12 +1,18 @@
 #include "app/MeterTestApp.h"
 
 #include "app/AboutDlg.h"
+
+#include <clocale>
+
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
 
 CMeterTestApp::CMeterTestApp(int& argc, char** argv) : QApplication(argc, argv) {
     // Every window asks for "Gulim"; without a Korean family behind it Hangul shows as boxes.
     InstallDialogFontSubstitutes();
+    // Qt adopts the desktop's locale for the C library; numbers on the wire and on the panel are
+    // always written with a decimal point.
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 void InstallAboutBox(CMeterTestDlg& dlg) {

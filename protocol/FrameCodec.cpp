@@ -1,9 +1,11 @@
 #include "protocol/FrameCodec.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -107,16 +109,25 @@ DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
 }
 
 std::string FormatValueText(float value, int decimals) {
+    // "%*.*f" as the C locale writes it. std::to_chars ignores the process locale: a desktop that
+    // writes a decimal comma must not turn -12.34 into "-12,34", which the display cannot show.
     const int precision = std::clamp(decimals, 0, 9);
-    const int width = decimals == 0 ? 5 : 6;
-    std::array<char, 64> text{};
-    const int n = std::snprintf(text.data(), text.size(), "%*.*f", width, precision,
-                                static_cast<double>(value));
-    if (n < 0) {
+    const size_t width = decimals == 0 ? 5 : 6;
+    std::array<char, 64> digits{};
+    const auto [end, error] =
+        std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<double>(value),
+                      std::chars_format::fixed, precision);
+    if (error != std::errc()) {
         return {};
     }
-    const size_t len = std::min<size_t>(static_cast<size_t>(n), text.size() - 1);
-    return std::string(text.data(), std::min<size_t>(len, kMaxDisplayText));
+    std::string text(digits.data(), end);
+    if (text.size() < width) {
+        text.insert(0, width - text.size(), ' ');
+    }
+    if (text.size() > kMaxDisplayText) {
+        text.resize(kMaxDisplayText);
+    }
+    return text;
 }
 
 std::string FrameBody(const FrameBuffer& frame) {

@@ -10,6 +10,7 @@ required=(
     clang
     fonts-nanum fonts-baekmuk
     xvfb xauth x11-apps imagemagick xdotool
+    locales
 )
 # Packages that only some releases carry (libFuzzer's runtime moved between packages).
 optional=(libclang-rt-14-dev libclang-rt-15-dev libclang-rt-dev clang-format)

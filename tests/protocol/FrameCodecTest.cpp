@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/CommaLocale.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -271,6 +273,17 @@ TEST(FormatValueText, WidthPrecisionAndBound) {
     EXPECT_EQ(FormatValueText(-3.0F, -2), "    -3") << "negative decimals: precision 0, width 6";
     EXPECT_EQ(FormatValueText(1.0F, 12), "1.000000000") << "precision clamped to 9";
     EXPECT_EQ(FormatValueText(-3.4e38F, 9).size(), 29U);
+}
+
+TEST(FormatValueText, DecimalPointWhateverTheLocale) {
+    // Many desktops write a decimal comma; the display only has a point.
+    const CCommaDecimalLocale locale;
+    if (!locale.IsSet()) {
+        GTEST_SKIP() << "no locale with a decimal comma could be set up";
+    }
+    EXPECT_EQ(FormatValueText(-12.34F, 2), "-12.34");
+    EXPECT_EQ(FormatValueText(123.456009F, 3), "123.456");
+    EXPECT_EQ(FormatValueText(0.0F, 0), "    0");
 }
 
 TEST(FormatHexDump, UpperCaseWithSpaces) {

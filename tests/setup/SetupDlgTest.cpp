@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "tests/setup/SetupFixture.h"
+#include "tests/support/CommaLocale.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogUnits.h"
 #include "ui/SetupDlg.h"
@@ -66,32 +67,6 @@ void TypeUnit(const CSetupDlg& dlg, const char* pszText) {
     pEdit->selectAll();
     QTest::keyClicks(pEdit, QString::fromUtf8(pszText));
 }
-
-// Switches LC_NUMERIC to the first installed locale that writes a decimal comma, and back at the
-// end; IsSet() is false when no such locale is installed.
-class CommaDecimalLocale {
-public:
-    CommaDecimalLocale() : m_strPrevious(std::setlocale(LC_NUMERIC, nullptr)) {
-        for (const char* pszName : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
-                                    "ru_RU.UTF-8", "es_ES.UTF-8", "it_IT.UTF-8", "nl_NL.UTF-8"}) {
-            if (std::setlocale(LC_NUMERIC, pszName) != nullptr &&
-                std::localeconv()->decimal_point[0] == ',') {
-                m_bSet = true;
-                return;
-            }
-        }
-        std::setlocale(LC_NUMERIC, m_strPrevious.c_str());
-    }
-    ~CommaDecimalLocale() { std::setlocale(LC_NUMERIC, m_strPrevious.c_str()); }
-    CommaDecimalLocale(const CommaDecimalLocale&) = delete;
-    CommaDecimalLocale& operator=(const CommaDecimalLocale&) = delete;
-
-    bool IsSet() const { return m_bSet; }
-
-private:
-    std::string m_strPrevious;
-    bool m_bSet = false;
-};
 
 TEST(SetupDlgLayoutTest, Template137) {
     CSetupDlg dlg;
@@ -241,9 +216,9 @@ TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
 TEST_F(SetupDlgTest, ValueTextsKeepTheDecimalPointUnderADecimalCommaLocale) {
     // Qt takes the desktop's locale at start-up; the texts must still read as "%g" writes them
     // in the C locale ("750.5", "5e-05"), not "750,5".
-    const CommaDecimalLocale locale;
+    const CCommaDecimalLocale locale;
     if (!locale.IsSet()) {
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
+        GTEST_SKIP() << "no locale with a decimal comma could be set up";
     }
     WithSetupDialog([&](CSetupDlg& dlg) {
         EXPECT_EQ(ValueTexts(dlg), ExpectedTexts(kMeterA, 0));
