@@ -178,39 +178,37 @@ SimFaults CSimBus::Faults() const {
     return m_faults;
 }
 
-void CSimBus::SetDropPercent(int percent) {
+// Every single-fault setter changes one field of the fault set under the lock and clamps the
+// whole set again, as SetFaults does.
+template <typename Field, typename Value>
+void CSimBus::SetFault(Field SimFaults::*field, Value value) {
     const std::lock_guard lock(m_mutex);
-    m_faults.nDropPercent = percent;
+    m_faults.*field = value;
     m_faults = ClampFaults(m_faults);
+}
+
+void CSimBus::SetDropPercent(int percent) {
+    SetFault(&SimFaults::nDropPercent, percent);
 }
 
 void CSimBus::SetCorruptPercent(int percent) {
-    const std::lock_guard lock(m_mutex);
-    m_faults.nCorruptPercent = percent;
-    m_faults = ClampFaults(m_faults);
+    SetFault(&SimFaults::nCorruptPercent, percent);
 }
 
 void CSimBus::SetNoiseBytes(int count) {
-    const std::lock_guard lock(m_mutex);
-    m_faults.nNoiseBytes = count;
-    m_faults = ClampFaults(m_faults);
+    SetFault(&SimFaults::nNoiseBytes, count);
 }
 
 void CSimBus::SetDelay(std::chrono::milliseconds delay) {
-    const std::lock_guard lock(m_mutex);
-    m_faults.delay = delay;
-    m_faults = ClampFaults(m_faults);
+    SetFault(&SimFaults::delay, delay);
 }
 
 void CSimBus::SetLongReply(int extraBytes) {
-    const std::lock_guard lock(m_mutex);
-    m_faults.nLongExtraBytes = extraBytes;
-    m_faults = ClampFaults(m_faults);
+    SetFault(&SimFaults::nLongExtraBytes, extraBytes);
 }
 
 void CSimBus::SetReject(bool reject) {
-    const std::lock_guard lock(m_mutex);
-    m_faults.bReject = reject;
+    SetFault(&SimFaults::bReject, reject);
 }
 
 void CSimBus::DropNextReplies(int count) {

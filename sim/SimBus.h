@@ -89,6 +89,7 @@ public:
     void SetLogSink(std::function<void(std::string_view)> sink);
 
 private:
+    template <typename Field, typename Value> void SetFault(Field SimFaults::*field, Value value);
     struct SilentWindow {
         std::chrono::milliseconds from;
         std::chrono::milliseconds to;
