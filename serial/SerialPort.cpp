@@ -29,18 +29,28 @@ CSerialPort::~CSerialPort() {
 }
 
 PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {
-    // Opening again without a Close would leak the device held so far and keep it locked.
-    Close();
     const std::string path = PortDevicePath(port);
     if (path.empty()) {
+        Close();
+        m_strFailure = "COM" + std::to_string(port) + ": no such port";
         return kNullPortHandle;
     }
+    return OpenPath(path, speed, dataBits, parity, stopBits);
+}
+
+PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBits, int parity,
+                                 int stopBits) {
+    // Opening again without a Close would leak the device held so far and keep it locked.
+    Close();
+    m_strFailure.clear();
     const PortHandle h = m_pOps->OpenDevice(path);
     if (h == kNullPortHandle) {
+        m_strFailure = path + ": cannot open the device";
         return kNullPortHandle;
     }
     if (!m_pOps->Configure(h, LineSettings{speed, dataBits, parity, stopBits})) {
         m_pOps->CloseDevice(h);
+        m_strFailure = path + ": the driver refuses the line settings";
         return kNullPortHandle;
     }
     m_pOps->SetDtr(h, true);

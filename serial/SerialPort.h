@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "serial/SerialOps.h"
 
@@ -22,6 +23,11 @@ public:
     // Returns the device handle, kNullPortHandle on failure (the object stays closed). An open
     // port is closed first. Both queues are empty afterwards, DTR is on and RTS off.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
+    // The same on a device named by its path (the command-line companion takes any device).
+    PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity,
+                        int stopBits);
+    // Why the last Open failed, one line that names the device; empty after a successful Open.
+    const std::string& FailureReason() const { return m_strFailure; }
     // False when the port was not open. Puts the device's former settings back.
     bool Close();
     // Sends count bytes with RTS up and returns once the transmitter is empty, or once twice the
@@ -41,4 +47,5 @@ private:
     void WaitTransmitterEmpty(int64_t nDeadlineUs);
 
     std::unique_ptr<ISerialOps> m_pOps;
+    std::string m_strFailure;
 };
