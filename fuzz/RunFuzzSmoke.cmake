@@ -10,10 +10,20 @@ if(rc)
     message(FATAL_ERROR "fuzz: build failed (${rc})")
 endif()
 foreach(t ParseResponseFuzz BuildTextFuzz)
-    execute_process(COMMAND ${BUILD_DIR}/${t} -runs=${RUNS} -seed=1 -max_len=128
+    # A target with seeds in fuzz/corpus starts from them. New inputs go to a folder of the build,
+    # the first one named: libFuzzer writes into its first corpus folder, never into the sources.
+    set(corpus)
+    if(IS_DIRECTORY ${SOURCE_DIR}/fuzz/corpus/${t})
+        set(found ${BUILD_DIR}/corpus/${t})
+        file(REMOVE_RECURSE ${found})
+        file(MAKE_DIRECTORY ${found})
+        set(corpus ${found} ${SOURCE_DIR}/fuzz/corpus/${t})
+    endif()
+    execute_process(COMMAND ${BUILD_DIR}/${t} -runs=${RUNS} -seed=1 -max_len=128 ${corpus}
                     RESULT_VARIABLE rc ERROR_VARIABLE err)
     if(rc)
         message(FATAL_ERROR "fuzz: ${t} failed:\n${err}")
     endif()
-    message(STATUS "fuzz: ${t} ran ${RUNS} inputs")
+    string(REGEX MATCH "DONE +cov: [0-9]+" done "${err}")
+    message(STATUS "fuzz: ${t} ran ${RUNS} inputs (${done})")
 endforeach()

@@ -10,9 +10,6 @@
 namespace {
 
 constexpr double kMaxRequestMagnitude = 999999.5;
-constexpr int kResponseCrcFirst = 2; // CRC of a reply covers offsets 2..17
-constexpr int kResponseCrcLength = 16;
-constexpr int kResponseCrcOffset = 18;
 
 // STX, body, ETX, space (the place of the CRC), terminator, then the CRC over offsets 1..16.
 uint8_t WriteFrame(FrameBuffer& frame, std::string_view body) {

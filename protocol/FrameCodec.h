@@ -21,6 +21,9 @@ inline constexpr int kMaxTextLength = 60;     // longest text a text frame takes
 inline constexpr int kCrcOffset = 17;         // CRC of offsets 1..16 of an outgoing frame
 inline constexpr int kMinResponseLength = 19; // ACK STX body(15) ETX CRC
 inline constexpr int kMaxResponseRead = 60;   // a reply is read with at most this many bytes
+inline constexpr int kResponseCrcFirst = 2;   // the CRC of a reply covers offsets 2..17
+inline constexpr int kResponseCrcLength = 16;
+inline constexpr int kResponseCrcOffset = 18;
 
 using FrameBuffer = std::array<uint8_t, kFrameBufferSize>;
 

@@ -66,6 +66,35 @@ TEST(Crc8, CheckValues) {
     EXPECT_EQ(Crc8(&one, -3), 0);
 }
 
+// The table against the CRC as the 1-Wire standard defines it: a shift register fed one bit at a
+// time, least significant bit first, with x^8 + x^5 + x^4 + 1 fed back. Every one-byte input
+// reaches one table entry, so a single wrong entry shows here.
+uint8_t Crc8BitByBit(const uint8_t* data, int length) {
+    uint8_t crc = 0;
+    for (int i = 0; i < length; ++i) {
+        uint8_t byte = data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            const bool bFeedback = ((crc ^ byte) & 1U) != 0;
+            crc = static_cast<uint8_t>(crc >> 1);
+            if (bFeedback) {
+                crc ^= 0x8C; // x^8 + x^5 + x^4 + 1, reflected
+            }
+            byte = static_cast<uint8_t>(byte >> 1);
+        }
+    }
+    return crc;
+}
+
+TEST(Crc8, TableMatchesTheBitwiseDefinitionForEveryByte) {
+    for (int value = 0; value < 256; ++value) {
+        const auto byte = static_cast<uint8_t>(value);
+        EXPECT_EQ(Crc8(&byte, 1), Crc8BitByBit(&byte, 1)) << "byte " << value;
+    }
+    const std::vector<uint8_t> check = Bytes("123456789");
+    EXPECT_EQ(Crc8BitByBit(check.data(), static_cast<int>(check.size())), 0xA1)
+        << "the reference itself gives the standard's check value";
+}
+
 // --- Request frames ------------------------------------------------------------------------
 struct RequestCase {
     int address, command, bank, reg;
