@@ -1,0 +1,376 @@
+#include "cli/BusOptions.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <optional>
+
+#include "cli/LineTiming.h"
+#include "protocol/CodeTables.h"
+#include "protocol/FrameCodec.h"
+
+namespace {
+
+constexpr int kMaxComPort = 255;
+constexpr int64_t kMinSpeed = 50;
+constexpr int64_t kMaxSpeed = 4'000'000;
+constexpr int64_t kMaxTimeoutMs = 600'000;
+constexpr int64_t kMaxIntervalMs = 86'400'000; // a day
+constexpr int64_t kMaxCount = 1'000'000'000;
+
+// A whole decimal number within [low, high], nothing else (no sign, no spaces).
+std::optional<int64_t> ParseNumber(std::string_view text, int64_t low, int64_t high) {
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || text[0] == '-' || ec != std::errc() || end != text.data() + text.size() ||
+        value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A bus address as one or two digits, 0..99.
+std::optional<int> ParseAddress(std::string_view text) {
+    if (text.empty() || text.size() > 2) {
+        return std::nullopt;
+    }
+    const auto value = ParseNumber(text, 0, 99);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
+// A register code, upper or lower case, as its index.
+std::optional<int> ParseRegister(std::string_view text) {
+    if (text.size() != 2) {
+        return std::nullopt;
+    }
+    const std::array<char, 2> code = {
+        static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))),
+        static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])))};
+    for (size_t i = 0; i < RegisterCodeTable.size(); ++i) {
+        if (RegisterCodeTable[i] == std::string_view(code.data(), code.size())) {
+            return static_cast<int>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+bool IsComName(std::string_view text) {
+    return text.size() > 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
+           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(text[2])) == 'M' &&
+           std::all_of(text.begin() + 3, text.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string Quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
+    if (IsComName(value)) {
+        const auto n = ParseNumber(value.substr(3), 1, kMaxComPort);
+        if (!n) {
+            error = "--port: " + Quoted(value) + " is not a port COM1..COM" +
+                    std::to_string(kMaxComPort);
+            return false;
+        }
+        o.nComPort = static_cast<int>(*n);
+        o.strDevicePath.clear();
+        return true;
+    }
+    if (value.empty()) {
+        error = "--port needs a device path or COMn";
+        return false;
+    }
+    o.strDevicePath = value;
+    return true;
+}
+
+// One of a few words, each standing for a code.
+struct Choice {
+    std::string_view word;
+    int code;
+};
+
+template <size_t N>
+bool SetChoice(int& target, std::string_view option, const std::array<Choice, N>& choices,
+               std::string_view value, std::string& error) {
+    for (const Choice& choice : choices) {
+        if (choice.word == value) {
+            target = choice.code;
+            return true;
+        }
+    }
+    std::string words;
+    for (const Choice& choice : choices) {
+        words += (words.empty() ? "" : ", ") + std::string(choice.word);
+    }
+    error = std::string(option) + ": " + Quoted(value) + " is not one of " + words;
+    return false;
+}
+
+bool SetNumber(int64_t& target, std::string_view option, std::string_view value, int64_t low,
+               int64_t high, std::string& error) {
+    const auto number = ParseNumber(value, low, high);
+    if (!number) {
+        error = std::string(option) + ": " + Quoted(value) + " is not a whole number from " +
+                std::to_string(low) + " to " + std::to_string(high);
+        return false;
+    }
+    target = *number;
+    return true;
+}
+
+bool SetAddress(int& target, std::string_view option, std::string_view value, std::string& error) {
+    const auto address = ParseAddress(value);
+    if (!address) {
+        error = std::string(option) + ": " + Quoted(value) + " is not an address 00..99";
+        return false;
+    }
+    target = *address;
+    return true;
+}
+
+// An option that takes a value; `only` names the one command it belongs to (None: every command).
+struct ValueOption {
+    std::string_view name;
+    BusCommand only;
+    bool (*apply)(BusOptions&, std::string_view, std::string&);
+};
+
+const std::array<ValueOption, 12> kValueOptions = {{
+    {"--port", BusCommand::None, SetPort},
+    {"--speed", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--speed", v, kMinSpeed, kMaxSpeed, e) &&
+                (o.nSpeed = static_cast<int>(n), true);
+     }},
+    {"--data", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         static constexpr std::array<Choice, 2> kChoices = {{{"7", 7}, {"8", 8}}};
+         return SetChoice(o.nDataBits, "--data", kChoices, v, e);
+     }},
+    {"--parity", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         static constexpr std::array<Choice, 3> kChoices = {{{"none", 0}, {"odd", 1}, {"even", 2}}};
+         return SetChoice(o.nParity, "--parity", kChoices, v, e);
+     }},
+    {"--stop", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         static constexpr std::array<Choice, 2> kChoices = {{{"1", 0}, {"2", 2}}};
+         return SetChoice(o.nStopBits, "--stop", kChoices, v, e);
+     }},
+    {"--bank", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         static constexpr std::array<Choice, 2> kChoices = {{{"0", 0}, {"1", 1}}};
+         return SetChoice(o.nBank, "--bank", kChoices, v, e);
+     }},
+    {"--timeout", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--timeout", v, 1, kMaxTimeoutMs, e) &&
+                (o.timeout = std::chrono::milliseconds(n), true);
+     }},
+    {"--format", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         static constexpr std::array<Choice, 3> kChoices = {
+             {{"text", static_cast<int>(OutputFormat::Text)},
+              {"csv", static_cast<int>(OutputFormat::Csv)},
+              {"json", static_cast<int>(OutputFormat::Json)}}};
+         int code = 0;
+         return SetChoice(code, "--format", kChoices, v, e) &&
+                (o.format = static_cast<OutputFormat>(code), true);
+     }},
+    {"--from", BusCommand::Scan,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         return SetAddress(o.nFrom, "--from", v, e);
+     }},
+    {"--to", BusCommand::Scan,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         return SetAddress(o.nTo, "--to", v, e);
+     }},
+    {"--interval", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--interval", v, 0, kMaxIntervalMs, e) &&
+                (o.interval = std::chrono::milliseconds(n), true);
+     }},
+    {"--count", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         return SetNumber(o.nCount, "--count", v, 1, kMaxCount, e);
+     }},
+}};
+
+struct CommandName {
+    std::string_view word;
+    BusCommand command;
+};
+constexpr std::array<CommandName, 4> kCommands = {{{"scan", BusCommand::Scan},
+                                                   {"read", BusCommand::Read},
+                                                   {"watch", BusCommand::Watch},
+                                                   {"send", BusCommand::Send}}};
+
+std::string_view CommandWord(BusCommand command) {
+    for (const CommandName& c : kCommands) {
+        if (c.command == command) {
+            return c.word;
+        }
+    }
+    return {};
+}
+
+bool ParseBody(std::string_view body, BusOptions& o, std::string& error) {
+    if (body.size() != kFrameBodyLength) {
+        error = "send: the body has " + std::to_string(body.size()) + " characters, not " +
+                std::to_string(kFrameBodyLength) + " (e.g. 07RX0P0+0000000)";
+        return false;
+    }
+    if (!std::all_of(body.begin(), body.end(), [](char c) { return c >= 0x20 && c <= 0x7E; })) {
+        error = "send: the body holds a character that is not printable ASCII";
+        return false;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(body[0])) ||
+        !std::isdigit(static_cast<unsigned char>(body[1]))) {
+        error = "send: the body must begin with the meter's address, two digits";
+        return false;
+    }
+    o.strBody = body;
+    return true;
+}
+
+// The operands after the command word.
+bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
+                   std::string& error) {
+    const std::string_view command = CommandWord(o.command);
+    switch (o.command) {
+    case BusCommand::Scan:
+        if (!operands.empty()) {
+            error = "scan takes no address: " + Quoted(operands[0]) + " (use --from and --to)";
+            return false;
+        }
+        return true;
+    case BusCommand::Read:
+    case BusCommand::Watch:
+        if (operands.empty()) {
+            error = std::string(command) + " needs an address";
+            return false;
+        }
+        for (size_t i = 0; i < operands.size(); ++i) {
+            if (o.command == BusCommand::Read && i > 0) {
+                const auto reg = ParseRegister(operands[i]);
+                if (!reg) {
+                    error = "read: " + Quoted(operands[i]) +
+                            " is not a register (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)";
+                    return false;
+                }
+                o.registers.push_back(*reg);
+                continue;
+            }
+            const auto address = ParseAddress(operands[i]);
+            if (!address) {
+                error =
+                    std::string(command) + ": " + Quoted(operands[i]) + " is not an address 00..99";
+                return false;
+            }
+            o.addresses.push_back(*address);
+        }
+        return true;
+    case BusCommand::Send:
+        if (operands.size() != 1) {
+            error = "send needs exactly one body of 15 characters";
+            return false;
+        }
+        return ParseBody(operands[0], o, error);
+    case BusCommand::None:
+        break;
+    }
+    error = "no command given: scan, read, watch or send";
+    return false;
+}
+
+} // namespace
+
+bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
+                     std::string& error) {
+    std::vector<std::string_view> operands;
+    std::vector<const ValueOption*> given;
+    bool bOptionsEnd = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        const bool bOption = !bOptionsEnd && arg.size() > 1 && arg[0] == '-';
+        if (!bOption) {
+            if (options.command != BusCommand::None) {
+                operands.push_back(arg);
+                continue;
+            }
+            const auto found = std::find_if(kCommands.begin(), kCommands.end(),
+                                            [arg](const CommandName& c) { return c.word == arg; });
+            if (found == kCommands.end()) {
+                error = "unknown command " + Quoted(arg) + " (scan, read, watch or send)";
+                return false;
+            }
+            options.command = found->command;
+            continue;
+        }
+        if (arg == "--") {
+            bOptionsEnd = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.bHelp = true;
+            return true;
+        }
+        if (arg == "--version") {
+            options.bVersion = true;
+            return true;
+        }
+        // --name value or --name=value.
+        const size_t equals = arg.find('=');
+        const std::string_view name = arg.substr(0, equals);
+        const auto option = std::find_if(kValueOptions.begin(), kValueOptions.end(),
+                                         [name](const ValueOption& o) { return o.name == name; });
+        if (option == kValueOptions.end()) {
+            error = "unknown option " + std::string(name);
+            return false;
+        }
+        std::string_view value;
+        if (equals != std::string_view::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = std::string(name) + " needs a value";
+            return false;
+        }
+        if (!option->apply(options, value, error)) {
+            return false;
+        }
+        given.push_back(&*option);
+    }
+    if (!ParseOperands(operands, options, error)) {
+        return false;
+    }
+    for (const ValueOption* option : given) {
+        if (option->only != BusCommand::None && option->only != options.command) {
+            error = std::string(option->name) + " belongs to " +
+                    std::string(CommandWord(option->only)) + ", not to " +
+                    std::string(CommandWord(options.command));
+            return false;
+        }
+    }
+    if (options.nFrom > options.nTo) {
+        error = "--from must not be above --to";
+        return false;
+    }
+    return true;
+}
+
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
+    if (options.timeout.count() > 0) {
+        return options.timeout;
+    }
+    return DefaultReplyTimeout(options.nSpeed, options.nDataBits, options.nParity,
+                               options.nStopBits);
+}

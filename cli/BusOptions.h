@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class BusCommand { None, Scan, Read, Watch, Send };
+enum class OutputFormat { Text, Csv, Json };
+
+// The command line of qd7-bus. Line settings are kept in the port class's codes.
+struct BusOptions {
+    // The port: COMn (mapped as the window program maps it) unless a device path is given.
+    int nComPort = 1;
+    std::string strDevicePath;
+    int nSpeed = 9600;
+    int nDataBits = 8;
+    int nParity = 0;   // 0 none, 1 odd, 2 even
+    int nStopBits = 0; // 0 one, 2 two
+    int nBank = 0;
+    std::chrono::milliseconds timeout{0}; // 0: DefaultReplyTimeout of the line settings
+    OutputFormat format = OutputFormat::Text;
+
+    BusCommand command = BusCommand::None;
+    int nFrom = 0; // scan
+    int nTo = 99;
+    std::vector<int> addresses; // read: one; watch: one or more
+    std::vector<int> registers; // read: register indices; all eleven when none are named
+    std::chrono::milliseconds interval{1000}; // watch: from the start of a round to the next
+    int64_t nCount = 0;                       // watch: rounds; 0 until stopped
+    std::string strBody;                      // send: 15 characters
+
+    bool bHelp = false;
+    bool bVersion = false;
+};
+
+// Parses the arguments after the program name; options may stand before or after the command.
+// False with `error` set on the first mistake.
+bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
+                     std::string& error);
+
+// The timeout in force: --timeout, else the one the line settings give.
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options);
+
+// --help, laid out so that help2man can make the manual page from it.
+std::string BusUsage();
+// --version: "qd7-bus (qd7test) X.Y.Z".
+std::string BusVersion();

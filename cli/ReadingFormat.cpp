@@ -1,0 +1,140 @@
+#include "cli/ReadingFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+// The text column of the value is this wide, right-aligned; wider values push the status on.
+constexpr size_t kTextValueWidth = 10;
+
+bool HasValue(const Reading& reading) {
+    return reading.status == ReplyStatus::Ok;
+}
+
+std::string Address(int address) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "%02d", address);
+    return text.data();
+}
+
+std::string Bank(const Reading& reading) {
+    return reading.bank < 0 ? std::string() : std::to_string(reading.bank);
+}
+
+// RFC 4180: a field with a comma, a quote or a line break goes in quotes, quotes doubled.
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string out = "\"";
+    for (const char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            std::array<char, 8> escape{};
+            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
+            out += escape.data();
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+std::string FormatIsoTime(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(time);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    const hh_mm_ss clock{ms - day};
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()),
+                  static_cast<int>(clock.subseconds().count()));
+    return text.data();
+}
+
+std::string FormatValue(float value, int decimals) {
+    // std::to_chars ignores the process locale: a decimal comma would split a csv field.
+    const double v = value == 0.0F ? 0.0 : static_cast<double>(value);
+    std::array<char, 64> text{};
+    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), v,
+                                            std::chars_format::fixed, std::clamp(decimals, 0, 9));
+    return error == std::errc() ? std::string(text.data(), end) : std::string();
+}
+
+std::string FormatHex(const std::vector<uint8_t>& bytes) {
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const uint8_t byte : bytes) {
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+    }
+    return out;
+}
+
+std::string CsvHeader() {
+    return "time,address,bank,register,value,decimals,status,raw\n";
+}
+
+std::string CsvRow(const Reading& r) {
+    const bool bValue = HasValue(r);
+    std::string row = FormatIsoTime(r.time);
+    row += ',' + Address(r.address);
+    row += ',' + Bank(r);
+    row += ',' + CsvField(r.registerCode);
+    row += ',' + (bValue ? FormatValue(r.value, r.decimals) : std::string());
+    row += ',' + (bValue ? std::to_string(r.decimals) : std::string());
+    row += ',' + std::string(StatusName(r.status));
+    row += ',' + FormatHex(r.raw);
+    return row + '\n';
+}
+
+std::string JsonRow(const Reading& r) {
+    const bool bValue = HasValue(r);
+    std::string row = "{\"time\":" + JsonString(FormatIsoTime(r.time));
+    row += ",\"address\":" + std::to_string(r.address);
+    row += ",\"bank\":" + (r.bank < 0 ? std::string("null") : std::to_string(r.bank));
+    row += ",\"register\":" + JsonString(r.registerCode);
+    row += ",\"value\":" + (bValue ? FormatValue(r.value, r.decimals) : std::string("null"));
+    row += ",\"decimals\":" + (bValue ? std::to_string(r.decimals) : std::string("null"));
+    row += ",\"status\":" + JsonString(StatusName(r.status));
+    row += ",\"raw\":" + JsonString(FormatHex(r.raw));
+    return row + "}\n";
+}
+
+std::string TextRow(const Reading& r, bool withTime) {
+    std::string row = withTime ? FormatIsoTime(r.time) + "  " : std::string();
+    row += Address(r.address) + "  " + r.registerCode + "  ";
+    const std::string value = HasValue(r) ? FormatValue(r.value, r.decimals) : "-";
+    row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
+    row += "  " + std::string(StatusName(r.status));
+    return row + '\n';
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/ReplyFinder.h"
+
+// One row of output: a request and its verdict.
+struct Reading {
+    std::chrono::system_clock::time_point time; // when the request went out
+    int address = 0;
+    int bank = -1; // -1: not known (a typed body whose bank is no digit)
+    std::string registerCode;
+    ReplyStatus status = ReplyStatus::Silent;
+    float value = 0.0F; // value and decimals with ReplyStatus::Ok
+    int decimals = 0;
+    std::vector<uint8_t> raw;
+};
+
+// "2024-05-01T12:00:00.123Z": ISO 8601 in UTC, milliseconds cut, not rounded.
+std::string FormatIsoTime(std::chrono::system_clock::time_point time);
+// The value with `decimals` places (held to 0..9) and a decimal point whatever the locale;
+// a negative zero is written as zero.
+std::string FormatValue(float value, int decimals);
+// "06 02 30": upper-case hex, a space between bytes.
+std::string FormatHex(const std::vector<uint8_t>& bytes);
+
+// The csv header row and rows, and the json objects, each with its newline.
+std::string CsvHeader();
+std::string CsvRow(const Reading& reading);
+std::string JsonRow(const Reading& reading);
+// "07  P0       107.3  ok", aligned; the time first when `withTime`.
+std::string TextRow(const Reading& reading, bool withTime);

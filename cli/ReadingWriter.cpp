@@ -1,0 +1,36 @@
+#include "cli/ReadingWriter.h"
+
+CReadingWriter::CReadingWriter(FILE* out, OutputFormat format, bool bTimeInText)
+    : m_pOut(out), m_format(format), m_bTimeInText(bTimeInText) {}
+
+bool CReadingWriter::Header() {
+    return m_format != OutputFormat::Csv || Put(CsvHeader());
+}
+
+bool CReadingWriter::Write(const Reading& reading) {
+    switch (m_format) {
+    case OutputFormat::Csv:
+        return Put(CsvRow(reading));
+    case OutputFormat::Json:
+        return Put(JsonRow(reading));
+    case OutputFormat::Text:
+        break;
+    }
+    return Put(TextRow(reading, m_bTimeInText));
+}
+
+bool CReadingWriter::WriteText(const std::string& lines) {
+    return m_format != OutputFormat::Text || Put(lines);
+}
+
+bool CReadingWriter::Put(const std::string& text) {
+    if (m_bFailed) {
+        return false;
+    }
+    // One call for the whole line, then out of the buffer at once.
+    if (std::fwrite(text.data(), 1, text.size(), m_pOut) != text.size() ||
+        std::fflush(m_pOut) != 0) {
+        m_bFailed = true;
+    }
+    return !m_bFailed;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "cli/BusOptions.h"
+#include "cli/ReadingFormat.h"
+
+// Writes readings in the chosen format, each line flushed at once so that a log behind a pipe or
+// a redirection is whole up to its last reading. Once a write fails (a closed pipe, a full disk)
+// every later one is refused, and the commands stop.
+class CReadingWriter {
+public:
+    CReadingWriter(FILE* out, OutputFormat format, bool bTimeInText);
+
+    // The csv header row, in csv only.
+    bool Header();
+    bool Write(const Reading& reading);
+    // Lines for people, in text only (send's request and reply).
+    bool WriteText(const std::string& lines);
+
+    OutputFormat Format() const { return m_format; }
+    bool Failed() const { return m_bFailed; }
+
+private:
+    bool Put(const std::string& text);
+
+    FILE* m_pOut;
+    OutputFormat m_format;
+    bool m_bTimeInText;
+    bool m_bFailed = false;
+};
