@@ -1,0 +1,137 @@
+#include "cli/BusOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Everything a command line can set, on one line, so that a table can say what it expects.
+std::string Describe(const BusOptions& o) {
+    static constexpr std::string_view kCommands[] = {"none", "scan", "read", "watch", "send"};
+    static constexpr std::string_view kFormats[] = {"text", "csv", "json"};
+    static constexpr char kParity[] = {'N', 'O', 'E'};
+    std::string text(kCommands[static_cast<int>(o.command)]);
+    text += o.strDevicePath.empty() ? " COM" + std::to_string(o.nComPort) : " " + o.strDevicePath;
+    text += " " + std::to_string(o.nSpeed) + " " + std::to_string(o.nDataBits) +
+            kParity[o.nParity] + (o.nStopBits == 2 ? "2" : "1");
+    text += " bank" + std::to_string(o.nBank) + " " + std::to_string(ReplyTimeout(o).count()) +
+            "ms " + std::string(kFormats[static_cast<int>(o.format)]);
+    if (o.command == BusCommand::Scan) {
+        text += " " + std::to_string(o.nFrom) + ".." + std::to_string(o.nTo);
+    }
+    for (const int a : o.addresses) {
+        text += " @" + std::to_string(a);
+    }
+    for (const int r : o.registers) {
+        text += " r" + std::to_string(r);
+    }
+    if (o.command == BusCommand::Watch) {
+        text += " every" + std::to_string(o.interval.count()) + " x" + std::to_string(o.nCount);
+    }
+    if (!o.strBody.empty()) {
+        text += " " + o.strBody;
+    }
+    return text;
+}
+
+struct OptionCase {
+    const char* name;
+    std::vector<std::string_view> args;
+    std::string expected; // Describe() of the result, or "error: <part of the message>"
+};
+
+TEST(BusOptions, ParsesTheCommandLine) {
+    const std::vector<OptionCase> cases = {
+        {"defaults", {"scan"}, "scan COM1 9600 8N1 bank0 107ms text 0..99"},
+        {"line settings before the command",
+         {"--port", "/dev/ttyUSB0", "--speed", "19200", "--data", "7", "--parity", "even", "--stop",
+          "2", "--bank", "1", "--format", "csv", "scan"},
+         "scan /dev/ttyUSB0 19200 7E2 bank1 81ms csv 0..99"},
+        {"options after the command, --name=value",
+         {"scan", "--from=10", "--to", "20", "--port=com3"},
+         "scan COM3 9600 8N1 bank0 107ms text 10..20"},
+        {"timeout given",
+         {"--timeout", "250", "--speed", "115200", "read", "7"},
+         "read COM1 115200 8N1 bank0 250ms text @7"},
+        {"default timeout at 115200",
+         {"--speed", "115200", "scan"},
+         "scan COM1 115200 8N1 bank0 55ms text 0..99"},
+        {"registers in any case",
+         {"read", "07", "p0", "Y1", "c3"},
+         "read COM1 9600 8N1 bank0 107ms text @7 r0 r10 r4"},
+        {"watch with interval and count",
+         {"--format", "json", "watch", "01", "7", "99", "--interval", "0", "--count", "3"},
+         "watch COM1 9600 8N1 bank0 107ms json @1 @7 @99 every0 x3"},
+        {"watch runs until stopped by default",
+         {"watch", "12"},
+         "watch COM1 9600 8N1 bank0 107ms text @12 every1000 x0"},
+        {"send",
+         {"send", "07RX1C1+0000000"},
+         "send COM1 9600 8N1 bank0 107ms text 07RX1C1+0000000"},
+        {"-- ends the options",
+         {"send", "--", "07RX1C1+000000-"},
+         "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
+
+        {"no command", {"--speed", "9600"}, "error: no command"},
+        {"unknown command", {"probe"}, "error: unknown command \"probe\""},
+        {"unknown option", {"scan", "--baud", "9600"}, "error: unknown option --baud"},
+        {"missing value", {"scan", "--speed"}, "error: --speed needs a value"},
+        {"speed not a number", {"--speed", "fast", "scan"}, "error: --speed: \"fast\""},
+        {"speed out of range", {"--speed", "0", "scan"}, "error: from 50 to 4000000"},
+        {"negative timeout", {"--timeout", "-5", "scan"}, "error: --timeout"},
+        {"zero timeout", {"--timeout", "0", "scan"}, "error: --timeout"},
+        {"parity word", {"--parity", "mark", "scan"}, "error: none, odd, even"},
+        {"data bits", {"--data", "9", "scan"}, "error: --data"},
+        {"stop bits", {"--stop", "1.5", "scan"}, "error: --stop"},
+        {"bank", {"--bank", "2", "scan"}, "error: --bank"},
+        {"format", {"--format", "xml", "scan"}, "error: text, csv, json"},
+        {"COM0", {"--port", "COM0", "scan"}, "error: COM1..COM255"},
+        {"empty port", {"--port=", "scan"}, "error: --port needs"},
+        {"three-digit address", {"read", "007"}, "error: \"007\" is not an address"},
+        {"address above 99", {"watch", "100"}, "error: \"100\" is not an address"},
+        {"read without address", {"read"}, "error: read needs an address"},
+        {"watch without address", {"watch", "--count", "2"}, "error: watch needs an address"},
+        {"unknown register", {"read", "07", "Z9"}, "error: \"Z9\" is not a register"},
+        {"read of two meters", {"read", "07", "08"}, "error: \"08\" is not a register"},
+        {"scan with an operand", {"scan", "07"}, "error: scan takes no address"},
+        {"from above to",
+         {"scan", "--from", "50", "--to", "40"},
+         "error: --from must not be above"},
+        {"scan option with watch", {"watch", "07", "--from", "3"}, "error: --from belongs to scan"},
+        {"watch option with read",
+         {"--count", "3", "read", "07"},
+         "error: --count belongs to watch"},
+        {"count zero", {"watch", "07", "--count", "0"}, "error: --count"},
+        {"body too short", {"send", "07RX0P0"}, "error: 7 characters, not 15"},
+        {"body not printable", {"send", "07RX0P0+000000\t"}, "error: not printable"},
+        {"body without address", {"send", "A7RX0P0+0000000"}, "error: begin with the meter"},
+        {"two bodies", {"send", "07RX0P0+0000000", "07RX0P0+0000000"}, "error: exactly one"},
+    };
+    for (const OptionCase& c : cases) {
+        BusOptions options;
+        std::string error;
+        const bool ok = ParseBusOptions(c.args, options, error);
+        const std::string got = ok ? Describe(options) : "error: " + error;
+        if (c.expected.rfind("error: ", 0) == 0) {
+            EXPECT_FALSE(ok) << c.name << ": " << got;
+            EXPECT_NE(got.find(c.expected.substr(7)), std::string::npos) << c.name << ": " << got;
+        } else {
+            EXPECT_EQ(got, c.expected) << c.name;
+        }
+    }
+}
+
+TEST(BusOptions, HelpAndVersionWinOverEverythingAfterThem) {
+    for (const std::vector<std::string_view>& args :
+         {std::vector<std::string_view>{"--help", "--bogus"}, {"scan", "-h"}, {"--version", "x"}}) {
+        BusOptions options;
+        std::string error;
+        EXPECT_TRUE(ParseBusOptions(args, options, error)) << error;
+        EXPECT_TRUE(options.bHelp || options.bVersion);
+    }
+}
+
+} // namespace
