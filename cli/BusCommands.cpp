@@ -12,6 +12,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Where a frame body holds the bank digit and the register code: after the address and the
+// command, two characters each.
+constexpr size_t kBodyBank = 4;
+constexpr size_t kBodyRegister = 5;
+
 std::string AddressText(int address) {
     return std::string(1, static_cast<char>('0' + address / 10)) +
            static_cast<char>('0' + address % 10);
@@ -39,10 +44,10 @@ Reading MakeReading(const ExchangeResult& result, int address, int bank, std::st
 ReplyExpectation ExpectationOf(const std::string& body) {
     ReplyExpectation expect;
     expect.address = 10 * (body[0] - '0') + (body[1] - '0');
-    if (std::isdigit(static_cast<unsigned char>(body[5])) != 0) {
-        expect.bank = body[5] - '0';
+    if (std::isdigit(static_cast<unsigned char>(body[kBodyBank])) != 0) {
+        expect.bank = body[kBodyBank] - '0';
     }
-    const std::string_view code = std::string_view(body).substr(6, 2);
+    const std::string_view code = std::string_view(body).substr(kBodyRegister, 2);
     const auto found = std::find(RegisterCodeTable.begin(), RegisterCodeTable.end(), code);
     if (found != RegisterCodeTable.end()) {
         expect.registerIndex = static_cast<int>(found - RegisterCodeTable.begin());
@@ -184,7 +189,8 @@ int CBusCommands::Send() {
     if (result.bStopped) {
         return kExitNoAnswer;
     }
-    const Reading reading = MakeReading(result, expect.address, expect.bank, body.substr(6, 2));
+    const Reading reading =
+        MakeReading(result, expect.address, expect.bank, body.substr(kBodyRegister, 2));
     if (m_writer.Format() == OutputFormat::Text) {
         m_writer.WriteText(SendText(body, crc, reading));
     } else {
