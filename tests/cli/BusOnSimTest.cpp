@@ -1,0 +1,264 @@
+#include "cli/BusProgram.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/SimBus.h"
+#include "sim/SimPtyServer.h"
+#include "tests/support/CommaLocale.h"
+#include "tests/support/PtyPair.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+        parts.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) {
+        parts.push_back(text.substr(start));
+    }
+    return parts;
+}
+
+std::string ReadBack(FILE* file) {
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    std::fclose(file);
+    return text;
+}
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> lines;
+};
+
+// qd7-bus in this process, on the slave of a pty whose master the simulator serves in a thread:
+// meters 00, 07 and 99, their clock held where P0 stands at 120 + address.
+class BusOnSim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pty.IsOpen());
+        ASSERT_TRUE(m_server.ServeFd(m_pty.MasterFd()));
+        ASSERT_TRUE(m_server.Start());
+    }
+    void TearDown() override { m_server.Stop(); }
+
+    // `prefill` stands in the output file before the run, as in a log appended to.
+    Outcome Bus(std::vector<std::string_view> args, const std::string& prefill = {}) {
+        args.insert(args.begin(), {"--port", m_pty.SlavePath()});
+        FILE* out = std::tmpfile();
+        FILE* err = std::tmpfile();
+        if (out == nullptr || err == nullptr) {
+            ADD_FAILURE() << "no temporary file";
+            return {};
+        }
+        std::fputs(prefill.c_str(), out);
+        std::fflush(out);
+        Outcome outcome;
+        outcome.code = RunBusProgram(args, out, err, m_stop);
+        outcome.out = ReadBack(out);
+        outcome.err = ReadBack(err);
+        outcome.lines = Split(outcome.out, '\n');
+        return outcome;
+    }
+
+    PtyPair m_pty;
+    CSimBus m_bus{{CSimMeter(0), CSimMeter(7), CSimMeter(99)}, {}, 1, [] { return 7500ms; }};
+    CSimPtyServer m_server{m_bus};
+    std::atomic<bool> m_stop{false};
+};
+
+TEST_F(BusOnSim, ScanFindsExactlyItsMetersAndAsksEveryAddressOnce) {
+    const Outcome run = Bus({"--format", "csv", "--timeout", "40", "scan"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 4U) << run.out;
+    EXPECT_EQ(run.lines[0], "time,address,bank,register,value,decimals,status,raw");
+    const std::vector<std::string> expected = {"00,0,P0,120.0,1,ok", "07,0,P0,127.0,1,ok",
+                                               "99,0,P0,219.0,1,ok"};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::vector<std::string> f = Split(run.lines[i + 1], ',');
+        ASSERT_EQ(f.size(), 8U) << run.lines[i + 1];
+        EXPECT_EQ(f[1] + "," + f[2] + "," + f[3] + "," + f[4] + "," + f[5] + "," + f[6],
+                  expected[i]);
+    }
+    const std::vector<std::string> bodies = m_server.ReceivedBodies();
+    ASSERT_EQ(bodies.size(), 100U);
+    EXPECT_EQ(bodies.front(), "00RX0P0+0000000");
+    EXPECT_EQ(bodies[42], "42RX0P0+0000000");
+    EXPECT_EQ(bodies.back(), "99RX0P0+0000000");
+}
+
+TEST_F(BusOnSim, ScanWithoutAnswerExitsOne) {
+    const Outcome run = Bus({"--timeout", "30", "scan", "--from", "01", "--to", "06"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "qd7-bus: no meter answered at 01..06\n");
+    EXPECT_EQ(m_server.ReceivedBodies().size(), 6U);
+}
+
+struct RegisterRow {
+    const char* code;
+    const char* value;
+    const char* decimals;
+};
+
+TEST_F(BusOnSim, ReadGivesTheElevenRegistersWithTheirDecimalsInAnyLocale) {
+    const CCommaDecimalLocale comma;
+    ASSERT_TRUE(comma.IsSet());
+    const Outcome run = Bus({"--format", "csv", "read", "07"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::vector<RegisterRow> expected = {
+        {"P0", "127.0", "1"},  {"C0", "900.0", "1"},   {"C1", "750.5", "1"},  {"C2", "20", "0"},
+        {"C3", "-15.25", "2"}, {"K0", "987.6", "1"},   {"K1", "-12.34", "2"}, {"X0", "0.0001", "4"},
+        {"X1", "1000", "0"},   {"Y0", "0.00005", "5"}, {"Y1", "123456", "0"},
+    };
+    ASSERT_EQ(run.lines.size(), expected.size() + 1) << run.out;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::vector<std::string> f = Split(run.lines[i + 1], ',');
+        ASSERT_EQ(f.size(), 8U) << run.lines[i + 1];
+        EXPECT_EQ(f[1], "07");
+        EXPECT_EQ(f[3], expected[i].code);
+        EXPECT_EQ(f[4], expected[i].value) << expected[i].code;
+        EXPECT_EQ(f[5], expected[i].decimals) << expected[i].code;
+        EXPECT_EQ(f[6], "ok");
+        EXPECT_EQ(f[7].size(), 19U * 3 - 1) << "the reply's 19 bytes";
+        EXPECT_EQ(f[7].substr(0, 18), "06 02 30 37 52 44 ");
+    }
+}
+
+struct FaultCase {
+    const char* name;
+    std::function<void(CSimBus&)> fault;
+    std::vector<std::string_view> args;
+    const char* status;
+    int code;
+};
+
+TEST_F(BusOnSim, WhatBecameOfEachRequestAndTheExitCode) {
+    const std::vector<FaultCase> cases = {
+        {"no meter at the address", [](CSimBus&) {}, {"read", "08", "P0"}, "silent", 1},
+        {"a meter gone quiet",
+         [](CSimBus& b) { b.SetSilent(7, true); },
+         {"read", "07", "P0"},
+         "silent",
+         1},
+        {"a reply with a wrong CRC",
+         [](CSimBus& b) { b.CorruptNextReplies(1); },
+         {"read", "07", "P0"},
+         "corrupt",
+         1},
+        {"a reply echoing RX",
+         [](CSimBus& b) { b.SetReject(true); },
+         {"read", "07", "P0"},
+         "rejected",
+         1},
+        {"a reply from another address",
+         [](CSimBus& b) { b.SetAnswerAs(7, 8); },
+         {"read", "07", "P0"},
+         "silent",
+         1},
+        {"a reply later than the timeout",
+         [](CSimBus& b) { b.SetDelay(200ms); },
+         {"--timeout", "60", "read", "07", "P0"},
+         "silent",
+         1},
+        {"a slow reply within the timeout",
+         [](CSimBus& b) { b.SetDelay(80ms); },
+         {"--timeout", "400", "read", "07", "P0"},
+         "ok",
+         0},
+    };
+    for (const FaultCase& c : cases) {
+        m_bus.SetFaults({});
+        m_bus.SetSilent(7, false);
+        m_bus.SetAnswerAs(7, -1);
+        c.fault(m_bus);
+        std::vector<std::string_view> args = {"--format", "json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome run = Bus(args);
+        EXPECT_EQ(run.code, c.code) << c.name;
+        ASSERT_EQ(run.lines.size(), 1U) << c.name << ": " << run.out;
+        EXPECT_NE(run.lines[0].find("\"status\":\"" + std::string(c.status) + "\""),
+                  std::string::npos)
+            << c.name << ": " << run.lines[0];
+    }
+}
+
+// Random bytes before every reply and 45 more after it (a 64-byte reply): each reply is found
+// behind the noise, and what trails it is thrown away before the next request.
+TEST_F(BusOnSim, NoiseBeforeAndAfterEveryReplyIsSkipped) {
+    m_bus.SetNoiseBytes(50);
+    m_bus.SetLongReply(45);
+    const Outcome run = Bus({"read", "07"});
+    EXPECT_EQ(run.code, 0) << run.out;
+    ASSERT_EQ(run.lines.size(), 11U) << run.out;
+    EXPECT_EQ(run.lines[0], "07  P0       127.0  ok");
+    EXPECT_EQ(run.lines[4], "07  C3      -15.25  ok");
+}
+
+TEST_F(BusOnSim, WatchWithACountGivesThatManyRounds) {
+    const Outcome run =
+        Bus({"--format", "json", "watch", "07", "--count", "3", "--interval", "30"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 3U) << run.out;
+    std::string previousTime;
+    for (const std::string& line : run.lines) {
+        EXPECT_EQ(line.substr(0, 9), "{\"time\":\"");
+        EXPECT_NE(line.find("\"address\":7,\"bank\":0,\"register\":\"P0\",\"value\":127.0,"
+                            "\"decimals\":1,\"status\":\"ok\""),
+                  std::string::npos)
+            << line;
+        const std::string time = line.substr(9, 24);
+        EXPECT_LT(previousTime, time) << "rounds 30 ms apart have rising times";
+        previousTime = time;
+    }
+    EXPECT_EQ(m_server.ReceivedBodies().size(), 3U);
+
+    const Outcome oneSilent = Bus({"watch", "07", "08", "--count", "1"});
+    EXPECT_EQ(oneSilent.code, 1);
+    ASSERT_EQ(oneSilent.lines.size(), 2U);
+    EXPECT_EQ(oneSilent.lines[1].substr(24), "  08  P0           -  silent");
+}
+
+TEST_F(BusOnSim, SendShowsTheFrameTheReplyAndWhatItSays) {
+    const Outcome run = Bus({"--bank", "0", "send", "07RX1C1+0000000"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "request  07RX1C1+0000000  ETX,BB\n"
+                       "reply    06 02 30 37 52 44 31 43 31 2B 30 30 33 30 30 30 31 03 47\n"
+                       "decoded  address 07  bank 1  register C1  value 300.0  decimals 1\n"
+                       "status   ok\n");
+    EXPECT_EQ(m_server.ReceivedBodies(), std::vector<std::string>{"07RX1C1+0000000"});
+
+    const Outcome silent = Bus({"--timeout", "50", "--format", "csv", "send", "08WX0C0+0000100"});
+    EXPECT_EQ(silent.code, 1);
+    ASSERT_EQ(silent.lines.size(), 2U);
+    EXPECT_EQ(silent.lines[1].substr(24), ",08,0,C0,,,silent,");
+}
+
+TEST_F(BusOnSim, CsvAppendedToALogWritesNoSecondHeader) {
+    const std::string log = "time,address,bank,register,value,decimals,status,raw\n"
+                            "2024-05-01T12:00:00.000Z,07,0,P0,101.0,1,ok,06\n";
+    const Outcome run = Bus({"--format", "csv", "watch", "07", "--count", "1"}, log);
+    EXPECT_EQ(run.code, 0);
+    ASSERT_EQ(run.lines.size(), 3U) << run.out;
+    EXPECT_EQ(run.out.substr(0, log.size()), log);
+    EXPECT_EQ(run.lines[2].substr(24, 23), ",07,0,P0,127.0,1,ok,06 ");
+}
+
+} // namespace
