@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Times `qd7-bus scan` of the addresses 00..99 with three meters (01, 07, 12) on qd7-sim, at 9600
+# and at 115200 baud, and sets each time beside the floor a real line puts under it.
+#
+#   bench/scan_time.sh [BUILD_DIR]        (default build/default; build qd7-bus and qd7-sim first)
+#
+# A pseudo-terminal has no baud pacing: a request is handed over at once and a reply is back as
+# soon as the simulator has written it. The silent addresses cost the same as on a real line,
+# because the timeout runs from the start of the request, which holds the request's own time on
+# the line. Only the three meters that answer come back sooner than on a wire; the "paced" run
+# makes up for that with qd7-sim --delay set to the time their request and reply take on the
+# line, so it stands for a real line with meters that answer at once.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+sim=$build/sim/qd7-sim
+bus=$build/cli/qd7-bus
+for program in "$sim" "$bus"; do
+    [ -x "$program" ] || { echo "scan_time: $program is missing; build first" >&2; exit 1; }
+done
+
+simpid=
+stop_sim() {
+    if [ -n "$simpid" ]; then
+        kill "$simpid" 2>/dev/null || true
+        wait "$simpid" 2>/dev/null || true
+        simpid=
+    fi
+}
+trap stop_sim EXIT
+
+# The device qd7-sim serves, from the first line it prints.
+start_sim() {
+    exec {simout}< <(exec "$sim" --meters 01,07,12 "$@")
+    simpid=$!
+    read -r -t 5 device rest <&"$simout"
+}
+
+now() { date +%s.%N; }
+
+# on line: the 100 requests and the 3 replies; floor: that and the silent addresses' wait after
+# their request until the timeout; measured: the scan, start to end of the program.
+printf '%-7s %-6s %9s %9s %9s %9s\n' speed run timeout "on line" floor measured
+for speed in 9600 115200; do
+    # 8N1: ten bits a character. Line times in milliseconds.
+    read -r request reply timeout online floor < <(awk -v s="$speed" 'BEGIN {
+        req = 35 * 10 * 1000 / s; rep = 19 * 10 * 1000 / s
+        t = int((req + rep) + 0.999999) + 50 # the default timeout, as qd7-bus takes it
+        online = 100 * req + 3 * rep
+        printf "%.3f %.3f %d %.0f %.0f\n", req, rep, t, online, online + 97 * (t - req)
+    }')
+    for run in pty paced; do
+        if [ "$run" = paced ]; then
+            start_sim --delay "$(awk -v a="$request" -v b="$reply" 'BEGIN { print int(a + b + 0.999999) }')"
+        else
+            start_sim
+        fi
+        t0=$(now)
+        "$bus" --port "$device" --speed "$speed" scan >/dev/null
+        t1=$(now)
+        stop_sim
+        awk -v sp="$speed" -v r="$run" -v t="$timeout" -v o="$online" -v f="$floor" -v a="$t0" \
+            -v b="$t1" 'BEGIN { printf "%-7s %-6s %6d ms %7.2f s %7.2f s %7.2f s\n", sp, r, t,
+                                o / 1000, f / 1000, b - a }'
+    done
+done
