@@ -52,7 +52,8 @@ Scan options:
       --to BB       last address (default 99)
 
 Watch options:
-      --interval MS time from the start of one round to the start of the next
+      --interval MS
+                    time from the start of one round to the start of the next
                     (default 1000)
       --count N     stop after N rounds (default: until interrupted)
 
@@ -62,13 +63,14 @@ Output:
   milliseconds; value is written with the reply's decimal places and a decimal
   point whatever the locale; raw is the reply's bytes in hexadecimal. status is
   ok, silent (no reply), corrupt (a reply cut short or with a wrong CRC) or
-  rejected (a frame with a good CRC that is not the reply asked for). A reply is
-  found by its ACK STX start, after noise or an echo of the request, and must
-  carry the address, bank and register asked for. scan lists the addresses
-  where something answered. csv writes its header row unless the output is a
-  file that already holds data, so a log can be appended to. Every line is
-  flushed as it is written; Ctrl+C, SIGTERM or SIGHUP end a command after the
-  line in hand, and the port is closed.
+  rejected (a frame with a good CRC that is not the reply asked for).
+
+  A reply is found by its ACK STX start, after noise or an echo of the request,
+  and must carry the address, bank and register asked for. scan lists the
+  addresses where something answered. csv writes its header row unless the
+  output is a file that already holds data, so that a log can be appended to.
+  Every line is flushed as it is written. Ctrl+C, SIGTERM or SIGHUP end a
+  command after the line in hand, and the port is closed.
 
 Exit status:
   0  every meter addressed answered (scan: at least one meter answered)
@@ -78,9 +80,13 @@ Exit status:
 
 Examples:
   qd7-bus --port /dev/ttyUSB0 scan
+                    find the meters behind a USB adapter
   qd7-bus --port COM2 --speed 19200 --bank 1 read 07
+                    all eleven registers of meter 07 in bank 1
   qd7-bus --format csv watch 07 >> log.csv
+                    log the process value of meter 07 every second
   qd7-bus send 07RX1C1+0000000
+                    send a frame typed by hand and show the reply
 )";
 }
 
