@@ -4,6 +4,8 @@
 #include <cctype>
 #include <chrono>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
@@ -16,11 +18,6 @@ using SteadyClock = std::chrono::steady_clock;
 // command, two characters each.
 constexpr size_t kBodyBank = 4;
 constexpr size_t kBodyRegister = 5;
-
-std::string AddressText(int address) {
-    return std::string(1, static_cast<char>('0' + address / 10)) +
-           static_cast<char>('0' + address % 10);
-}
 
 Reading MakeReading(const ExchangeResult& result, int address, int bank, std::string registerCode) {
     Reading reading;
@@ -61,7 +58,7 @@ std::string SendText(const std::string& body, uint8_t crc, const Reading& readin
     text +=
         "reply    " + (reading.raw.empty() ? std::string("(none)") : FormatHex(reading.raw)) + '\n';
     if (reading.status == ReplyStatus::Ok) {
-        text += "decoded  address " + AddressText(reading.address) + "  bank " +
+        text += "decoded  address " + FormatAddress(reading.address) + "  bank " +
                 std::to_string(reading.bank) + "  register " + reading.registerCode + "  value " +
                 FormatValue(reading.value, reading.decimals) + "  decimals " +
                 std::to_string(reading.decimals) + '\n';
@@ -125,7 +122,7 @@ int CBusCommands::Scan() {
     }
     if (nFound == 0 && !Stopped()) {
         std::fprintf(m_pErr, "qd7-bus: no meter answered at %s..%s\n",
-                     AddressText(m_options.nFrom).c_str(), AddressText(m_options.nTo).c_str());
+                     FormatAddress(m_options.nFrom).c_str(), FormatAddress(m_options.nTo).c_str());
     }
     return nFound > 0 ? kExitOk : kExitNoAnswer;
 }

@@ -16,12 +16,6 @@ bool HasValue(const Reading& reading) {
     return reading.status == ReplyStatus::Ok;
 }
 
-std::string Address(int address) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%02d", address);
-    return text.data();
-}
-
 std::string Bank(const Reading& reading) {
     return reading.bank < 0 ? std::string() : std::to_string(reading.bank);
 }
@@ -60,6 +54,12 @@ std::string JsonString(std::string_view text) {
 }
 
 } // namespace
+
+std::string FormatAddress(int address) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%02d", address);
+    return text.data();
+}
 
 std::string FormatIsoTime(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
@@ -107,7 +107,7 @@ std::string CsvHeader() {
 std::string CsvRow(const Reading& r) {
     const bool bValue = HasValue(r);
     std::string row = FormatIsoTime(r.time);
-    row += ',' + Address(r.address);
+    row += ',' + FormatAddress(r.address);
     row += ',' + Bank(r);
     row += ',' + CsvField(r.registerCode);
     row += ',' + (bValue ? FormatValue(r.value, r.decimals) : std::string());
@@ -132,7 +132,7 @@ std::string JsonRow(const Reading& r) {
 
 std::string TextRow(const Reading& r, bool withTime) {
     std::string row = withTime ? FormatIsoTime(r.time) + "  " : std::string();
-    row += Address(r.address) + "  " + r.registerCode + "  ";
+    row += FormatAddress(r.address) + "  " + r.registerCode + "  ";
     const std::string value = HasValue(r) ? FormatValue(r.value, r.decimals) : "-";
     row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
     row += "  " + std::string(StatusName(r.status));

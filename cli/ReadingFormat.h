@@ -19,6 +19,8 @@ struct Reading {
     std::vector<uint8_t> raw;
 };
 
+// "07": a bus address as two digits.
+std::string FormatAddress(int address);
 // "2024-05-01T12:00:00.123Z": ISO 8601 in UTC, milliseconds cut, not rounded.
 std::string FormatIsoTime(std::chrono::system_clock::time_point time);
 // The value with `decimals` places (held to 0..9) and a decimal point whatever the locale;
