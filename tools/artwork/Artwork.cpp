@@ -1,13 +1,25 @@
 #include "tools/artwork/Artwork.h"
 
+namespace {
+
+QString FileName(const char* stem, int scale) {
+    const QString name = QString::fromLatin1(stem);
+    return scale == 1 ? name + QStringLiteral(".png")
+                      : name + QStringLiteral("@%1x.png").arg(scale);
+}
+
+} // namespace
+
 std::vector<ArtworkFile> MakeAllArtwork() {
-    const QImage glyphs = MakeGlyphSheet();
-    const QImage lamps = MakeLampSheet();
-    return {
-        {QStringLiteral("128_icon.png"), MakeIcon()},
-        {QStringLiteral("130_decoration.png"), MakeDecoration()},
-        {QStringLiteral("135_panel.png"), MakeFrontPanel(glyphs, lamps)},
-        {QStringLiteral("137_glyphs.png"), glyphs},
-        {QStringLiteral("138_lamps.png"), lamps},
-    };
+    std::vector<ArtworkFile> files;
+    for (const int scale : {1, 2}) {
+        const QImage glyphs = MakeGlyphSheet(scale);
+        const QImage lamps = MakeLampSheet(scale);
+        files.push_back({FileName("128_icon", scale), MakeIcon(scale)});
+        files.push_back({FileName("130_decoration", scale), MakeDecoration(scale)});
+        files.push_back({FileName("135_panel", scale), MakeFrontPanel(glyphs, lamps, scale)});
+        files.push_back({FileName("137_glyphs", scale), glyphs});
+        files.push_back({FileName("138_lamps", scale), lamps});
+    }
+    return files;
 }

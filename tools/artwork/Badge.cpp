@@ -11,7 +11,8 @@
 namespace {
 
 // 54 x 20 dialog units at the base units of the dialog font as installed here (Gulim 9 pt
-// resolves to NanumGothic: 7 x 12 pixels, 94.5 x 30 rounded up), so the badge fills its place.
+// resolves to NanumBarunGothic: 7 x 12 pixels, 94.5 x 30 rounded up), so the badge fills its
+// place.
 constexpr QSize kDecorationSize(95, 30);
 constexpr QSize kIconSize(32, 32);
 
@@ -48,12 +49,14 @@ void DrawIconDigit(QPainter& painter, QPoint at, uint8_t lit) {
 
 } // namespace
 
-QImage MakeDecoration() {
-    QImage image(kDecorationSize, QImage::Format_ARGB32_Premultiplied);
+QImage MakeDecoration(int scale) {
+    QImage image(kDecorationSize * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
+    painter.scale(scale, scale);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    DrawPlate(painter, QRectF(0.5, 0.5, image.width() - 1.0, image.height() - 1.0), 4.0);
+    DrawPlate(painter,
+              QRectF(0.5, 0.5, kDecorationSize.width() - 1.0, kDecorationSize.height() - 1.0), 4.0);
     DrawStrokeText(painter, QPointF(7.5, 7.5), "QD7", StrokeStyle{13.0, 2.4, 0.9, Qt::white});
     painter.fillRect(QRectF(45, 7, 1, 14), QColor(120, 124, 132));
     const QColor light(205, 208, 214);
@@ -67,10 +70,11 @@ QImage MakeDecoration() {
     return image;
 }
 
-QImage MakeIcon() {
-    QImage image(kIconSize, QImage::Format_ARGB32_Premultiplied);
+QImage MakeIcon(int scale) {
+    QImage image(kIconSize * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
+    painter.scale(scale, scale);
     painter.setRenderHint(QPainter::Antialiasing, true);
     DrawPlate(painter, QRectF(0.5, 4.5, 31.0, 23.0), 3.0);
     painter.setRenderHint(QPainter::Antialiasing, false);

@@ -1,5 +1,6 @@
 #include <QLinearGradient>
 #include <QPainter>
+#include <algorithm>
 
 #include "render/Palette.h"
 #include "render/PanelLayout.h"
@@ -14,6 +15,23 @@ constexpr QRect kWindow(63, 26, 194, 62);
 constexpr QColor kPrint(226, 228, 232); // white printing on the face
 constexpr QColor kPrintDim(150, 153, 160);
 
+// One-pixel lines as filled rectangles, from (x0, y0) to (x1, y1) inclusive, horizontal or
+// vertical: they land on whole pixels of the picture at any scale, where a scaled pen would
+// straddle two.
+void Line(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& color) {
+    painter.fillRect(QRect(QPoint(std::min(x0, x1), std::min(y0, y1)),
+                           QPoint(std::max(x0, x1), std::max(y0, y1))),
+                     color);
+}
+
+// The outline of `rect` one pixel wide, inside it.
+void Outline(QPainter& painter, const QRect& rect, const QColor& color) {
+    Line(painter, rect.left(), rect.top(), rect.right(), rect.top(), color);
+    Line(painter, rect.left(), rect.bottom(), rect.right(), rect.bottom(), color);
+    Line(painter, rect.left(), rect.top(), rect.left(), rect.bottom(), color);
+    Line(painter, rect.right(), rect.top(), rect.right(), rect.bottom(), color);
+}
+
 void DrawBezel(QPainter& painter) {
     const QRect all(QPoint(0, 0), kPanelSize);
     QLinearGradient body(0, 0, 0, all.height());
@@ -21,48 +39,45 @@ void DrawBezel(QPainter& painter) {
     body.setColorAt(1.0, QColor(34, 35, 39));
     painter.fillRect(all, body);
     // Moulded edge: dark rim, light top and left, shadowed bottom and right.
-    painter.setPen(QColor(10, 10, 12));
-    painter.drawRect(all.adjusted(0, 0, -1, -1));
-    painter.setPen(QColor(118, 121, 128));
-    painter.drawLine(1, 1, all.width() - 3, 1);
-    painter.drawLine(1, 1, 1, all.height() - 3);
-    painter.setPen(QColor(18, 18, 21));
-    painter.drawLine(2, all.height() - 2, all.width() - 2, all.height() - 2);
-    painter.drawLine(all.width() - 2, 2, all.width() - 2, all.height() - 2);
+    Outline(painter, all, QColor(10, 10, 12));
+    const QColor light(118, 121, 128);
+    Line(painter, 1, 1, all.width() - 3, 1, light);
+    Line(painter, 1, 1, 1, all.height() - 3, light);
+    const QColor shadow(18, 18, 21);
+    Line(painter, 2, all.height() - 2, all.width() - 2, all.height() - 2, shadow);
+    Line(painter, all.width() - 2, 2, all.width() - 2, all.height() - 2, shadow);
     // The matte face plate inside the rim.
     const QRect face = all.adjusted(3, 3, -3, -3);
     QLinearGradient matte(0, face.top(), 0, face.bottom());
     matte.setColorAt(0.0, QColor(50, 52, 57));
     matte.setColorAt(1.0, QColor(29, 30, 33));
     painter.fillRect(face, matte);
-    painter.setPen(QColor(16, 16, 18));
-    painter.drawLine(face.topLeft(), face.topRight());
-    painter.drawLine(face.topLeft(), face.bottomLeft());
-    painter.setPen(QColor(84, 86, 92));
-    painter.drawLine(face.bottomLeft(), face.bottomRight());
-    painter.drawLine(face.topRight(), face.bottomRight());
+    const QColor faceDark(16, 16, 18);
+    Line(painter, face.left(), face.top(), face.right(), face.top(), faceDark);
+    Line(painter, face.left(), face.top(), face.left(), face.bottom(), faceDark);
+    const QColor faceLight(84, 86, 92);
+    Line(painter, face.left(), face.bottom(), face.right(), face.bottom(), faceLight);
+    Line(painter, face.right(), face.top(), face.right(), face.bottom(), faceLight);
 }
 
 void DrawWindow(QPainter& painter) {
     // Two-pixel recess: shadow on the upper and left sides, a light lip below and at the right.
     const QRect outer = kWindow.adjusted(-2, -2, 2, 2);
     painter.fillRect(outer, QColor(12, 12, 14));
-    painter.setPen(QColor(96, 99, 106));
-    painter.drawLine(outer.left() + 1, outer.bottom(), outer.right(), outer.bottom());
-    painter.drawLine(outer.right(), outer.top() + 1, outer.right(), outer.bottom());
-    painter.setPen(QColor(58, 60, 65));
-    painter.drawLine(outer.left() + 2, outer.bottom() - 1, outer.right() - 1, outer.bottom() - 1);
-    painter.drawLine(outer.right() - 1, outer.top() + 2, outer.right() - 1, outer.bottom() - 1);
+    const QColor lip(96, 99, 106);
+    Line(painter, outer.left() + 1, outer.bottom(), outer.right(), outer.bottom(), lip);
+    Line(painter, outer.right(), outer.top() + 1, outer.right(), outer.bottom(), lip);
+    const QColor inner(58, 60, 65);
+    Line(painter, outer.left() + 2, outer.bottom() - 1, outer.right() - 1, outer.bottom() - 1,
+         inner);
+    Line(painter, outer.right() - 1, outer.top() + 2, outer.right() - 1, outer.bottom() - 1, inner);
     painter.fillRect(kWindow, QColor(kGlyphBackground));
 }
 
 void DrawUnitFrame(QPainter& painter) {
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QColor(255, 255, 255));
-    painter.drawLine(kUnitFrameLeft, kUnitFrameTop, kUnitFrameRight, kUnitFrameTop);
-    painter.drawLine(kUnitFrameLeft, kUnitFrameBottom, kUnitFrameRight, kUnitFrameBottom);
-    painter.drawLine(kUnitFrameLeft, kUnitFrameTop, kUnitFrameLeft, kUnitFrameBottom);
-    painter.drawLine(kUnitFrameRight, kUnitFrameTop, kUnitFrameRight, kUnitFrameBottom);
+    Outline(painter,
+            QRect(QPoint(kUnitFrameLeft, kUnitFrameTop), QPoint(kUnitFrameRight, kUnitFrameBottom)),
+            QColor(255, 255, 255));
 }
 
 void DrawLegends(QPainter& painter) {
@@ -99,18 +114,20 @@ void DrawUnitCaption(QPainter& painter) {
     DrawStrokeText(painter, QPointF(kUnitFrameLeft + 0.5, kUnitFrameTop - 8.5), "UNIT", caption);
 }
 
-void Paste(QImage& panel, QPoint at, const QImage& sheet, const QRect& from) {
+// Copies `from` of a sheet drawn at `scale` to `at` of the panel, positions in panel pixels.
+void Paste(QImage& panel, QPoint at, const QImage& sheet, const QRect& from, int scale) {
     QPainter painter(&panel);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(at, sheet, from);
+    painter.drawImage(at * scale, sheet, QRect(from.topLeft() * scale, from.size() * scale));
 }
 
 } // namespace
 
-QImage MakeFrontPanel(const QImage& glyphSheet, const QImage& lampSheet) {
-    QImage panel(kPanelSize, QImage::Format_RGB32);
+QImage MakeFrontPanel(const QImage& glyphSheet, const QImage& lampSheet, int scale) {
+    QImage panel(kPanelSize * scale, QImage::Format_RGB32);
     {
         QPainter painter(&panel);
+        painter.scale(scale, scale);
         DrawBezel(painter);
         DrawWindow(painter);
         DrawLegends(painter);
@@ -120,10 +137,10 @@ QImage MakeFrontPanel(const QImage& glyphSheet, const QImage& lampSheet) {
     // The unlit cells are the red row's blank glyph, the printed bars the dark green bar.
     const QRect blank(kGlyphWidth * 12, kGlyphHeight * 1, kGlyphWidth, kGlyphHeight);
     for (int k = 0; k < kPrintedCellCount; ++k) {
-        Paste(panel, kValueOrigin + QPoint(kGlyphWidth * k, 0), glyphSheet, blank);
+        Paste(panel, kValueOrigin + QPoint(kGlyphWidth * k, 0), glyphSheet, blank, scale);
     }
     const QRect darkGreen(kLampBarWidth * 2, kLampBarTop, kLampBarWidth, kLampBarHeight);
-    Paste(panel, kSendLampOrigin, lampSheet, darkGreen);
-    Paste(panel, kReceiveLampOrigin, lampSheet, darkGreen);
+    Paste(panel, kSendLampOrigin, lampSheet, darkGreen, scale);
+    Paste(panel, kReceiveLampOrigin, lampSheet, darkGreen, scale);
     return panel;
 }

@@ -48,22 +48,25 @@ void DrawRoundLamp(QPainter& painter, QRgb fill, QPointF centre) {
 
 } // namespace
 
-QImage MakeLampSheet() {
-    QImage sheet(kLampSheetSize, QImage::Format_RGB32);
+QImage MakeLampSheet(int scale) {
+    QImage sheet(kLampSheetSize * scale, QImage::Format_RGB32);
     sheet.fill(QColor(34, 35, 38));
     {
         QPainter painter(&sheet);
+        painter.scale(scale, scale);
         painter.setRenderHint(QPainter::Antialiasing, true);
         for (int s = 0; s < kLampCount; ++s) {
             DrawRoundLamp(painter, kLampFill[static_cast<size_t>(s)],
                           QPointF(kLampBarWidth * s + 12.0, 12.0));
         }
     }
+    // The bars are a pixel design: at `scale` 2 each of their pixels is a square of four, so the
+    // bevel's lines stay whole lines of the picture.
     for (int s = 0; s < kLampCount; ++s) {
-        for (int y = 0; y < kLampBarHeight; ++y) {
-            for (int x = 0; x < kLampBarWidth; ++x) {
-                sheet.setPixel(kLampBarWidth * s + x, kLampBarTop + y,
-                               BarPixel(kLampFill[static_cast<size_t>(s)], x, y));
+        for (int y = 0; y < kLampBarHeight * scale; ++y) {
+            for (int x = 0; x < kLampBarWidth * scale; ++x) {
+                sheet.setPixel((kLampBarWidth * s) * scale + x, kLampBarTop * scale + y,
+                               BarPixel(kLampFill[static_cast<size_t>(s)], x / scale, y / scale));
             }
         }
     }

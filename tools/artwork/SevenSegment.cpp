@@ -35,13 +35,12 @@ constexpr std::array<uint8_t, 13> kLit = {0x80, 0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x
 
 } // namespace
 
-int SegmentAt(int x, int y) {
-    if (x >= kPointX && x < kPointX + kPointSize && y >= kPointY && y < kPointY + kPointSize) {
+int SegmentAt(double u0, double v) {
+    if (u0 >= kPointX && u0 < kPointX + kPointSize && v >= kPointY && v < kPointY + kPointSize) {
         return static_cast<int>(Segment::Point);
     }
     // Undo the lean, then test against the upright digit.
-    const double v = y + 0.5;
-    const double u = x + 0.5 - kSlant * (kBottom - v);
+    const double u = u0 - kSlant * (kBottom - v);
     if (InHorizontal(u, v, kTop, kLeft, kRight)) {
         return static_cast<int>(Segment::A);
     }
