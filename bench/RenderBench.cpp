@@ -1,5 +1,6 @@
 // Cost of the front-panel drawing that every poll tick and every exchange step does: one value
-// composed and copied, one lamp bar switched, on the real artwork.
+// composed and copied (also with the printed panel put back behind a narrower value), one lamp
+// bar switched, on the real artwork.
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -13,8 +14,9 @@ namespace {
 
 CPictureSurface MakePanelSurface(int& repaints) {
     CPictureSurface surface;
-    surface.image = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
-    surface.invalidate = [&repaints](const QRect&) { ++repaints; };
+    surface.panel = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.image = surface.panel;
+    surface.repaint = [&repaints](const QRect&) { ++repaints; };
     return surface;
 }
 
@@ -33,6 +35,29 @@ void BM_DrawValue(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DrawValue)->Unit(benchmark::kMicrosecond);
+
+// A meter going from 999999 to 1 and back: every other call puts the printed panel back in the
+// sixth cell, which only the wider value covered, and writes the unit again where its cell lies
+// there.
+void BM_DrawValueNarrowing(benchmark::State& state) {
+    int repaints = 0;
+    CPictureSurface surface = MakePanelSurface(repaints);
+    CDigitDisplay display;
+    display.Attach(&surface);
+    display.m_nColorRow = 1;
+    display.DrawUnit(kUnitOrigin.x(), kUnitOrigin.y(), "Sec");
+    repaints = 0;
+    bool bWide = false;
+    for (auto _ : state) {
+        display.DrawValue(kValueOrigin.x(), kValueOrigin.y(), bWide ? "999999" : "    1");
+        bWide = !bWide;
+    }
+    benchmark::DoNotOptimize(surface.image.constBits());
+    if (repaints != static_cast<int>(state.iterations())) {
+        state.SkipWithError("a value did not reach the picture");
+    }
+}
+BENCHMARK(BM_DrawValueNarrowing)->Unit(benchmark::kMicrosecond);
 
 void BM_DrawLamp(benchmark::State& state) {
     int repaints = 0;

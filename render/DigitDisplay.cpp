@@ -21,6 +21,9 @@ CDigitDisplay::~CDigitDisplay() {
 
 void CDigitDisplay::Attach(CPictureSurface* pWnd) {
     m_link.Attach(pWnd, kGlyphSheetResource);
+    m_rcValue = QRect();
+    m_rcUnit = QRect();
+    m_strUnit.clear();
 }
 
 int CDigitDisplay::GlyphIndex(char ch) {
@@ -52,24 +55,57 @@ void CDigitDisplay::DrawValue(int x, int y, const char* text) {
             cursor += kGlyphWidth;
         }
     }
-    if (cursor > 0) {
-        m_link.CopyToWindow(QRect(0, 0, cursor, kGlyphHeight), QPoint(x, y));
+    const QRect copied =
+        cursor > 0 ? m_link.CopyToWindow(QRect(0, 0, cursor, kGlyphHeight), QPoint(x, y)) : QRect();
+    QRect changed = copied;
+    // Cells that only the previous value covered: the printed panel, and the unit's letters where
+    // its cell lies there (a value of six cells reaches into the unit's frame).
+    const QRegion uncovered = QRegion(m_rcValue).subtracted(QRegion(copied));
+    if (!uncovered.isEmpty()) {
+        changed |= m_link.RestorePanel(uncovered);
+        changed |= WriteUnit(uncovered);
     }
+    m_rcValue = copied;
+    m_ptValue = QPoint(x, y);
+    m_link.Repaint(changed);
 }
 
 void CDigitDisplay::DrawUnit(int x, int y, const char* text) {
-    CPictureSurface* pWnd = m_link.Window();
-    if (pWnd == nullptr || text == nullptr) {
+    if (m_link.Window() == nullptr || text == nullptr) {
         return;
+    }
+    // Texts are the program's 8-bit strings, in the locale's encoding like the rest of its UI.
+    const QString unit = QString::fromLocal8Bit(text);
+    const QRect cell = CSurfaceLink::TextCell(QPoint(x, y), unit).intersected(m_link.ClientRect());
+    QRect changed;
+    // The previous unit's letters outside the new cell give way to what lies beneath them.
+    const QRegion uncovered = QRegion(m_rcUnit).subtracted(QRegion(cell));
+    if (!uncovered.isEmpty()) {
+        changed |= m_link.RestorePanel(uncovered);
+        for (const QRect& rect : uncovered.intersected(m_rcValue)) {
+            changed |= m_link.CopyToWindow(rect.translated(-m_ptValue), rect.topLeft());
+        }
+    }
+    m_rcUnit = cell;
+    m_ptUnit = QPoint(x, y);
+    m_strUnit = unit;
+    changed |= WriteUnit(QRegion(cell));
+    m_link.Repaint(changed);
+}
+
+QRect CDigitDisplay::WriteUnit(const QRegion& clip) {
+    CPictureSurface* pWnd = m_link.Window();
+    if (pWnd == nullptr || m_strUnit.isEmpty() || !clip.intersects(m_rcUnit)) {
+        return {};
     }
     const QColor oldText = pWnd->textColor;
     const QColor oldBack = pWnd->backColor;
     pWnd->backColor = QColor(kUnitBack);
     pWnd->textColor = QColor(kUnitText);
-    // Texts are the program's 8-bit strings, in the locale's encoding like the rest of its UI.
-    m_link.WriteText(QPoint(x, y), QString::fromLocal8Bit(text));
+    const QRect changed = m_link.WriteText(m_ptUnit, m_strUnit, clip);
     pWnd->textColor = oldText;
     pWnd->backColor = oldBack;
+    return changed;
 }
 
 void CDigitDisplay::Detach() {

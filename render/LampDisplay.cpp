@@ -24,7 +24,7 @@ void CLampDisplay::DrawLamp(int x, int y, LampState state) {
         CSurfaceLink::CComposer composer(m_link);
         composer.CopyFromSheet(bar0.translated(kLampBarWidth * bar, kLampBarTop), QPoint(0, 0));
     }
-    m_link.CopyToWindow(bar0, QPoint(x, y));
+    m_link.Repaint(m_link.CopyToWindow(bar0, QPoint(x, y)));
 }
 
 void CLampDisplay::Detach() {

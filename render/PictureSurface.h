@@ -5,14 +5,23 @@
 #include <QRect>
 #include <functional>
 
-// The drawing surface of a picture control: the image the control paints, loaded with its
-// bitmap. Renderers draw into `image` and call `invalidate` with the changed rectangle so the
-// owner repaints it. Because the drawing lives in the image, it survives expose events.
-// `textColor` and `backColor` are the surface's current text colours, as a window surface has
-// them; a renderer that writes text sets them for its drawing and puts them back afterwards.
+// The drawing surface of a picture control. `panel` is the printed picture the control was made
+// with (bitmap 135) and is never drawn on; `image` is what the control shows: the panel with
+// whatever was drawn on it since the window system last had the control repaint itself. Renderers
+// draw into `image` and call `repaint` with the changed rectangle, which puts it on screen before
+// it returns, as drawing on a window surface does.
+//
+// Both images hold device pixels, `nScale` of them to a picture pixel (1, or 2 on a high-density
+// screen, with artwork drawn for that ratio), and keep a device pixel ratio of 1 so that copies
+// between them stay pixel for pixel; rectangles and positions given to and by the renderers are
+// in picture pixels. `textColor` and `backColor` are the surface's current text colours, as a
+// window surface has them; a renderer that writes text sets them for its drawing and puts them
+// back afterwards.
 struct CPictureSurface {
+    QImage panel;
     QImage image;
-    std::function<void(const QRect&)> invalidate;
+    int nScale = 1;
+    std::function<void(const QRect&)> repaint;
     QColor textColor = QColor(0, 0, 0);
     QColor backColor = QColor(255, 255, 255);
 };

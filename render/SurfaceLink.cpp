@@ -1,9 +1,11 @@
 #include "render/SurfaceLink.h"
 
 #include <QFontMetrics>
+#include <algorithm>
 #include <QGuiApplication>
 
 #include "render/Blit.h"
+#include "render/Resources.h"
 
 namespace {
 
@@ -28,52 +30,95 @@ void CSurfaceLink::Attach(CPictureSurface* pWnd, const char* sheetResource) {
         return;
     }
     m_pWnd = pWnd;
-    m_rcClient = pWnd->image.rect();
+    m_nScale = std::max(1, pWnd->nScale);
+    const QRect device = pWnd->image.rect();
+    m_rcClient = QRect(0, 0, device.width() / m_nScale, device.height() / m_nScale);
     const QImage::Format format = CompatibleFormat(pWnd->image);
-    m_imgCompose = QImage(m_rcClient.size(), format);
+    m_imgCompose = QImage(device.size(), format);
     if (!m_imgCompose.isNull()) {
         m_imgCompose.fill(Qt::black); // a fresh bitmap starts black, not with stale memory
     }
-    m_imgSheet = QImage(QString::fromLatin1(sheetResource)).convertToFormat(format);
+    m_imgSheet = QImage(ArtworkPath(sheetResource, m_nScale)).convertToFormat(format);
+    // The copies are made pixel for pixel: a painter must not scale the sheet by its ratio.
+    m_imgSheet.setDevicePixelRatio(1.0);
 }
 
 void CSurfaceLink::Detach() {
     m_pWnd = nullptr;
+    m_rcClient = QRect();
 }
 
-void CSurfaceLink::CopyToWindow(const QRect& composed, QPoint target) {
+QRect CSurfaceLink::Device(const QRect& rect) const {
+    return {rect.topLeft() * m_nScale, rect.size() * m_nScale};
+}
+
+QRect CSurfaceLink::Picture(const QRect& deviceRect) const {
+    // Every copy starts and ends on a picture pixel, so the division is exact.
+    return {deviceRect.topLeft() / m_nScale, deviceRect.size() / m_nScale};
+}
+
+QRect CSurfaceLink::CopyToWindow(const QRect& composed, QPoint target) {
     if (m_pWnd == nullptr) {
-        return;
+        return {};
     }
-    Invalidate(Blit(m_pWnd->image, target, m_imgCompose, composed));
+    return Picture(Blit(m_pWnd->image, target * m_nScale, m_imgCompose, Device(composed)));
 }
 
-void CSurfaceLink::WriteText(QPoint target, const QString& text) {
-    // Without an application object there is no font system to write with.
-    if (m_pWnd == nullptr || text.isEmpty() || qGuiApp == nullptr || m_pWnd->image.isNull()) {
-        return;
+QRect CSurfaceLink::RestorePanel(const QRegion& area) {
+    if (m_pWnd == nullptr || m_pWnd->image.isNull() || area.isEmpty()) {
+        return {};
     }
-    const QFont font = QGuiApplication::font();
-    const QFontMetrics metrics(font);
-    const QRect cell(target, QSize(metrics.horizontalAdvance(text), metrics.height()));
     QPainter painter;
     if (!painter.begin(&m_pWnd->image)) {
-        return;
+        return {};
     }
-    painter.setFont(font);
-    painter.setPen(m_pWnd->textColor);
-    painter.setBackgroundMode(Qt::OpaqueMode);
-    painter.setBackground(m_pWnd->backColor);
-    // Opaque mode fills the text's cell with the background, as a window surface's text output
-    // does.
-    painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-    painter.end();
-    Invalidate(cell.intersected(m_pWnd->image.rect()));
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    QRect changed;
+    for (const QRect& rect : area) {
+        const QRect device = Device(rect);
+        changed |= Blit(painter, m_pWnd->image.rect(), device.topLeft(), m_pWnd->panel, device);
+    }
+    return Picture(changed);
 }
 
-void CSurfaceLink::Invalidate(const QRect& changed) const {
-    if (!changed.isEmpty() && m_pWnd->invalidate) {
-        m_pWnd->invalidate(changed);
+QRect CSurfaceLink::TextCell(QPoint target, const QString& text) {
+    // Without an application object there is no font system to measure with.
+    if (qGuiApp == nullptr || text.isEmpty()) {
+        return {};
+    }
+    const QFontMetrics metrics(QGuiApplication::font());
+    return {target, QSize(metrics.horizontalAdvance(text), metrics.height())};
+}
+
+QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion& clip) {
+    if (m_pWnd == nullptr || m_pWnd->image.isNull()) {
+        return {};
+    }
+    const QRect cell = TextCell(target, text);
+    const QRegion area = clip.intersected(cell.intersected(m_rcClient));
+    if (area.isEmpty()) {
+        return {};
+    }
+    QPainter painter;
+    if (!painter.begin(&m_pWnd->image)) {
+        return {};
+    }
+    // In picture pixels; on a picture of ratio 2 the letters are drawn at twice the size, sharp.
+    painter.scale(m_nScale, m_nScale);
+    painter.setClipRegion(area);
+    // The text's cell is filled with the background, as a window surface's opaque text output
+    // does, then the letters are drawn over it.
+    painter.fillRect(cell, m_pWnd->backColor);
+    painter.setFont(QGuiApplication::font());
+    painter.setPen(m_pWnd->textColor);
+    painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter.end();
+    return area.boundingRect();
+}
+
+void CSurfaceLink::Repaint(const QRect& changed) const {
+    if (m_pWnd != nullptr && !changed.isEmpty() && m_pWnd->repaint) {
+        m_pWnd->repaint(changed);
     }
 }
 
@@ -86,6 +131,7 @@ CSurfaceLink::CComposer::CComposer(CSurfaceLink& link) : m_link(link) {
 
 void CSurfaceLink::CComposer::CopyFromSheet(const QRect& sheetRect, QPoint target) {
     if (m_bActive) {
-        Blit(m_painter, m_link.m_imgCompose.rect(), target, m_link.m_imgSheet, sheetRect);
+        Blit(m_painter, m_link.m_imgCompose.rect(), target * m_link.m_nScale, m_link.m_imgSheet,
+             m_link.Device(sheetRect));
     }
 }

@@ -4,14 +4,20 @@
 #include <QPainter>
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 
 #include "render/PictureSurface.h"
 
 // The surface handling that both front-panel renderers share: the picture they are attached to,
 // an off-screen composition image the size of the picture, and a sheet of artwork loaded from
-// the resources. Images made at Attach are kept after Detach and reused by a later Attach; they
-// go with the object.
+// the resources, drawn for the picture's pixel ratio. Images made at Attach are kept after Detach
+// and reused by a later Attach; they go with the object.
+//
+// Positions and rectangles are in picture pixels; the copies themselves are made in device
+// pixels, so on a picture with two device pixels to one every copy stays a plain pixel copy. The
+// drawing operations change the picture's image only and report what they changed; Repaint puts
+// a changed rectangle on screen, so a renderer shows the result of several steps at once.
 class CSurfaceLink {
 public:
     // Binds to `pWnd` and prepares the composition image and the sheet. Reports nothing: when
@@ -21,14 +27,26 @@ public:
     void Detach();
 
     CPictureSurface* Window() const { return m_pWnd; }
+    // The picture's rectangle in picture pixels; empty while detached.
+    QRect ClientRect() const { return m_rcClient; }
 
     // Copies a rectangle of the composition image onto the picture at `target`, clipped to the
-    // picture, and asks the picture to repaint what changed.
-    void CopyToWindow(const QRect& composed, QPoint target);
+    // picture. Returns the rectangle of the picture that changed.
+    QRect CopyToWindow(const QRect& composed, QPoint target);
 
-    // Writes `text` at `target` (its top left) onto the picture in the application's font with
-    // the surface's text and background colours, the background filled behind it.
-    void WriteText(QPoint target, const QString& text);
+    // Puts the printed panel back inside `area`. Returns the bounding rectangle of what changed.
+    QRect RestorePanel(const QRegion& area);
+
+    // The cell that `text` takes when written at `target`: its advance wide, one line of the
+    // application's font high.
+    static QRect TextCell(QPoint target, const QString& text);
+    // Writes `text` at `target` (its top left) onto the picture in the application's font with the
+    // surface's text colour, its cell filled with the background colour, within `clip` only.
+    // Returns the rectangle of the picture that changed.
+    QRect WriteText(QPoint target, const QString& text, const QRegion& clip);
+
+    // Puts `changed` on screen now.
+    void Repaint(const QRect& changed) const;
 
     // Copies rectangles of the sheet into the composition image; one painter for a whole value.
     class CComposer {
@@ -43,9 +61,11 @@ public:
     };
 
 private:
-    void Invalidate(const QRect& changed) const;
+    QRect Device(const QRect& rect) const;
+    QRect Picture(const QRect& deviceRect) const;
 
     CPictureSurface* m_pWnd = nullptr;
+    int m_nScale = 1;
     QRect m_rcClient;
     QImage m_imgCompose;
     QImage m_imgSheet;

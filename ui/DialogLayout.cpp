@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+#include "render/Resources.h"
+
 namespace {
 
 constexpr const char* kIdProperty = "dialogId";
@@ -49,7 +51,11 @@ QWidget* CreateWidget(QWidget* pParent, const DialogItem& item, const QRect& rec
     switch (item.kind) {
     case DialogItemKind::Bitmap: {
         auto* pLabel = new QLabel(pParent);
-        pLabel->setPixmap(QPixmap(caption));
+        // The picture drawn for the screen's pixel ratio, shown at its size in window pixels.
+        const int scale = ArtworkScale(pParent->devicePixelRatioF());
+        QPixmap pixmap(ArtworkPath(caption, scale));
+        pixmap.setDevicePixelRatio(scale);
+        pLabel->setPixmap(pixmap);
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return pLabel;
     }
@@ -116,7 +122,7 @@ QWidget* CreateDialogItem(QWidget* pParent, const DialogItem& item, const CDialo
         // A static picture takes the size of its image; the rectangle only places it.
         const auto* pLabel = static_cast<QLabel*>(pWidget);
         if (!pLabel->pixmap().isNull()) {
-            pWidget->resize(pLabel->pixmap().size());
+            pWidget->resize(pLabel->pixmap().deviceIndependentSize().toSize());
         }
     }
     if (item.kind == DialogItemKind::Text || item.kind == DialogItemKind::TextNoPrefix ||

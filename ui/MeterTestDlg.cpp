@@ -68,6 +68,7 @@ void CMeterTestDlg::ConnectHandlers() {
     connect(m_pSendButton, &QPushButton::clicked, this, &CMeterTestDlg::SendText);
     connect(m_pAutoscan, &QCheckBox::clicked, this, &CMeterTestDlg::ApplyAutoscanMode);
     connect(m_pPicture, &CPictureCtrl::clicked, this, &CMeterTestDlg::OpenSetupDialog);
+    connect(m_pPicture, &CPictureCtrl::repainting, this, &CMeterTestDlg::OnPaint);
     connect(m_pSystemMenu, &QMenu::triggered, this,
             [this](QAction* pAction) { OnSysCommand(pAction->data().toUInt()); });
 }

@@ -73,6 +73,8 @@ public:
     void UpdateAddressList(int address, bool found);
     int SelectedAddress() const;
     void DrawFrontPanel();
+    // Painting: the window system repaints the front panel; the value and the unit go on it.
+    void OnPaint();
 
     // ---- Register read-out and setup dialog (declared by their own files' author) ----
     // All eleven registers of the selected meter into the snapshot (null: nothing happens), with

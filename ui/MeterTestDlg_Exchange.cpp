@@ -36,6 +36,9 @@ bool CMeterTestDlg::SendRequest(int address, int commandIndex, int bankDigit, in
     if (crc) {
         m_pCrcLabel->setText(Latin1(FormatCrcText(*crc)));
         m_pTextEdit->setText(Latin1(FrameBody(frame)));
+        // On screen before the write holds the thread.
+        m_pCrcLabel->repaint();
+        m_pTextEdit->repaint();
         m_serialPort.Write(frame.data(), kWireFrameLength);
     }
     m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampDarkGreen);
@@ -53,6 +56,7 @@ void CMeterTestDlg::SendText() {
     const uint8_t crc =
         BuildTextFrame(frame, std::string_view(text.constData(), static_cast<size_t>(text.size())));
     m_pCrcLabel->setText(Latin1(FormatCrcText(crc)));
+    m_pCrcLabel->repaint(); // on screen before the write and the wait hold the thread
     m_serialPort.Write(frame.data(), kWireFrameLength);
 
     m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampDarkGreen);
@@ -68,6 +72,8 @@ bool CMeterTestDlg::ReceiveResponse(RegisterSnapshot* pSnapshot) {
     // The reply's first bytes (ACK, STX, address) stay in view when the dump is wider than the
     // field.
     m_pResponseEdit->setCursorPosition(0);
+    // On screen at once: a read-out goes on to its next request without returning to the loop.
+    m_pResponseEdit->repaint();
 
     const DecodedResponse decoded = ParseResponseFrame(reply.data(), count);
     switch (decoded.status) {

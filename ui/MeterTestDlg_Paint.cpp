@@ -1,5 +1,5 @@
-// Painting of the main window: the value and the unit on the front panel, or the icon alone while
-// the window is minimised.
+// Painting of the main window: the value and the unit on the front panel whenever the window
+// system repaints it, or the icon alone while the window is minimised.
 #include "ui/MeterTestDlg.h"
 
 #include <QPaintEvent>
@@ -9,6 +9,14 @@
 void CMeterTestDlg::DrawFrontPanel() {
     m_digitDisplay.DrawValue(kValueX, kValueY, m_szDisplayText.data());
     m_digitDisplay.DrawUnit(kUnitX, kUnitY, m_strUnit.c_str());
+}
+
+void CMeterTestDlg::OnPaint() {
+    // The picture has just put its printed panel back: the lamps stay as printed until the next
+    // exchange draws them.
+    if (!isMinimized()) {
+        DrawFrontPanel();
+    }
 }
 
 void CMeterTestDlg::paintEvent(QPaintEvent* pEvent) {
@@ -21,6 +29,7 @@ void CMeterTestDlg::paintEvent(QPaintEvent* pEvent) {
         m_hIcon.paint(&painter, x, y, iconSize, iconSize);
         return;
     }
-    DrawFrontPanel();
+    // The front panel is the picture's to repaint, and it has the value and the unit drawn on it
+    // as it does (OnPaint); the rest of the window is the dialog's.
     QDialog::paintEvent(pEvent);
 }

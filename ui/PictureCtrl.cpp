@@ -1,26 +1,112 @@
 #include "ui/PictureCtrl.h"
 
+#include <QEvent>
+#include <QExposeEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWindow>
+
+#include "render/Resources.h"
+
+namespace {
+
+QImage LoadPicture(const QString& resourcePath, int scale) {
+    QImage image = QImage(ArtworkPath(resourcePath, scale)).convertToFormat(QImage::Format_RGB32);
+    image.setDevicePixelRatio(1.0); // the surface holds device pixels
+    return image;
+}
+
+// The part of the window that the window system asks to be repainted.
+QRegion ExposedRegion(const QExposeEvent* pEvent) {
+    // The event still carries its region; painting code is meant to wait for the paint event
+    // instead, but the picture must know what was exposed before that paint.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QRegion region = pEvent->region();
+    QT_WARNING_POP
+    return region;
+}
+
+} // namespace
 
 CPictureCtrl::CPictureCtrl(const QString& resourcePath, QWidget* parent) : QWidget(parent) {
-    m_surface.image = QImage(resourcePath).convertToFormat(QImage::Format_RGB32);
-    m_surface.invalidate = [this](const QRect& rect) { update(rect); };
-    // The image covers the whole control: the window beneath never needs repainting for it,
-    // which also keeps a redraw from the window's own painting from echoing back.
+    m_surface.nScale = ArtworkScale(devicePixelRatioF());
+    m_surface.panel = LoadPicture(resourcePath, m_surface.nScale);
+    m_surface.image = m_surface.panel.copy();
+    m_surface.repaint = [this](const QRect& rect) { PaintNow(rect); };
+    // The image covers the whole control: the window beneath never needs repainting for it.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setFixedSize(m_surface.image.size());
+    setFixedSize(sizeHint());
 }
 
 QSize CPictureCtrl::sizeHint() const {
-    return m_surface.image.size();
+    return m_surface.panel.size() / m_surface.nScale;
 }
 
 void CPictureCtrl::paintEvent(QPaintEvent* pEvent) {
     QPainter painter(this);
-    const QRect rect = pEvent->rect();
-    painter.drawImage(rect, m_surface.image, rect);
+    const int scale = m_surface.nScale;
+    // On a screen whose ratio the artwork was not drawn for, the nearest sheet is resampled.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, devicePixelRatioF() != scale);
+    for (const QRect& rect : pEvent->region()) {
+        painter.drawImage(QRectF(rect), m_surface.image,
+                          QRectF(rect.topLeft() * scale, rect.size() * scale));
+    }
+}
+
+void CPictureCtrl::showEvent(QShowEvent* pEvent) {
+    QWidget::showEvent(pEvent);
+    // Exposures arrive at the top-level window; it exists once the window is shown.
+    QWindow* pWindow = window()->windowHandle();
+    if (pWindow != m_pWatchedWindow) {
+        if (m_pWatchedWindow != nullptr) {
+            m_pWatchedWindow->removeEventFilter(this);
+        }
+        m_pWatchedWindow = pWindow;
+        if (pWindow != nullptr) {
+            pWindow->installEventFilter(this);
+        }
+    }
+}
+
+bool CPictureCtrl::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pWatched == m_pWatchedWindow && pEvent->type() == QEvent::Expose && isVisible()) {
+        const QRegion exposed = ExposedRegion(static_cast<QExposeEvent*>(pEvent));
+        const QPoint origin = mapTo(window(), QPoint(0, 0));
+        RepaintFromWindowSystem(exposed.translated(-origin).intersected(rect()));
+    }
+    return QWidget::eventFilter(pWatched, pEvent);
+}
+
+void CPictureCtrl::PaintNow(const QRect& rect) {
+    if (m_bRepainting) {
+        m_rgnRepainted += rect;
+        return;
+    }
+    // A window that is not on screen has nothing to paint; its exposure will repaint it.
+    repaint(rect);
+}
+
+void CPictureCtrl::RepaintFromWindowSystem(const QRegion& region) {
+    if (region.isEmpty()) {
+        return;
+    }
+    {
+        const int scale = m_surface.nScale;
+        QPainter painter(&m_surface.image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& rect : region) {
+            const QRect device(rect.topLeft() * scale, rect.size() * scale);
+            painter.drawImage(device.topLeft(), m_surface.panel, device);
+        }
+    }
+    m_bRepainting = true;
+    m_rgnRepainted = region;
+    emit repainting();
+    m_bRepainting = false;
+    // Painted by the repaint the window system is waiting for, all in one.
+    update(m_rgnRepainted);
 }
 
 void CPictureCtrl::mousePressEvent(QMouseEvent* pEvent) {

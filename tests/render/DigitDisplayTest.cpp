@@ -50,9 +50,11 @@ protected:
         return strip;
     }
 
-    // Fills the picture with a colour no glyph has, so every copied pixel shows.
+    // Fills the picture, and the panel it was printed with, with a colour no glyph has, so every
+    // copied pixel shows.
     void PaintMarker() {
         m_surface.image.fill(qRgb(255, 0, 255));
+        m_surface.panel = m_surface.image;
         m_imgPanel = m_surface.image;
     }
 
@@ -66,7 +68,7 @@ TEST_F(DigitDisplayTest, StartTextCoversTheFivePrintedCellsExactly) {
     EXPECT_EQ(Region(cells),
               Strip({{12, false}, {12, false}, {12, false}, {12, false}, {1, false}}));
     EXPECT_TRUE(UnchangedOutside(m_imgPanel, cells));
-    EXPECT_EQ(m_invalidated, std::vector<QRect>{cells});
+    EXPECT_EQ(m_repainted, std::vector<QRect>{cells});
 }
 
 TEST_F(DigitDisplayTest, StartTextOnThePanelChangesOnlyTheZeroCell) {
@@ -92,22 +94,87 @@ TEST_F(DigitDisplayTest, ComposesCellsAndPoints) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         PaintMarker();
-        m_invalidated.clear();
-        m_display.DrawValue(73, 34, c.text);
+        m_repainted.clear();
+        CDigitDisplay display; // nothing drawn before, so nothing to put back
+        display.Attach(&m_surface);
+        display.m_nColorRow = 1;
+        display.DrawValue(73, 34, c.text);
         const QRect strip(73, 34, 24 * static_cast<int>(c.cells.size()), 48);
         EXPECT_EQ(Region(strip), Strip(c.cells));
         EXPECT_TRUE(UnchangedOutside(m_imgPanel, strip));
-        EXPECT_EQ(m_invalidated, std::vector<QRect>{strip}) << "one copy per value";
+        EXPECT_EQ(m_repainted, std::vector<QRect>{strip}) << "one copy per value";
     }
 }
 
-TEST_F(DigitDisplayTest, OnlyTheComposedCellsAreCopied) {
-    // The composition image keeps older cells; a shorter value must not bring them back.
-    m_display.DrawValue(73, 34, "88888");
-    PaintMarker();
-    m_display.DrawValue(73, 34, "1");
-    EXPECT_EQ(Region(QRect(73, 34, 24, 48)), Strip({{2, false}}));
-    EXPECT_TRUE(UnchangedOutside(m_imgPanel, QRect(73, 34, 24, 48)));
+// The picture as a fresh display leaves it after `steps`: (value, unit) pairs, a null member
+// skipped, drawn value first.
+QImage Drawn(const QImage& panel,
+             std::initializer_list<std::pair<const char*, const char*>> steps) {
+    CPictureSurface surface;
+    surface.panel = panel;
+    surface.image = panel;
+    CDigitDisplay display;
+    display.Attach(&surface);
+    display.m_nColorRow = 1;
+    for (const auto& [value, unit] : steps) {
+        if (value != nullptr) {
+            display.DrawValue(73, 34, value);
+        }
+        if (unit != nullptr) {
+            display.DrawUnit(206, 49, unit);
+        }
+    }
+    return surface.image;
+}
+
+TEST_F(DigitDisplayTest, NarrowerValuePutsThePrintedPanelBackInTheSameRepaint) {
+    // The unit is on the panel first; a value of six cells reaches into its frame.
+    struct Case {
+        const char* earlier;
+        int earlierCells;
+        const char* later;
+    };
+    for (const Case& c :
+         {Case{"999999", 6, "    1"}, Case{"999999", 6, "1"}, Case{"10000.0", 6, "9999.9"},
+          Case{"-12.34", 5, "5"}, Case{"88888", 5, ""}}) {
+        SCOPED_TRACE(std::string(c.earlier) + " -> " + c.later);
+        m_surface.image = m_imgPanel;
+        CDigitDisplay display;
+        display.Attach(&m_surface);
+        display.m_nColorRow = 1;
+        display.DrawUnit(206, 49, "Sec");
+        display.DrawValue(73, 34, c.earlier);
+        m_repainted.clear();
+        display.DrawValue(73, 34, c.later);
+        // As if the earlier value had never been drawn: no cell of it, the frame, its legend and
+        // the unit whole again.
+        EXPECT_EQ(m_surface.image, Drawn(m_imgPanel, {{nullptr, "Sec"}, {c.later, nullptr}}));
+        ASSERT_EQ(m_repainted.size(), 1U);
+        EXPECT_TRUE(m_repainted[0].contains(QRect(73, 34, 24 * c.earlierCells, 48)));
+    }
+}
+
+TEST_F(DigitDisplayTest, UnitPutsBackWhatLayBeneathTheEarlierOne) {
+    struct Case {
+        const char* value;
+        const char* earlier;
+        const char* later;
+    };
+    for (const Case& c : {Case{"    0", "m3/hour", "Hz"}, Case{"    0", "Sec", ""},
+                          Case{"    0", "Sec", "s"}, Case{"999999", "m3/hour", "s"}}) {
+        SCOPED_TRACE(std::string(c.value) + ": " + c.earlier + " -> " + c.later);
+        m_surface.image = m_imgPanel;
+        CDigitDisplay display;
+        display.Attach(&m_surface);
+        display.m_nColorRow = 1;
+        display.DrawValue(73, 34, c.value);
+        display.DrawUnit(206, 49, c.earlier);
+        m_repainted.clear();
+        display.DrawUnit(206, 49, c.later);
+        // The printed frame, and the value's sixth cell where the longer unit had covered it.
+        EXPECT_EQ(m_surface.image, Drawn(m_imgPanel, {{c.value, c.later}}));
+        EXPECT_EQ(m_repainted.size(), 1U);
+    }
 }
 
 TEST_F(DigitDisplayTest, EmptyOrNullTextCopiesNothing) {
@@ -116,7 +183,7 @@ TEST_F(DigitDisplayTest, EmptyOrNullTextCopiesNothing) {
     m_display.DrawUnit(206, 49, nullptr);
     m_display.DrawUnit(206, 49, "");
     EXPECT_EQ(m_surface.image, m_imgPanel);
-    EXPECT_TRUE(m_invalidated.empty());
+    EXPECT_TRUE(m_repainted.empty());
 }
 
 TEST_F(DigitDisplayTest, GlyphsComeFromTheSelectedColourRow) {
@@ -134,15 +201,17 @@ TEST_F(DigitDisplayTest, CopiesAreClippedAtThePictureEdges) {
     const QRect visible(250, 90, 14, 14);
     EXPECT_EQ(Region(visible), Strip({{9, false}}).copy(0, 0, 14, 14));
     EXPECT_TRUE(UnchangedOutside(m_imgPanel, visible));
-    EXPECT_EQ(m_invalidated, std::vector<QRect>{visible});
+    EXPECT_EQ(m_repainted, std::vector<QRect>{visible});
 
     PaintMarker();
     m_display.DrawValue(-10, -20, "8");
     EXPECT_EQ(Region(QRect(0, 0, 14, 28)), Strip({{9, false}}).copy(10, 20, 14, 28));
     EXPECT_TRUE(UnchangedOutside(m_imgPanel, QRect(0, 0, 14, 28)));
 
-    m_display.DrawValue(300, 200, "8");
-    EXPECT_EQ(m_invalidated.size(), 2U) << "a copy entirely outside changes nothing";
+    CDigitDisplay fresh;
+    fresh.Attach(&m_surface);
+    fresh.DrawValue(300, 200, "8");
+    EXPECT_EQ(m_repainted.size(), 2U) << "a copy entirely outside changes nothing";
 }
 
 TEST_F(DigitDisplayTest, ValuesWiderThanThePictureAreCut) {
@@ -153,7 +222,7 @@ TEST_F(DigitDisplayTest, ValuesWiderThanThePictureAreCut) {
                                              {5, false},  {6, false}, {7, false}, {8, false},
                                              {9, false},  {10, true}, {1, false}};
     EXPECT_EQ(Region(QRect(0, 0, 264, 48)), Strip(first));
-    EXPECT_EQ(m_invalidated, std::vector<QRect>{QRect(0, 0, 264, 48)});
+    EXPECT_EQ(m_repainted, std::vector<QRect>{QRect(0, 0, 264, 48)});
 }
 
 TEST_F(DigitDisplayTest, UnitIsWhiteOnBlackAndColoursAreRestored) {
@@ -164,8 +233,8 @@ TEST_F(DigitDisplayTest, UnitIsWhiteOnBlackAndColoursAreRestored) {
     EXPECT_EQ(m_surface.textColor, QColor(10, 20, 30));
     EXPECT_EQ(m_surface.backColor, QColor(200, 100, 50));
 
-    ASSERT_EQ(m_invalidated.size(), 1U);
-    const QRect cell = m_invalidated.front();
+    ASSERT_EQ(m_repainted.size(), 1U);
+    const QRect cell = m_repainted.front();
     EXPECT_EQ(cell.topLeft(), QPoint(206, 49));
     EXPECT_TRUE(UnchangedOutside(m_imgPanel, cell));
     int white = 0;
@@ -193,7 +262,7 @@ TEST_F(DigitDisplayTest, NothingIsDrawnAfterDetach) {
     m_display.DrawUnit(206, 49, "Sec");
     m_display.Detach();
     EXPECT_EQ(m_surface.image, m_imgPanel);
-    EXPECT_TRUE(m_invalidated.empty());
+    EXPECT_TRUE(m_repainted.empty());
 }
 
 TEST_F(DigitDisplayTest, NothingIsDrawnBeforeAttach) {
@@ -203,13 +272,13 @@ TEST_F(DigitDisplayTest, NothingIsDrawnBeforeAttach) {
     fresh.DrawUnit(206, 49, "Sec");
     fresh.Detach();
     EXPECT_EQ(m_surface.image, m_imgPanel);
-    EXPECT_TRUE(m_invalidated.empty());
+    EXPECT_TRUE(m_repainted.empty());
 }
 
 TEST_F(DigitDisplayTest, PictureWithoutImageDrawsNothing) {
     CPictureSurface empty;
     int calls = 0;
-    empty.invalidate = [&calls](const QRect&) { ++calls; };
+    empty.repaint = [&calls](const QRect&) { ++calls; };
     CDigitDisplay display;
     display.Attach(&empty);
     display.DrawValue(0, 0, "12");
@@ -219,7 +288,7 @@ TEST_F(DigitDisplayTest, PictureWithoutImageDrawsNothing) {
 }
 
 TEST_F(DigitDisplayTest, WorksWithoutARepaintCallback) {
-    m_surface.invalidate = nullptr;
+    m_surface.repaint = nullptr;
     m_display.DrawValue(73, 34, "1");
     m_display.DrawUnit(206, 49, "Sec");
     EXPECT_EQ(Region(QRect(73, 34, 24, 48)), Strip({{2, false}}));

@@ -29,11 +29,11 @@ TEST_F(LampDisplayTest, EachStateChangesExactlyItsBar) {
         SCOPED_TRACE(state);
         for (const QRect& lamp : {kSend, kReceive}) {
             m_surface.image = m_imgPanel;
-            m_invalidated.clear();
+            m_repainted.clear();
             m_lamps.DrawLamp(lamp.x(), lamp.y(), state);
             EXPECT_EQ(Region(lamp), Bar(state));
             EXPECT_TRUE(UnchangedOutside(m_imgPanel, lamp));
-            EXPECT_EQ(m_invalidated, std::vector<QRect>{lamp});
+            EXPECT_EQ(m_repainted, std::vector<QRect>{lamp});
         }
     }
 }
@@ -61,11 +61,11 @@ TEST_F(LampDisplayTest, DarkGreenRestoresThePrintedPanel) {
 TEST_F(LampDisplayTest, StateWithoutABarDrawsNothing) {
     m_lamps.DrawLamp(4, 85, LampGreen); // leaves a bar in the composition image
     m_surface.image = m_imgPanel;
-    m_invalidated.clear();
+    m_repainted.clear();
     m_lamps.DrawLamp(4, 85, static_cast<LampState>(4));
     m_lamps.DrawLamp(4, 85, static_cast<LampState>(-1));
     EXPECT_EQ(m_surface.image, m_imgPanel);
-    EXPECT_TRUE(m_invalidated.empty());
+    EXPECT_TRUE(m_repainted.empty());
 }
 
 TEST_F(LampDisplayTest, BarIsClippedAtTheEdge) {
@@ -73,7 +73,7 @@ TEST_F(LampDisplayTest, BarIsClippedAtTheEdge) {
     const QRect visible(250, 100, 14, 4);
     EXPECT_EQ(Region(visible), Bar(LampYellow).copy(0, 0, 14, 4));
     EXPECT_TRUE(UnchangedOutside(m_imgPanel, visible));
-    EXPECT_EQ(m_invalidated, std::vector<QRect>{visible});
+    EXPECT_EQ(m_repainted, std::vector<QRect>{visible});
 }
 
 TEST_F(LampDisplayTest, NothingIsDrawnAfterDetach) {
@@ -81,7 +81,7 @@ TEST_F(LampDisplayTest, NothingIsDrawnAfterDetach) {
     m_lamps.DrawLamp(4, 85, LampGreen);
     m_lamps.Detach();
     EXPECT_EQ(m_surface.image, m_imgPanel);
-    EXPECT_TRUE(m_invalidated.empty());
+    EXPECT_TRUE(m_repainted.empty());
 }
 
 TEST_F(LampDisplayTest, SharesThePictureWithTheDigitDisplay) {

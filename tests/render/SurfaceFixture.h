@@ -17,8 +17,9 @@ protected:
         ASSERT_FALSE(m_imgPanel.isNull());
         m_imgGlyphs = QImage(kGlyphSheetResource).convertToFormat(QImage::Format_RGB32);
         m_imgLamps = QImage(kLampSheetResource).convertToFormat(QImage::Format_RGB32);
+        m_surface.panel = m_imgPanel;
         m_surface.image = m_imgPanel;
-        m_surface.invalidate = [this](const QRect& r) { m_invalidated.push_back(r); };
+        m_surface.repaint = [this](const QRect& r) { m_repainted.push_back(r); };
     }
 
     // Pixels of the surface inside `area`, as an image of their own.
@@ -40,5 +41,5 @@ protected:
     QImage m_imgPanel;
     QImage m_imgGlyphs;
     QImage m_imgLamps;
-    std::vector<QRect> m_invalidated;
+    std::vector<QRect> m_repainted;
 };

@@ -208,7 +208,7 @@ TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
         Click(dlg, kIdCancel);
     });
     EXPECT_EQ(RequestBodies(), ReadOutBodies(kMeterA, 1));
-    EXPECT_EQ(mainBar.Distinct(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
+    EXPECT_EQ(mainBar.Distinct(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
     EXPECT_TRUE(m_pDlg->m_pProgress->isHidden());
     EXPECT_TRUE(m_pDlg->m_pResponseEdit->isVisible());
 }

@@ -1,5 +1,9 @@
 #include "tests/ui/PanelPixels.h"
 
+#include <QBackingStore>
+#include <QPaintDevice>
+#include <QWidget>
+
 #include "render/DigitDisplay.h"
 #include "render/PanelLayout.h"
 #include "render/Resources.h"
@@ -40,8 +44,8 @@ bool ShowsLamp(const QImage& panel, QPoint origin, int state) {
 
 QImage ExpectedValueCells(const char* text) {
     CPictureSurface surface;
-    surface.image = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
-    surface.invalidate = [](const QRect&) {};
+    surface.panel = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.image = surface.panel;
     CDigitDisplay display;
     display.Attach(&surface);
     display.m_nColorRow = 1;
@@ -53,4 +57,36 @@ QImage ExpectedValueCells(const char* text) {
 QImage ValueCells(const QImage& panel) {
     return panel.copy(QRect(kValueOrigin, QSize(kGlyphWidth * kPrintedCellCount, kGlyphHeight)))
         .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage ExpectedPanel(const char* value, const char* unit, int scale) {
+    CPictureSurface surface;
+    surface.nScale = scale;
+    surface.panel =
+        QImage(ArtworkPath(kPanelResource, scale)).convertToFormat(QImage::Format_RGB32);
+    surface.panel.setDevicePixelRatio(1.0);
+    surface.image = surface.panel;
+    CDigitDisplay display;
+    display.Attach(&surface);
+    display.m_nColorRow = 1;
+    display.DrawValue(kValueOrigin.x(), kValueOrigin.y(), value);
+    display.DrawUnit(kUnitOrigin.x(), kUnitOrigin.y(), unit);
+    display.Detach();
+    return surface.image;
+}
+
+QImage OnScreen(const QWidget* pWindow, const QRect& rect) {
+    // The window's backing store: what the window system is given to show. (The offscreen
+    // platform's own screen grab is cut to the window's size in window pixels.)
+    QBackingStore* pStore = pWindow->backingStore();
+    if (pStore == nullptr || pStore->paintDevice() == nullptr ||
+        pStore->paintDevice()->devType() != QInternal::Image) {
+        return {};
+    }
+    const auto* pImage = static_cast<const QImage*>(pStore->paintDevice());
+    const int scale = qRound(pWindow->devicePixelRatioF());
+    QImage image = pImage->copy(QRect(rect.topLeft() * scale, rect.size() * scale))
+                       .convertToFormat(QImage::Format_RGB32);
+    image.setDevicePixelRatio(1.0);
+    return image;
 }

@@ -2,6 +2,9 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
+
+class QWidget;
 
 // Checks of what the front panel shows, against the artwork the renderers copy from.
 
@@ -19,3 +22,12 @@ bool ShowsLamp(const QImage& panel, QPoint origin, int state);
 QImage ExpectedValueCells(const char* text);
 // The same five cells of `panel`.
 QImage ValueCells(const QImage& panel);
+
+// The whole picture as the main window paints it after the window system repainted it: the
+// printed panel drawn for `scale`, the value in red and the unit, the lamps as printed. In device
+// pixels.
+QImage ExpectedPanel(const char* value, const char* unit, int scale = 1);
+
+// What the screen shows of `rect` (window pixels) of the top-level window `pWindow`: the pixels
+// handed to the window system, not a fresh rendering of the widgets. In device pixels.
+QImage OnScreen(const QWidget* pWindow, const QRect& rect);

@@ -40,7 +40,8 @@ constexpr std::array kShots = {
 // The picture as the main window draws it: value, unit, then the lamps.
 QImage Draw(const Shot& shot) {
     CPictureSurface surface;
-    surface.image = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.panel = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.image = surface.panel;
     CDigitDisplay digits;
     digits.Attach(&surface);
     digits.m_nColorRow = 1;

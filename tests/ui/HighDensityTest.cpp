@@ -1,0 +1,80 @@
+// The main window on a screen of device pixel ratio 2 (QT_SCALE_FACTOR=2, set by this program's
+// own main): the front panel and what is drawn on it come from the artwork drawn for that ratio,
+// pixel for pixel, at the same places in window pixels.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "render/PanelLayout.h"
+#include "render/Resources.h"
+#include "tests/support/PtyPair.h"
+#include "tests/ui/PanelPixels.h"
+#include "ui/DialogUnits.h"
+#include "ui/MeterTestDlg.h"
+#include "ui/PictureCtrl.h"
+
+namespace {
+
+TEST(HighDensityTest, PanelDecorationAndIconAreDrawnForRatioTwo) {
+    ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    setenv("QD7_COM1", pty.SlavePath().c_str(), 1);
+    CMeterTestDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QCoreApplication::processEvents();
+    dlg.m_pPollTimer->stop();
+
+    std::snprintf(dlg.m_szDisplayText.data(), dlg.m_szDisplayText.size(), "-12.34");
+    dlg.DrawFrontPanel();
+    dlg.m_lampDisplay.DrawLamp(kSendLampOrigin.x(), kSendLampOrigin.y(), LampGreen);
+
+    // The picture keeps its size in window pixels and shows twice as many device pixels, each
+    // one the 2x artwork's: the value and the unit as drawn on the 2x panel, the 2x green bar.
+    EXPECT_EQ(dlg.m_pPicture->size(), kPanelSize);
+    const QImage screen = OnScreen(&dlg, QRect(QPoint(0, 0), kPanelSize));
+    ASSERT_EQ(screen.size(), kPanelSize * 2);
+    const QRect display(120, 0, 408, 208);
+    EXPECT_EQ(screen.copy(display), ExpectedPanel("-12.34", "Sec", 2).copy(display));
+    const QImage lamps =
+        QImage(ArtworkPath(kLampSheetResource, 2)).convertToFormat(QImage::Format_RGB32);
+    const QImage greenBar =
+        lamps.copy(2 * kLampBarWidth * LampGreen, 2 * kLampBarTop, 2 * kLampBarWidth, 12);
+    EXPECT_EQ(screen.copy(QRect(kSendLampOrigin * 2, greenBar.size())), greenBar);
+
+    // The decoration and the icon are the pictures drawn for the ratio, not enlargements.
+    const auto labels = dlg.findChildren<QLabel*>();
+    const auto decoration = std::find_if(labels.begin(), labels.end(),
+                                         [](const QLabel* p) { return !p->pixmap().isNull(); });
+    ASSERT_NE(decoration, labels.end());
+    EXPECT_EQ((*decoration)->pixmap().devicePixelRatio(), 2.0);
+    EXPECT_EQ((*decoration)->pixmap().toImage(),
+              QImage(ArtworkPath(kDecorationResource, 2))
+                  .convertToFormat((*decoration)->pixmap().toImage().format()));
+    EXPECT_EQ((*decoration)->size(), (*decoration)->pixmap().size() / 2);
+    EXPECT_EQ(dlg.windowIcon().pixmap(QSize(32, 32)).toImage(),
+              QImage(ArtworkPath(kIconResource, 2))
+                  .convertToFormat(dlg.windowIcon().pixmap(QSize(32, 32)).toImage().format()));
+    unsetenv("QD7_COM1");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    InstallDialogFontSubstitutes();
+    return RUN_ALL_TESTS();
+}

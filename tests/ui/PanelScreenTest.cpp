@@ -1,0 +1,137 @@
+// What the front panel shows on the screen, not in the image behind it: drawing reaches the
+// screen before the thread goes on, and a repaint from the window system shows the printed panel
+// with the value and the unit drawn again, the lamps as printed.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QExposeEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "render/PanelLayout.h"
+#include "tests/ui/ForwardingSerialOps.h"
+#include "tests/ui/PanelPixels.h"
+#include "tests/ui/PtyMeter.h"
+#include "ui/MeterTestDlg.h"
+#include "ui/PictureCtrl.h"
+
+namespace {
+
+const QRect kPanel(QPoint(0, 0), kPanelSize);
+// The display window and the unit frame: everything of the panel right of the lamps.
+const QRect kDisplay(60, 0, 204, 104);
+
+class PanelScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pty.IsOpen());
+        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
+        m_pDlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
+        QCoreApplication::processEvents();
+        m_pDlg->m_pPollTimer->stop(); // the test drives every step itself
+        m_pDlg->m_nPollPeriodMs = 3600 * 1000;
+        m_pDlg->m_fnSleep = [](int) {};
+    }
+    void TearDown() override {
+        m_pDlg.reset();
+        unsetenv("QD7_COM1");
+    }
+
+    CMeterTestDlg& Dlg() { return *m_pDlg; }
+    QImage Screen(const QRect& rect = kPanel) { return OnScreen(m_pDlg.get(), rect); }
+    const QImage& Image() { return m_pDlg->m_pPicture->Surface()->image; }
+    // The window system tells the window that `region` of it is to be repainted.
+    void Expose(const QRegion& region) {
+        QExposeEvent expose(region);
+        QCoreApplication::sendEvent(m_pDlg->windowHandle(), &expose);
+    }
+    void SetDisplayText(const char* text) {
+        std::snprintf(Dlg().m_szDisplayText.data(), Dlg().m_szDisplayText.size(), "%s", text);
+    }
+    // The control as it would paint itself now, against what the screen shows of it (the
+    // response edit reaches past the window's bottom edge).
+    bool ShowsCurrentLook(QWidget* pControl) {
+        const QRect visible = pControl->geometry().intersected(m_pDlg->rect());
+        const QImage look = pControl->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        return Screen(visible) == look.copy(visible.translated(-pControl->pos()));
+    }
+
+    PtyPair m_pty;
+    CForwardingSerialOps::Record m_record;
+    std::unique_ptr<CMeterTestDlg> m_pDlg;
+};
+
+TEST_F(PanelScreenTest, WindowSystemRepaintShowsThePrintedPanelWithValueAndUnit) {
+    Dlg().m_lampDisplay.DrawLamp(4, 85, LampGreen);
+    Dlg().m_lampDisplay.DrawLamp(4, 91, LampYellow);
+    SetDisplayText("-12.34");
+    Dlg().DrawFrontPanel();
+    ASSERT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
+
+    // The window's own repaints (here everything, synchronously) leave the drawing alone.
+    Dlg().repaint();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
+    EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
+
+    // Only the receive lamp uncovered: it shows its printed bar, the send lamp stays lit.
+    Expose(QRect(kReceiveLampOrigin, QSize(kLampBarWidth, kLampBarHeight)));
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampDarkGreen));
+    EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
+
+    // The whole window uncovered (a dialog closed over it, restored from the task bar).
+    Expose(Dlg().rect());
+    EXPECT_EQ(Screen(), ExpectedPanel("-12.34", "Sec"));
+    EXPECT_EQ(Image(), ExpectedPanel("-12.34", "Sec"));
+}
+
+TEST_F(PanelScreenTest, ExchangeReachesTheScreenBeforeTheThreadGoesOn) {
+    bool bSendLit = false;
+    bool bCrcShown = false;
+    m_record.fnBeforeWrite = [&] {
+        bSendLit = ShowsLamp(Screen(), kSendLampOrigin, LampGreen);
+        bCrcShown = ShowsCurrentLook(Dlg().m_pCrcLabel) && ShowsCurrentLook(Dlg().m_pTextEdit);
+    };
+    Dlg().m_lampDisplay.DrawLamp(4, 91, LampYellow);
+    ASSERT_TRUE(Dlg().SendRequest(3, 0, 0, 0, 0.0));
+    EXPECT_TRUE(bSendLit) << "the send lamp is green on screen while the frame goes out";
+    EXPECT_TRUE(bCrcShown);
+    // No return to the event loop since: both lamps rest on screen already.
+    EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampDarkGreen));
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampDarkGreen));
+
+    ASSERT_TRUE(Answer(m_pty, ReplyFrame("03RD0P0+0001251")));
+    ASSERT_TRUE(Dlg().ReceiveResponse(nullptr));
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampGreen));
+    EXPECT_TRUE(ShowsCurrentLook(Dlg().m_pResponseEdit)) << "the hex dump is on screen";
+    // 03 was listed and selected by the reply: its value is on screen too.
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("  12.5", "Sec").copy(kDisplay));
+}
+
+TEST_F(PanelScreenTest, NarrowerValueAndShorterUnitLeaveNoTraceOfTheEarlierOnes) {
+    Dlg().UpdateAddressList(3, true);
+    ASSERT_TRUE(Answer(m_pty, ReplyFrame("03RD0P0+9999990")));
+    ASSERT_TRUE(Dlg().ReceiveResponse(nullptr));
+    ASSERT_STREQ(Dlg().m_szDisplayText.data(), "999999");
+    Dlg().DrawFrontPanel(); // the tick's redraw: the unit over the sixth cell
+    ASSERT_TRUE(Answer(m_pty, ReplyFrame("03RD0P0+0000010")));
+    ASSERT_TRUE(Dlg().ReceiveResponse(nullptr));
+    ASSERT_STREQ(Dlg().m_szDisplayText.data(), "    1");
+    // "    1" and nothing else: the frame, its legend and "Sec" whole, before any redraw.
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    1", "Sec").copy(kDisplay));
+
+    Dlg().m_strUnit = "s";
+    Dlg().DrawFrontPanel();
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    1", "s").copy(kDisplay));
+}
+
+} // namespace
