@@ -89,6 +89,8 @@ bool CSetupDlg::OnInitDialog() {
         // main window, where the bar lies over the response edit.
         m_pMainWnd->m_pResponseEdit->hide();
         m_pMainWnd->m_pProgress->show();
+        // On screen before the read-out holds the thread: the bar in place of the old dump.
+        m_pMainWnd->repaint(m_pMainWnd->m_pResponseEdit->geometry());
         LoadRegisters(m_pMainWnd->m_pProgress);
         m_pMainWnd->m_pProgress->hide();
         m_pMainWnd->m_pResponseEdit->show();

@@ -184,10 +184,12 @@ TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
     const QPoint pointer(520, 560);
     QCursor::setPos(pointer);
     ASSERT_NE(m_pDlg->frameGeometry().center(), pointer);
-    // The first read-out runs before the dialog shows, with its progress on the main window.
+    // The first read-out runs before the dialog shows, with its progress on the main window,
+    // painted in place of the response edit from the first pause on.
     m_fnOnSleep = [&](int) {
         EXPECT_TRUE(m_pDlg->m_pProgress->isVisible());
         EXPECT_FALSE(m_pDlg->m_pResponseEdit->isVisible());
+        EXPECT_FALSE(mainBar.m_vecPainted.empty());
         const auto* pSetup = qobject_cast<CSetupDlg*>(QApplication::activeModalWidget());
         EXPECT_TRUE(pSetup == nullptr || !pSetup->isVisible());
     };
