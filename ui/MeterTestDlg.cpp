@@ -178,8 +178,8 @@ int CMeterTestDlg::exec() {
 
 void CMeterTestDlg::setVisible(bool visible) {
     if (visible && !m_bInitialised) {
-        OnInitDialog();
-        // Centred on the mouse pointer, kept on its screen.
+        // Centred on the mouse pointer, kept on its screen; placed before the initialisation, so
+        // that a box it shows ("COM1 can't open!") opens over the window.
         const QPoint pointer = QCursor::pos();
         const QScreen* pScreen = QGuiApplication::screenAt(pointer);
         QRect frame(QPoint(0, 0), size());
@@ -192,6 +192,7 @@ void CMeterTestDlg::setVisible(bool visible) {
                                      std::max(area.top(), area.bottom() - frame.height())));
         }
         move(frame.topLeft());
+        OnInitDialog();
     }
     QDialog::setVisible(visible);
 }

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -191,7 +192,8 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     setenv("QD7_COM1", "/nonexistent/qd7-test/com1", 1);
     CModalCatcher catcher;
     CMeterTestDlg dlg;
-    dlg.m_nScanCursor = 17; // as a tick during the box might leave it
+    QCursor::setPos(500, 380); // the window opens centred on the pointer
+    dlg.m_nScanCursor = 17;    // as a tick during the box might leave it
     bool bPollingDuringBox = false;
     catcher.m_fnWhileOpen = [&] { bPollingDuringBox = dlg.m_pPollTimer->isActive(); };
     dlg.show();
@@ -204,6 +206,9 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     EXPECT_EQ(box.title, QCoreApplication::applicationName());
     EXPECT_EQ(box.buttons.size(), 1);
     EXPECT_TRUE(bPollingDuringBox); // the timer starts before the port is opened
+    // Over the main window, which was placed before the box opened.
+    EXPECT_LE((dlg.frameGeometry().center() - QPoint(500, 380)).manhattanLength(), 8);
+    EXPECT_LE((box.frame.center() - dlg.frameGeometry().center()).manhattanLength(), 16);
 
     EXPECT_FALSE(dlg.m_serialPort.IsOpen());
     EXPECT_TRUE(dlg.m_pPollTimer->isActive());

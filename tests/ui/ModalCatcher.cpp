@@ -20,6 +20,7 @@ void CModalCatcher::Poll() {
     seen.className = QString::fromLatin1(pDialog->metaObject()->className());
     seen.title = pDialog->windowTitle();
     seen.size = pDialog->size();
+    seen.frame = pDialog->frameGeometry();
     const auto buttons = pDialog->findChildren<QPushButton*>();
     for (const QPushButton* pButton : buttons) {
         seen.buttons << pButton->text();

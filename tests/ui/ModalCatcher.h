@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,7 @@ public:
         QStringList buttons; // texts of its push buttons
         QStringList labels;  // texts of its labels
         QSize size;
+        QRect frame; // where it opened, window frame included
     };
 
     CModalCatcher();
