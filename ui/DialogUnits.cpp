@@ -18,13 +18,18 @@ int MulDiv(int x, int numerator, int denominator) {
 } // namespace
 
 void InstallDialogFontSubstitutes() {
-    // NanumGothic first: at 9 pt its Latin letters have Gulim's average width (7 px), so the
+    // NanumBarunGothic first: at 9 pt its Latin letters have Gulim's average width (7 px), so the
     // layouts keep the proportions they were drawn with (the right column starts just right of
-    // the 264-pixel panel). Baekmuk Gulim's letters are wider (8 px) and would open a gap.
+    // the 264-pixel panel), and its full stop sits on the baseline with the digits. NanumGothic
+    // has the same widths, but its outlines hang about half a pixel below the baseline at 12 px:
+    // the desktop's usual light hinting lifts the digits onto the baseline and drops the full
+    // stop a pixel under it, where "750.5" reads as "750,5". Baekmuk Gulim's letters are wider
+    // (8 px) and would open a gap.
     QFont::insertSubstitutions(
         QStringLiteral("Gulim"),
-        QStringList{QStringLiteral("NanumGothic"), QStringLiteral("Baekmuk Gulim"),
-                    QStringLiteral("UnDotum"), QStringLiteral("Noto Sans CJK KR")});
+        QStringList{QStringLiteral("NanumBarunGothic"), QStringLiteral("NanumGothic"),
+                    QStringLiteral("Baekmuk Gulim"), QStringLiteral("UnDotum"),
+                    QStringLiteral("Noto Sans CJK KR")});
 }
 
 QFont DialogFont() {

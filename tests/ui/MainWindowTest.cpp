@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -178,6 +179,39 @@ TEST(DialogFontTest, GulimResolvesToAFamilyWithHangul) {
     for (const QChar ch : hangul) {
         EXPECT_TRUE(metrics.inFont(ch)) << QFontInfo(font).family().toStdString();
     }
+}
+
+TEST(DialogFontTest, FullStopIsAPointAboveTheBaseline) {
+    // A decimal point that reaches below the baseline reads as a comma: "750,5" for 750.5.
+    const QFont font = DialogFont();
+    const QFontMetrics metrics(font);
+    const QString text = QStringLiteral("0.5");
+    const int left = 4;
+    const int baseline = 4 + metrics.ascent();
+    QImage image(metrics.horizontalAdvance(text) + 2 * left, baseline + metrics.descent() + 4,
+                 QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(left, baseline, text);
+    }
+    // The full stop's advance; row `baseline` is the first row below the baseline.
+    const int x0 = left + metrics.horizontalAdvance(QStringLiteral("0"));
+    const int x1 = left + metrics.horizontalAdvance(QStringLiteral("0."));
+    int inkAbove = 0;
+    int inkBelow = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = x0; x < x1; ++x) {
+            if (qGray(image.pixel(x, y)) < 255) {
+                (y < baseline ? inkAbove : inkBelow) += 1;
+            }
+        }
+    }
+    const std::string family = QFontInfo(font).family().toStdString();
+    EXPECT_GT(inkAbove, 0) << family;
+    EXPECT_EQ(inkBelow, 0) << family;
 }
 
 TEST(DialogUnitsTest, ConvertsEdgesAsPositionsWithRounding) {
