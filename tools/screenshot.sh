@@ -5,19 +5,30 @@
 # the window's context menu as a user would). With --setup it clicks the front panel and writes
 # readout.png (the main window during the first register read-out), setup.png (the setup dialog
 # with the selected meter's registers), then types the unit "rpm", confirms with OK and writes
-# main-unit.png. It never opens a real serial device: COM1 is the simulator's pty and COM2..COM8
-# point at a path that does not exist.
+# main-unit.png. With --panel it checks what the front panel shows as values and units change:
+# with Autoscan off it sends typed frames that write the selected meter's process value, first
+# 999999 (panel-wide.png, six cells over the unit frame) then 1 (panel-narrow.png: "    1" and
+# the frame whole), covers the panel with the setup dialog and closes it (panel-uncovered.png:
+# value and unit drawn again, the lamps as printed), then with Autoscan on confirms the shorter
+# unit "s" (panel-unit.png). With --sending it sets the line to 110 baud, where a frame holds the
+# line for 3.2 s, and keeps the shot in which the send lamp is green (sending-110.png). --scale N
+# runs the program with QT_SCALE_FACTOR=N (N = 2: the artwork drawn for high-density screens).
+# It never opens a real serial device: COM1 is the simulator's pty and COM2..COM8 point at a path
+# that does not exist.
 #
-#   tools/screenshot.sh [--about] [--setup] [--wait SECONDS] [--out DIR] [--build DIR]
-#                       [--meters LIST]
+#   tools/screenshot.sh [--about] [--setup] [--panel] [--sending] [--scale N] [--wait SECONDS]
+#                       [--out DIR] [--build DIR] [--meters LIST]
 #
-# Defaults: --wait 6, --out build/screenshots, --build build/default (built when missing),
-# --meters 01,02,03,07,12.
+# Defaults: --scale 1, --wait 6, --out build/screenshots, --build build/default (built when
+# missing), --meters 01,02,03,07,12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 about=0
 setup=0
+panel=0
+sending=0
+scale=1
 wait_s=6
 out=build/screenshots
 build=build/default
@@ -26,15 +37,22 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --about) about=1 ;;
     --setup) setup=1 ;;
+    --panel) panel=1 ;;
+    --sending) sending=1 ;;
+    --scale) scale=$2; shift ;;
     --wait) wait_s=$2; shift ;;
     --out) out=$2; shift ;;
     --build) build=$2; shift ;;
     --meters) meters=$2; shift ;;
-    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,25p' "$0"; exit 0 ;;
     *) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
 done
+case "$scale" in
+[1-4]) ;;
+*) echo "screenshot.sh: --scale takes 1 to 4" >&2; exit 2 ;;
+esac
 
 for tool in Xvfb xwd convert xdotool; do
     command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing; run tools/setup.sh" >&2; exit 1; }
@@ -90,7 +108,7 @@ export QD7_COM1=$link
 for n in 2 3 4 5 6 7 8; do
     export "QD7_COM$n=$work/no-such-port-$n"
 done
-QT_QPA_PLATFORM=xcb "$build/app/qd7test" >"$work/app.log" 2>&1 &
+QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$build/app/qd7test" >"$work/app.log" 2>&1 &
 pids+=($!)
 
 # Window ids by exact title, waiting until the window is mapped.
@@ -107,6 +125,33 @@ grab() {
     xwd -silent -id "$1" | convert xwd:- "png:$2"
     echo "screenshot.sh: wrote $2"
 }
+# Moves the pointer to (x, y) in window pixels of the main window, scaled to the screen, and
+# clicks there with the given button (default 1).
+click_main() {
+    eval "$(xdotool getwindowgeometry --shell "$main_id")"
+    xdotool mousemove $((X + $1 * scale)) $((Y + $2 * scale)) click "${3:-1}"
+}
+# Waits for the setup dialog (the register read-out before it takes 8.2 s) and prints its id.
+wait_setup() {
+    local id=""
+    for _ in $(seq 1 300); do
+        id=$(xdotool search --onlyvisible --name "^Setup QD7 & RS232C/RS485\$" 2>/dev/null | head -n1 || true)
+        [ -n "$id" ] && break
+        sleep 0.05
+    done
+    [ -n "$id" ] || { echo "screenshot.sh: the setup dialog did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
+    sleep 0.5
+    echo "$id"
+}
+# Types a 15-character frame body into the text edit and presses "Send"; the reply is read a
+# second later. Autoscan must be off.
+send_frame() {
+    click_main 80 113
+    xdotool key ctrl+a
+    xdotool type "$1"
+    click_main 312 112
+    sleep 2
+}
 
 main_id=$(find_window "QD7 Series RS485 test app\\.")
 [ -n "$main_id" ] || { echo "screenshot.sh: the main window did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
@@ -115,8 +160,7 @@ grab "$main_id" "$out/main.png"
 
 if [ "$about" -eq 1 ]; then
     # Right-click on the front panel opens the window's menu; "A" chooses the about entry.
-    eval "$(xdotool getwindowgeometry --shell "$main_id")"
-    xdotool mousemove $((X + 40)) $((Y + 20)) click 3
+    click_main 40 20 3
     sleep 0.5
     xdotool key a
     about_id=$(find_window "QD7Series 정보")
@@ -129,18 +173,10 @@ fi
 if [ "$setup" -eq 1 ]; then
     # A click on the front panel reads the selected meter's eleven registers (8.2 s, progress on
     # the main window) before the setup dialog appears.
-    eval "$(xdotool getwindowgeometry --shell "$main_id")"
-    xdotool mousemove $((X + 60)) $((Y + 40)) click 1
+    click_main 60 40
     sleep 4
     grab "$main_id" "$out/readout.png"
-    setup_id=""
-    for _ in $(seq 1 300); do
-        setup_id=$(xdotool search --onlyvisible --name "^Setup QD7 & RS232C/RS485\$" 2>/dev/null | head -n1 || true)
-        [ -n "$setup_id" ] && break
-        sleep 0.05
-    done
-    [ -n "$setup_id" ] || { echo "screenshot.sh: the setup dialog did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
-    sleep 0.5
+    setup_id=$(wait_setup)
     grab "$setup_id" "$out/setup.png"
     # The focus starts on Port; five tabs reach the unit field, which selects its text.
     xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
@@ -149,4 +185,62 @@ if [ "$setup" -eq 1 ]; then
     xdotool key Return
     sleep 1.5
     grab "$main_id" "$out/main-unit.png"
+fi
+
+if [ "$panel" -eq 1 ]; then
+    # Autoscan off; typed frames write P0 of the selected meter (the first found, 01), and the
+    # reply to each shows the new value.
+    click_main 275 93
+    sleep 0.5
+    send_frame 01WX0P0+9999990
+    grab "$main_id" "$out/panel-wide.png"
+    send_frame 01WX0P0+0000010
+    grab "$main_id" "$out/panel-narrow.png"
+    # The setup dialog opens centred on the pointer, over the panel; Escape closes it again.
+    click_main 60 40
+    setup_id=$(wait_setup)
+    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+    xdotool key Escape
+    sleep 1
+    grab "$main_id" "$out/panel-uncovered.png"
+    # Autoscan on again, then the unit "s" in place of "Sec".
+    click_main 275 93
+    click_main 60 40
+    setup_id=$(wait_setup)
+    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+    xdotool key Tab Tab Tab Tab Tab
+    xdotool type s
+    xdotool key Return
+    sleep 2
+    grab "$main_id" "$out/panel-unit.png"
+fi
+
+if [ "$sending" -eq 1 ]; then
+    # Speed 110 (the first entry of the list after Port) and OK: the port is opened again at
+    # 110 baud, where each request holds the line, and the window, for 3.2 s.
+    click_main 60 40
+    setup_id=$(wait_setup)
+    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+    xdotool key Tab Home Return
+    # The send lamp's bar is green while a frame goes out: take shots until one shows it.
+    lamp_x=$((14 * scale))
+    lamp_y=$((87 * scale))
+    shot="$work/sending.png"
+    seen=0
+    for _ in $(seq 1 40); do
+        sleep 0.25
+        xwd -silent -id "$main_id" | convert xwd:- "png:$shot"
+        pixel=$(convert "$shot" -format "%[pixel:p{$lamp_x,$lamp_y}]" info:)
+        case "$pixel" in
+        "srgb(0,255,0)" | "rgb(0,255,0)" | lime) seen=1; break ;;
+        esac
+    done
+    if [ "$seen" -eq 1 ]; then
+        cp "$shot" "$out/sending-110.png"
+        echo "screenshot.sh: wrote $out/sending-110.png"
+    else
+        echo "screenshot.sh: the send lamp was never seen green at 110 baud" >&2
+        cp "$shot" "$out/sending-110.png"
+        exit 1
+    fi
 fi
