@@ -1,8 +1,8 @@
 #include "render/SurfaceLink.h"
 
 #include <QFontMetrics>
-#include <algorithm>
 #include <QGuiApplication>
+#include <algorithm>
 
 #include "render/Blit.h"
 #include "render/Resources.h"
