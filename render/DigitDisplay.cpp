@@ -60,8 +60,8 @@ void CDigitDisplay::DrawValue(int x, int y, const char* text) {
     QRect changed = copied;
     // Cells that only the previous value covered: the printed panel, and the unit's letters where
     // its cell lies there (a value of six cells reaches into the unit's frame).
-    const QRegion uncovered = QRegion(m_rcValue).subtracted(QRegion(copied));
-    if (!uncovered.isEmpty()) {
+    if (!m_rcValue.isEmpty() && !copied.contains(m_rcValue)) {
+        const QRegion uncovered = QRegion(m_rcValue).subtracted(QRegion(copied));
         changed |= m_link.RestorePanel(uncovered);
         changed |= WriteUnit(uncovered);
     }
