@@ -1,6 +1,38 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The device behind port number n (1-based, as in "COM%d"). Empty for a number below 1.
-std::string PortDevicePath(int port);
+// Which device each port number (COM1, COM2, ...) stands for.
+
+// Where the system lists its serial ports. The program passes the real places; tests hand in
+// folders of their own, with links to pseudo-terminals.
+struct PortDirectories {
+    std::string ttyClass = "/sys/class/tty"; // one folder per terminal; a UART's "type" is not 0
+    std::string devices = "/dev";            // the device nodes, by the terminals' names
+    std::string byId = "/dev/serial/by-id";  // USB adapters, by names that stay when replugged
+};
+
+// One serial port present.
+struct SerialDevice {
+    std::string path;     // what is opened: /dev/ttyS0, or /dev/serial/by-id/usb-... of an adapter
+    std::string device;   // the device node behind it now: /dev/ttyS0, /dev/ttyUSB0
+    std::string byIdName; // an adapter's stable name; empty for a UART
+};
+
+// The serial ports present, in the order of their numbers: the UARTs whose driver reports a real
+// port type, by number (ttyS2 before ttyS10), then the USB adapters by their sorted by-id names.
+// Reads folders, small attribute files and links only: never opens a device, whose open alone
+// could toggle its modem lines.
+std::vector<SerialDevice> ListSerialDevices(const PortDirectories& dirs);
+
+// What COMn stands for right now.
+struct PortLocation {
+    SerialDevice device;           // path empty: no device for that number
+    bool bFromEnvironment = false; // named by $QD7_COMn
+    int nPresent = 0;              // serial ports present, when the list was consulted
+};
+
+// $QD7_COMn when it is set and not empty, else the n-th port of ListSerialDevices (1-based). No
+// device for a number below 1 or beyond the ports present.
+PortLocation LocatePort(int port, const PortDirectories& dirs);

@@ -1,20 +1,116 @@
 #include "serial/PortDevice.h"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
 
-// COMn is the device named by $QD7_COMn when set (a USB adapter, a simulator's pty), else the
-// usual Linux name of the n-th built-in port, /dev/ttyS(n-1).
-std::string PortDevicePath(int port) {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kUartPrefix = "ttyS";
+
+// The number of a UART's name ("ttyS12" gives 12); -1 for any other name.
+int UartNumber(std::string_view name) {
+    if (name.substr(0, kUartPrefix.size()) != kUartPrefix || name.size() == kUartPrefix.size()) {
+        return -1;
+    }
+    const std::string_view digits = name.substr(kUartPrefix.size());
+    int n = -1;
+    const auto [pEnd, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    return ec == std::errc() && pEnd == digits.data() + digits.size() ? n : -1;
+}
+
+// The port type the driver reports; 0 (no port there) when it cannot be read.
+int PortType(const fs::path& ttyFolder) {
+    std::ifstream file(ttyFolder / "type");
+    int nType = 0;
+    if (!(file >> nType)) {
+        return 0;
+    }
+    return nType;
+}
+
+// The node a path leads to, links followed; empty when it leads nowhere.
+std::string ResolvedDevice(const fs::path& path) {
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(path, ec);
+    return ec ? std::string() : resolved.string();
+}
+
+void AppendUarts(const PortDirectories& dirs, std::vector<SerialDevice>& devices) {
+    std::vector<std::pair<int, std::string>> uarts;
+    std::error_code ec;
+    for (fs::directory_iterator it(dirs.ttyClass, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const int n = UartNumber(name);
+        if (n >= 0 && PortType(it->path()) != 0) {
+            uarts.emplace_back(n, name);
+        }
+    }
+    std::sort(uarts.begin(), uarts.end());
+    for (const auto& [n, name] : uarts) {
+        const fs::path node = fs::path(dirs.devices) / name;
+        std::string device = ResolvedDevice(node);
+        if (!device.empty()) {
+            devices.push_back({node.string(), std::move(device), {}});
+        }
+    }
+}
+
+void AppendAdapters(const PortDirectories& dirs, std::vector<SerialDevice>& devices) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dirs.byId, ec), end; !ec && it != end; it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    const size_t nUarts = devices.size();
+    for (std::string& name : names) {
+        const fs::path link = fs::path(dirs.byId) / name;
+        std::string device = ResolvedDevice(link); // a dangling link: the adapter is gone
+        const auto uartsEnd = devices.begin() + static_cast<std::ptrdiff_t>(nUarts);
+        const bool bListed = std::any_of(devices.begin(), uartsEnd, [&](const SerialDevice& uart) {
+            return uart.device == device;
+        });
+        if (!device.empty() && !bListed) {
+            devices.push_back({link.string(), std::move(device), std::move(name)});
+        }
+    }
+}
+
+} // namespace
+
+std::vector<SerialDevice> ListSerialDevices(const PortDirectories& dirs) {
+    std::vector<SerialDevice> devices;
+    AppendUarts(dirs, devices);
+    AppendAdapters(dirs, devices);
+    return devices;
+}
+
+PortLocation LocatePort(int port, const PortDirectories& dirs) {
+    PortLocation location;
     if (port < 1) {
-        return {};
+        return location;
     }
     std::array<char, 32> name{};
     std::snprintf(name.data(), name.size(), "QD7_COM%d", port);
     if (const char* pDevice = std::getenv(name.data()); pDevice != nullptr && *pDevice != '\0') {
-        return pDevice;
+        location.bFromEnvironment = true;
+        location.device.path = pDevice;
+        location.device.device = ResolvedDevice(pDevice);
+        return location;
     }
-    std::snprintf(name.data(), name.size(), "/dev/ttyS%d", port - 1);
-    return name.data();
+    std::vector<SerialDevice> devices = ListSerialDevices(dirs);
+    location.nPresent = static_cast<int>(devices.size());
+    if (static_cast<size_t>(port) <= devices.size()) {
+        location.device = std::move(devices[static_cast<size_t>(port) - 1]);
+    }
+    return location;
 }

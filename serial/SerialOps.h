@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "serial/OpenFailure.h"
+
 // A device handle as the port class hands it out; kNullPortHandle while none is held.
 using PortHandle = std::intptr_t;
 inline constexpr PortHandle kNullPortHandle = -1;
@@ -24,6 +26,9 @@ enum class TransmitterState { Empty, Busy, Unknown };
 // WriteSome's results besides a byte count.
 inline constexpr int kWriteWouldBlock = -1;
 inline constexpr int kWriteFailed = -2;
+// WriteSome, InputWaiting and ReadSome: the device has gone away (a USB adapter unplugged, the far
+// side of a pseudo-terminal closed). Nothing will come through this handle again.
+inline constexpr int kDeviceGone = -3;
 
 // The operating-system calls behind CSerialPort: one implementation per OS, chosen by the build,
 // plus a recording fake in the tests that checks the order of the calls. Every operation takes the
@@ -32,12 +37,13 @@ class ISerialOps {
 public:
     virtual ~ISerialOps() = default;
 
-    // Opens an existing serial device for reading and writing, exclusively (no other program, root
-    // included, may hold it at the same time), without waiting for carrier and without making it a
+    // Opens an existing serial device for reading and writing, exclusively as far as the system
+    // allows (on Linux: other non-root programs are refused, and so is any program that takes the
+    // same advisory lock, root included), without waiting for carrier and without making it a
     // controlling terminal. Remembers the device's settings for CloseDevice. A missing device, one
     // that is not a serial line, a console of the kernel and a device held elsewhere give
-    // kNullPortHandle.
-    virtual PortHandle OpenDevice(const std::string& path) = 0;
+    // kNullPortHandle, with the reason in error.
+    virtual PortHandle OpenDevice(const std::string& path, OpenError& error) = 0;
     // Puts back the settings found at open, gives up the exclusive hold and closes the device.
     virtual void CloseDevice(PortHandle h) = 0;
 
@@ -49,21 +55,25 @@ public:
     // Modem lines; a device without them (a pseudo-terminal) ignores the call.
     virtual void SetDtr(PortHandle h, bool bOn) = 0;
     virtual void SetRts(PortHandle h, bool bOn) = 0;
+    // True when the driver itself raises RTS around each transmission (the kernel's RS485 mode
+    // has been switched on for the device); RTS is then left to it.
+    virtual bool KernelDrivesRts(PortHandle h) = 0;
 
     // Hands up to count bytes to the driver without waiting: the number taken, kWriteWouldBlock
-    // when its queue is full, kWriteFailed on any other error.
+    // when its queue is full, kDeviceGone when the device has gone away, kWriteFailed on any other
+    // error.
     virtual int WriteSome(PortHandle h, const uint8_t* bytes, int count) = 0;
     // Waits at most timeoutUs for room in the output queue; false when none came.
     virtual bool WaitWritable(PortHandle h, int64_t timeoutUs) = 0;
     // Bytes the driver still holds for sending; -1 when it cannot tell.
     virtual int OutputQueued(PortHandle h) = 0;
     virtual TransmitterState Transmitter(PortHandle h) = 0;
-    // Time one character takes on the line as configured, in microseconds.
-    virtual int64_t CharacterTimeUs(PortHandle h) = 0;
 
-    // Bytes received and waiting to be read (0 on error), at once.
+    // Bytes received and waiting to be read, at once: 0 on error, kDeviceGone when the device
+    // has hung up.
     virtual int InputWaiting(PortHandle h) = 0;
-    // Reads up to count waiting bytes without waiting; the number read, 0 on error.
+    // Reads up to count waiting bytes without waiting; the number read, 0 on error, kDeviceGone
+    // when the device has gone away.
     virtual int ReadSome(PortHandle h, uint8_t* buffer, int count) = 0;
 
     // A monotonic clock and a pause, for the bounded wait at the end of a write.

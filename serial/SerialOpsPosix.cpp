@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include "serial/ConsoleList.h"
 #include "serial/LineTermios.h"
@@ -24,24 +27,23 @@ public:
     explicit CPosixSerialOps(std::string_view consoleListPath)
         : m_strConsoleList(consoleListPath) {}
 
-    PortHandle OpenDevice(const std::string& path) override {
+    PortHandle OpenDevice(const std::string& path, OpenError& error) override {
+        error = {};
         // Decided before the open: opening a console and setting it up is already a disturbance.
         const std::string consoles = ReadConsoleList(m_strConsoleList);
         struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || !IsSerialCandidate(st, consoles)) {
+        if (stat(path.c_str(), &st) != 0) {
+            return Refuse(error, FailureOfErrno(errno), errno);
+        }
+        if (!IsSerialCandidate(st, consoles, error)) {
             return kNullPortHandle;
         }
         const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            return kNullPortHandle;
+            return Refuse(error, FailureOfErrno(errno), errno);
         }
-        // The name may have been pointed elsewhere meanwhile: judge the device actually opened.
-        // The advisory lock comes before anything that changes the device, so that a failed
-        // second opener leaves the holder's device alone; it also holds against root, which
-        // TIOCEXCL does not.
         SavedLine saved;
-        if (fstat(fd, &st) != 0 || !IsSerialCandidate(st, consoles) ||
-            flock(fd, LOCK_EX | LOCK_NB) != 0 || !ReadLine(fd, saved)) {
+        if (!TakeOpened(fd, consoles, saved, error)) {
             close(fd);
             return kNullPortHandle;
         }
@@ -73,13 +75,7 @@ public:
     }
 
     bool Configure(PortHandle h, const LineSettings& settings) override {
-        if (!ApplyRawLine(Fd(h), settings)) {
-            return false;
-        }
-        const int64_t nBits = 1 + settings.dataBits + (settings.parity != 0 ? 1 : 0) +
-                              (settings.stopBits == 2 ? 2 : 1);
-        m_nCharacterTimeUs = (nBits * 1'000'000 + settings.speed - 1) / settings.speed;
-        return true;
+        return ApplyRawLine(Fd(h), settings);
     }
 
     void FlushQueues(PortHandle h) override {
@@ -93,6 +89,16 @@ public:
         SetModemLine(h, TIOCM_RTS, bOn);
     }
 
+    bool KernelDrivesRts(PortHandle h) override {
+#if defined(TIOCGRS485) && defined(SER_RS485_ENABLED)
+        serial_rs485 rs485{};
+        return ioctl(Fd(h), TIOCGRS485, &rs485) == 0 && (rs485.flags & SER_RS485_ENABLED) != 0;
+#else
+        (void)h;
+        return false;
+#endif
+    }
+
     int WriteSome(PortHandle h, const uint8_t* bytes, int count) override {
         const ssize_t n = write(Fd(h), bytes, static_cast<size_t>(count));
         if (n >= 0) {
@@ -100,6 +106,9 @@ public:
         }
         if (errno == EINTR) {
             return 0;
+        }
+        if (IsGoneErrno(errno)) {
+            return kDeviceGone;
         }
         return errno == EAGAIN || errno == EWOULDBLOCK ? kWriteWouldBlock : kWriteFailed;
     }
@@ -131,21 +140,23 @@ public:
         return TransmitterState::Unknown;
     }
 
-    int64_t CharacterTimeUs(PortHandle) override {
-        return m_nCharacterTimeUs;
-    }
-
     int InputWaiting(PortHandle h) override {
         // On a pseudo-terminal FIONREAD lags the other side's write until a poll has pushed the
-        // bytes through; a poll that does not wait does that and nothing else.
+        // bytes through; a poll that does not wait does that, and tells of a hang-up (an unplugged
+        // adapter, a closed far side).
         pollfd pfd{Fd(h), POLLIN, 0};
-        poll(&pfd, 1, 0);
+        if (poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return kDeviceGone;
+        }
         int n = 0;
         return ioctl(Fd(h), FIONREAD, &n) == 0 && n > 0 ? n : 0;
     }
 
     int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
         const ssize_t n = read(Fd(h), buffer, static_cast<size_t>(count));
+        if (n < 0 && IsGoneErrno(errno)) {
+            return kDeviceGone;
+        }
         return n > 0 ? static_cast<int>(n) : 0;
     }
 
@@ -170,8 +181,69 @@ private:
         return static_cast<int>(h);
     }
 
-    static bool IsSerialCandidate(const struct stat& st, std::string_view consoles) {
-        return S_ISCHR(st.st_mode) && !IsConsoleDevice(st.st_rdev, consoles);
+    static bool IsSerialCandidate(const struct stat& st, std::string_view consoles,
+                                  OpenError& error) {
+        if (!S_ISCHR(st.st_mode)) {
+            Refuse(error, OpenFailure::NotSerial, 0);
+            return false;
+        }
+        if (IsConsoleDevice(st.st_rdev, consoles)) {
+            Refuse(error, OpenFailure::KernelConsole, 0);
+            return false;
+        }
+        return true;
+    }
+
+    // The name may have been pointed elsewhere meanwhile: judge the device actually opened. The
+    // advisory lock comes before anything that changes the device, so that a failed second opener
+    // leaves the holder's device alone; it also holds against root, which TIOCEXCL does not.
+    static bool TakeOpened(int fd, std::string_view consoles, SavedLine& saved, OpenError& error) {
+        struct stat st {};
+        if (fstat(fd, &st) != 0) {
+            Refuse(error, OpenFailure::Other, errno);
+            return false;
+        }
+        if (!IsSerialCandidate(st, consoles, error)) {
+            return false;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            Refuse(error, errno == EWOULDBLOCK ? OpenFailure::InUse : OpenFailure::Other, errno);
+            return false;
+        }
+        if (!ReadLine(fd, saved)) {
+            // A character device without terminal settings is no serial line.
+            Refuse(error, errno == EIO ? OpenFailure::NoDevice : OpenFailure::NotSerial, errno);
+            return false;
+        }
+        return true;
+    }
+
+    static PortHandle Refuse(OpenError& error, OpenFailure kind, int nErrno) {
+        error = OpenError{kind, nErrno};
+        return kNullPortHandle;
+    }
+
+    static OpenFailure FailureOfErrno(int nErrno) {
+        switch (nErrno) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV:
+        case EIO: // a hung-up device that is on its way out
+            return OpenFailure::NoDevice;
+        case EACCES:
+        case EPERM:
+            return OpenFailure::PermissionDenied;
+        case EBUSY: // held exclusively (TIOCEXCL) by another program
+            return OpenFailure::InUse;
+        default:
+            return OpenFailure::Other;
+        }
+    }
+
+    // What a write or read on a device that has gone away fails with.
+    static bool IsGoneErrno(int nErrno) {
+        return nErrno == EIO || nErrno == ENXIO || nErrno == ENODEV;
     }
 
     static void SetModemLine(PortHandle h, int nLine, bool bOn) {
@@ -182,7 +254,6 @@ private:
     std::string m_strConsoleList;
     int m_nFd = -1;
     SavedLine m_saved;
-    int64_t m_nCharacterTimeUs = 0;
 };
 
 } // namespace

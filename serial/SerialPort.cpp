@@ -1,8 +1,10 @@
 #include "serial/SerialPort.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 
-#include "serial/PortDevice.h"
+#include "serial/LineTiming.h"
 
 namespace {
 
@@ -13,6 +15,22 @@ constexpr int64_t kDrainMarginUs = 50'000;
 // RTS falls within a fraction of a character, never busier than every 50 us.
 constexpr int64_t kMinPollUs = 50;
 constexpr int64_t kMaxPollUs = 1'000;
+
+// "9600 bit/s 8N1", as the settings are usually written.
+std::string DescribeLine(const LineSettings& line) {
+    constexpr std::array<char, 5> kParity = {'N', 'O', 'E', 'M', 'S'};
+    const char parity = line.parity >= 0 && line.parity < static_cast<int>(kParity.size())
+                            ? kParity[static_cast<size_t>(line.parity)]
+                            : '?';
+    const char* pszStop = line.stopBits == 0 ? "1" : line.stopBits == 1 ? "1.5" : "2";
+    if (line.stopBits < 0 || line.stopBits > 2) {
+        pszStop = "?";
+    }
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "%d bit/s %d%c%s", line.speed, line.dataBits, parity,
+                  pszStop);
+    return text.data();
+}
 
 } // namespace
 
@@ -29,47 +47,83 @@ CSerialPort::~CSerialPort() {
 }
 
 PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {
-    const std::string path = PortDevicePath(port);
-    if (path.empty()) {
-        Close();
-        m_strFailure = "COM" + std::to_string(port) + ": no such port";
+    // Read afresh at every open: an adapter plugged in since the last one is found.
+    const PortLocation location = LocatePort(port, m_portDirs);
+    if (location.device.path.empty()) {
+        ReleaseDevice();
+        Fail(OpenFailure::NoDevice,
+             "COM" + std::to_string(port) + ": no such device (" +
+                 std::to_string(location.nPresent) +
+                 (location.nPresent == 1 ? " serial port" : " serial ports") + " present)");
         return kNullPortHandle;
     }
-    return OpenPath(path, speed, dataBits, parity, stopBits);
+    return OpenPath(location.device.path, speed, dataBits, parity, stopBits);
 }
 
 PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBits, int parity,
                                  int stopBits) {
     // Opening again without a Close would leak the device held so far and keep it locked.
-    Close();
-    m_strFailure.clear();
-    const PortHandle h = m_pOps->OpenDevice(path);
+    ReleaseDevice();
+    OpenError error;
+    const PortHandle h = m_pOps->OpenDevice(path, error);
     if (h == kNullPortHandle) {
-        m_strFailure = path + ": cannot open the device";
+        if (error.kind == OpenFailure::None) {
+            error.kind = OpenFailure::Other;
+        }
+        Fail(error.kind, path + ": " + OpenFailureText(error));
         return kNullPortHandle;
     }
-    if (!m_pOps->Configure(h, LineSettings{speed, dataBits, parity, stopBits})) {
+    const LineSettings line{speed, dataBits, parity, stopBits};
+    if (!m_pOps->Configure(h, line)) {
         m_pOps->CloseDevice(h);
-        m_strFailure = path + ": the driver refuses the line settings";
+        Fail(OpenFailure::SettingsRefused, path + ": " +
+                                               OpenFailureText({OpenFailure::SettingsRefused, 0}) +
+                                               " (" + DescribeLine(line) + ")");
         return kNullPortHandle;
     }
+    // In the kernel's RS485 mode the driver raises RTS around each transmission by itself.
+    m_bKernelRts = m_pOps->KernelDrivesRts(h);
     m_pOps->SetDtr(h, true);
-    m_pOps->SetRts(h, false); // the converter listens to the bus until a frame goes out
+    if (!m_bKernelRts) {
+        m_pOps->SetRts(h, false); // the converter listens to the bus until a frame goes out
+    }
     // Last, so that nothing received or queued while the line was being set up survives.
     m_pOps->FlushQueues(h);
+    m_line = line;
     m_hPort = h;
     m_bOpen = true;
+    m_bLost = false;
+    m_failure = OpenFailure::None;
+    m_strFailure.clear();
     return m_hPort;
 }
 
 bool CSerialPort::Close() {
+    m_bLost = false;
     if (!m_bOpen) {
         return false;
+    }
+    ReleaseDevice();
+    return true;
+}
+
+void CSerialPort::ReleaseDevice() {
+    if (!m_bOpen) {
+        return;
     }
     m_pOps->CloseDevice(m_hPort);
     m_hPort = kNullPortHandle;
     m_bOpen = false;
-    return true;
+}
+
+void CSerialPort::LoseDevice() {
+    ReleaseDevice();
+    m_bLost = true;
+}
+
+void CSerialPort::Fail(OpenFailure kind, std::string reason) {
+    m_failure = kind;
+    m_strFailure = std::move(reason);
 }
 
 bool CSerialPort::Write(const uint8_t* bytes, int count) {
@@ -81,12 +135,20 @@ bool CSerialPort::Write(const uint8_t* bytes, int count) {
     }
     // The whole transmission is bounded, so that an unplugged or stuck adapter cannot hold the
     // window: twice the frame's time on the line plus a margin.
-    const int64_t nDeadlineUs =
-        m_pOps->NowUs() + int64_t{2} * count * m_pOps->CharacterTimeUs(m_hPort) + kDrainMarginUs;
-    m_pOps->SetRts(m_hPort, true);
-    SendAll(bytes, count, nDeadlineUs);
-    WaitTransmitterEmpty(nDeadlineUs);
-    m_pOps->SetRts(m_hPort, false);
+    const int64_t nDeadlineUs = m_pOps->NowUs() + 2 * LineTimeUs(m_line, count) + kDrainMarginUs;
+    if (!m_bKernelRts) {
+        m_pOps->SetRts(m_hPort, true);
+    }
+    const SendResult sent = SendAll(bytes, count, nDeadlineUs);
+    if (sent.nSent > 0 && !sent.bGone) {
+        WaitTransmitterEmpty(sent.nFirstHandedUs + LineTimeUs(m_line, sent.nSent), nDeadlineUs);
+    }
+    if (!m_bKernelRts) {
+        m_pOps->SetRts(m_hPort, false);
+    }
+    if (sent.bGone) {
+        LoseDevice();
+    }
     // Write errors go unnoticed, as the callers expect: the reply's absence tells them.
     return true;
 }
@@ -95,36 +157,54 @@ int CSerialPort::Read(uint8_t* buffer, int maxCount) {
     if (!m_bOpen || buffer == nullptr || maxCount <= 0) {
         return 0;
     }
-    const int n = std::min(m_pOps->InputWaiting(m_hPort), maxCount);
+    const int nWaiting = m_pOps->InputWaiting(m_hPort);
+    if (nWaiting == kDeviceGone) {
+        LoseDevice();
+        return 0;
+    }
+    const int n = std::min(nWaiting, maxCount);
     if (n <= 0) {
         return 0;
     }
-    return std::clamp(m_pOps->ReadSome(m_hPort, buffer, n), 0, n);
+    const int nRead = m_pOps->ReadSome(m_hPort, buffer, n);
+    if (nRead == kDeviceGone) {
+        LoseDevice();
+        return 0;
+    }
+    return std::clamp(nRead, 0, n);
 }
 
-void CSerialPort::SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs) {
-    int nSent = 0;
-    while (nSent < count) {
-        const int n = m_pOps->WriteSome(m_hPort, bytes + nSent, count - nSent);
+CSerialPort::SendResult CSerialPort::SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs) {
+    SendResult result;
+    while (result.nSent < count) {
+        const int n = m_pOps->WriteSome(m_hPort, bytes + result.nSent, count - result.nSent);
+        if (n == kDeviceGone) {
+            result.bGone = true;
+            return result;
+        }
         if (n == kWriteFailed) {
-            return;
+            return result;
         }
         if (n > 0) {
-            nSent += n;
+            if (result.nSent == 0) {
+                result.nFirstHandedUs = m_pOps->NowUs();
+            }
+            result.nSent += n;
             continue;
         }
         const int64_t nLeftUs = nDeadlineUs - m_pOps->NowUs();
         if (nLeftUs <= 0) {
-            return;
+            return result;
         }
         if (n == kWriteWouldBlock && !m_pOps->WaitWritable(m_hPort, nLeftUs)) {
-            return;
+            return result;
         }
     }
+    return result;
 }
 
-void CSerialPort::WaitTransmitterEmpty(int64_t nDeadlineUs) {
-    const int64_t nCharUs = m_pOps->CharacterTimeUs(m_hPort);
+void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nDeadlineUs) {
+    const int64_t nCharUs = LineTimeUs(m_line, 1);
     const int64_t nPollUs = std::clamp(nCharUs / 4, kMinPollUs, kMaxPollUs);
     // First the driver's queue: sleep through all but its last character at once.
     for (;;) {
@@ -136,15 +216,21 @@ void CSerialPort::WaitTransmitterEmpty(int64_t nDeadlineUs) {
         const int64_t nPauseUs = nQueued > 1 ? (nQueued - 1) * nCharUs : nPollUs;
         m_pOps->SleepUs(std::min(nPauseUs, nLeftUs));
     }
-    // Then the UART's FIFO and shift register, where the driver can tell.
+    // Then the UART's FIFO and shift register: where the driver can tell, until it says empty;
+    // where it cannot (most USB adapters, a pseudo-terminal), until the frame's time on the line
+    // has passed since its first byte was handed over.
     for (;;) {
-        if (m_pOps->Transmitter(m_hPort) != TransmitterState::Busy) {
-            break;
+        const TransmitterState state = m_pOps->Transmitter(m_hPort);
+        const int64_t nNowUs = m_pOps->NowUs();
+        if (state == TransmitterState::Empty || nNowUs >= nDeadlineUs) {
+            return;
         }
-        const int64_t nLeftUs = nDeadlineUs - m_pOps->NowUs();
-        if (nLeftUs <= 0) {
-            break;
+        if (state == TransmitterState::Unknown) {
+            if (nNowUs < nLineEndUs) {
+                m_pOps->SleepUs(std::min(nLineEndUs, nDeadlineUs) - nNowUs);
+            }
+            return;
         }
-        m_pOps->SleepUs(std::min(nPollUs, nLeftUs));
+        m_pOps->SleepUs(std::min(nPollUs, nDeadlineUs - nNowUs));
     }
 }

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "serial/OpenFailure.h"
+#include "serial/PortDevice.h"
 #include "serial/SerialOps.h"
 
 // The one access to the serial line: half-duplex RS485 through an RS232C port whose converter
@@ -18,34 +20,59 @@ public:
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
 
-    // port 1..8 (COMn: $QD7_COMn, else /dev/ttyS(n-1)), speed in bit/s, data bits 7 or 8,
-    // parity code 0 none / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
-    // Returns the device handle, kNullPortHandle on failure (the object stays closed). An open
-    // port is closed first. Both queues are empty afterwards, DTR is on and RTS off.
+    // port 1..8 (COMn: $QD7_COMn, else the n-th serial port present, see LocatePort), speed in
+    // bit/s, data bits 7 or 8, parity code 0 none / 1 odd / 2 even (3 mark, 4 space), stop-bits
+    // code 0 one / 2 two. Returns the device handle, kNullPortHandle on failure (the object stays
+    // closed, FailureReason says why). An open port is closed first. Both queues are empty
+    // afterwards, DTR is on and RTS off.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
     // The same on a device named by its path (the command-line companion takes any device).
-    PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity,
-                        int stopBits);
-    // Why the last Open failed, one line that names the device; empty after a successful Open.
+    PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity, int stopBits);
+    // Why the last Open failed, one line that names the device ("/dev/ttyUSB0: permission
+    // denied; ..."); empty after a successful Open.
     const std::string& FailureReason() const { return m_strFailure; }
+    // The same reason as a value; OpenFailure::None after a successful Open.
+    OpenFailure FailureKind() const { return m_failure; }
     // False when the port was not open. Puts the device's former settings back.
     bool Close();
-    // Sends count bytes with RTS up and returns once the transmitter is empty, or once twice the
-    // frame's time on the line plus 50 ms have passed. False only when the port is not open:
-    // errors on the line are not reported.
+    // Sends count bytes with RTS up and returns once the last of them has left the transmitter,
+    // or once twice the frame's time on the line plus 50 ms have passed. False only when the port
+    // is not open: errors on the line are not reported.
     bool Write(const uint8_t* bytes, int count);
     // Copies at most maxCount of the bytes already received; the rest stays queued. Never waits.
     int Read(uint8_t* buffer, int maxCount);
 
     bool IsOpen() const { return m_bOpen; }
+    // True once the device went away under an open port (an adapter unplugged): Read or Write
+    // then closed the port quietly. Stays true until an Open succeeds or Close is called, so the
+    // owner knows to open the same port again when the device is back.
+    bool IsLost() const { return m_bLost; }
+
+    // Where Open looks for the devices behind the port numbers; the system's own by default.
+    void SetPortDirectories(PortDirectories dirs) { m_portDirs = std::move(dirs); }
+    const PortDirectories& Directories() const { return m_portDirs; }
 
     PortHandle m_hPort = kNullPortHandle;
     bool m_bOpen = false;
 
 private:
-    void SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
-    void WaitTransmitterEmpty(int64_t nDeadlineUs);
+    struct SendResult {
+        int nSent = 0;              // bytes the driver took
+        int64_t nFirstHandedUs = 0; // when it had taken the first of them
+        bool bGone = false;         // the device went away meanwhile
+    };
+
+    void ReleaseDevice();
+    void LoseDevice();
+    void Fail(OpenFailure kind, std::string reason);
+    SendResult SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
+    void WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nDeadlineUs);
 
     std::unique_ptr<ISerialOps> m_pOps;
+    PortDirectories m_portDirs;
+    LineSettings m_line;       // as set at the last successful Open, for the times on the line
+    bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)
+    bool m_bLost = false;
+    OpenFailure m_failure = OpenFailure::None;
     std::string m_strFailure;
 };

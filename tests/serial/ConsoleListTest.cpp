@@ -3,7 +3,6 @@
 #include <sys/sysmacros.h>
 
 #include "serial/ConsoleList.h"
-#include "serial/PortDevice.h"
 
 namespace {
 
@@ -43,19 +42,6 @@ TEST(ConsoleListTest, RecognisesListedDevicesAndTheTwoConsoleNames) {
 
 TEST(ConsoleListTest, UnreadableListIsEmpty) {
     EXPECT_TRUE(ReadConsoleList("/nonexistent/qd7-consoles").empty());
-}
-
-TEST(PortDeviceTest, EnvironmentNamesTheDeviceElseTheBuiltInPort) {
-    setenv("QD7_COM2", "/tmp/com2-link", 1);
-    EXPECT_EQ(PortDevicePath(2), "/tmp/com2-link");
-    unsetenv("QD7_COM2");
-    EXPECT_EQ(PortDevicePath(2), "/dev/ttyS1");
-    setenv("QD7_COM8", "", 1); // set but empty: as if unset
-    EXPECT_EQ(PortDevicePath(8), "/dev/ttyS7");
-    unsetenv("QD7_COM8");
-    EXPECT_EQ(PortDevicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(PortDevicePath(0), "");
-    EXPECT_EQ(PortDevicePath(-3), "");
 }
 
 } // namespace

@@ -13,22 +13,41 @@
 // port that owns the fake.
 struct FakeLine {
     // Behaviour.
-    bool bOpenFails = false;
+    OpenFailure openFailure = OpenFailure::None; // anything else: OpenDevice fails so
     bool bConfigureRefuses = false;
-    int nWriteChunk = 1 << 20;             // most bytes one WriteSome takes
+    bool bKernelRs485 = false; // the driver raises RTS itself
+    bool bGone = false;        // the device has gone away: writes and the input queue say so
+    int nWriteChunk = 1 << 20; // most bytes one WriteSome takes
     bool bWouldBlockBetweenChunks = false; // every other WriteSome finds the queue full
     bool bWriteFails = false;
-    std::vector<int> outputQueued = {0}; // successive TIOCOUTQ answers; the last one repeats
-    std::vector<TransmitterState> transmitter = {TransmitterState::Empty}; // likewise
-    int64_t nCharacterTimeUs = 1042; // 9600 bit/s, 10 bits a character
+    // Scripted answers of the driver's queue and the line-status register; the last one repeats.
+    std::vector<int> outputQueued = {0};
+    std::vector<TransmitterState> transmitter = {TransmitterState::Empty};
+    // A paced line instead: the bytes leave at the configured speed, one after the other, from the
+    // moment they are handed over; the queue and the register tell the truth, or nothing.
+    bool bPaced = false;
+    bool bOutqReadable = true;
+    bool bLsrReadable = true;
     int nInputWaiting = 0;
     int nReadResult = -1; // -1: ReadSome delivers what it was asked for
 
     // Record.
     std::vector<std::string> events;
+    std::vector<int64_t> eventTimesUs; // the fake clock at each event
     std::vector<uint8_t> sent;
     int64_t nNowUs = 1'000'000;
+    int64_t nLineFreeUs = 0; // paced: when the last byte handed over has left the line
     int nCalls = 0;
+
+    void ClearEvents() {
+        events.clear();
+        eventTimesUs.clear();
+    }
+    // The fake clock when `event` was first recorded; -1 when it never was.
+    int64_t TimeOf(const std::string& event) const {
+        const auto it = std::find(events.begin(), events.end(), event);
+        return it == events.end() ? -1 : eventTimesUs[static_cast<size_t>(it - events.begin())];
+    }
 };
 
 // ISerialOps that records every call as a short text ("open /dev/x", "rts on", "write 35") and
@@ -44,21 +63,30 @@ public:
 
     explicit CRecordingSerialOps(FakeLine& line) : m_line(line) {}
 
-    PortHandle OpenDevice(const std::string& path) override {
+    PortHandle OpenDevice(const std::string& path, OpenError& error) override {
         Record("open " + path);
-        return m_line.bOpenFails ? kNullPortHandle : kHandle;
+        error = {m_line.openFailure, 0};
+        return m_line.openFailure != OpenFailure::None ? kNullPortHandle : kHandle;
     }
     void CloseDevice(PortHandle h) override { Record("close " + std::to_string(h)); }
     bool Configure(PortHandle, const LineSettings& s) override {
         Record("configure " + std::to_string(s.speed) + " " + std::to_string(s.dataBits) + " " +
                std::to_string(s.parity) + " " + std::to_string(s.stopBits));
+        // The line's own idea of a character's time, worked out here independently.
+        const double bits = 1.0 + s.dataBits + (s.parity != 0 ? 1 : 0) + (s.stopBits == 2 ? 2 : 1);
+        m_characterUs = s.speed > 0 ? bits * 1e6 / s.speed : 0.0;
         return !m_line.bConfigureRefuses;
     }
     void FlushQueues(PortHandle) override { Record("flush"); }
     void SetDtr(PortHandle, bool bOn) override { Record(bOn ? "dtr on" : "dtr off"); }
     void SetRts(PortHandle, bool bOn) override { Record(bOn ? "rts on" : "rts off"); }
+    bool KernelDrivesRts(PortHandle) override { return m_line.bKernelRs485; }
 
     int WriteSome(PortHandle, const uint8_t* bytes, int count) override {
+        if (m_line.bGone) {
+            Record("write gone");
+            return kDeviceGone;
+        }
         if (m_line.bWriteFails || Runaway()) {
             Record("write failed");
             return kWriteFailed;
@@ -71,6 +99,8 @@ public:
         const int n = std::min(count, m_line.nWriteChunk);
         m_line.sent.insert(m_line.sent.end(), bytes, bytes + n);
         Record("write " + std::to_string(n));
+        const auto nStartUs = static_cast<double>(std::max(m_line.nNowUs, m_line.nLineFreeUs));
+        m_line.nLineFreeUs = static_cast<int64_t>(nStartUs + n * m_characterUs + 0.999);
         return n;
     }
     bool WaitWritable(PortHandle, int64_t timeoutUs) override {
@@ -80,16 +110,36 @@ public:
     }
     int OutputQueued(PortHandle) override {
         Record("outq");
-        return Runaway() ? 0 : Next(m_line.outputQueued, m_nOutq);
+        if (Runaway()) {
+            return 0;
+        }
+        if (m_line.bPaced) {
+            if (!m_line.bOutqReadable || m_line.nNowUs >= m_line.nLineFreeUs) {
+                return 0;
+            }
+            // Characters not yet begun; the one in the shift register no longer counts.
+            const double left = static_cast<double>(m_line.nLineFreeUs - m_line.nNowUs);
+            return std::max(0, static_cast<int>(left / m_characterUs + 0.999) - 1);
+        }
+        return Next(m_line.outputQueued, m_nOutq);
     }
     TransmitterState Transmitter(PortHandle) override {
         Record("lsr");
-        return Runaway() ? TransmitterState::Empty : Next(m_line.transmitter, m_nLsr);
+        if (Runaway()) {
+            return TransmitterState::Empty;
+        }
+        if (m_line.bPaced) {
+            if (!m_line.bLsrReadable) {
+                return TransmitterState::Unknown;
+            }
+            return m_line.nNowUs >= m_line.nLineFreeUs ? TransmitterState::Empty
+                                                       : TransmitterState::Busy;
+        }
+        return Next(m_line.transmitter, m_nLsr);
     }
-    int64_t CharacterTimeUs(PortHandle) override { return m_line.nCharacterTimeUs; }
     int InputWaiting(PortHandle) override {
         Record("inq");
-        return m_line.nInputWaiting;
+        return m_line.bGone ? kDeviceGone : m_line.nInputWaiting;
     }
     int ReadSome(PortHandle, uint8_t* buffer, int count) override {
         Record("read " + std::to_string(count));
@@ -120,6 +170,7 @@ private:
         Tick();
         if (!Runaway()) {
             m_line.events.push_back(std::move(event));
+            m_line.eventTimesUs.push_back(m_line.nNowUs);
         }
     }
     template <typename T> static T Next(const std::vector<T>& answers, size_t& nIndex) {
@@ -129,6 +180,7 @@ private:
     }
 
     FakeLine& m_line;
+    double m_characterUs = 0.0;
     bool m_bBlockNext = true;
     size_t m_nOutq = 0;
     size_t m_nLsr = 0;

@@ -18,6 +18,8 @@ using ::testing::ElementsAre;
 
 constexpr int kPort = 5;
 constexpr const char* kDevice = "/fake/device5";
+// 35 characters of 10 bits at 9600 bit/s, rounded up.
+constexpr int64_t kFrameUs9600 = 36'459;
 
 class SerialPortOrderTest : public ::testing::Test {
 protected:
@@ -80,7 +82,7 @@ TEST_F(SerialPortOrderTest, RefusedSettingClosesTheDeviceAgain) {
 }
 
 TEST_F(SerialPortOrderTest, DeviceThatDoesNotOpenLeavesThePortClosed) {
-    m_line.bOpenFails = true;
+    m_line.openFailure = OpenFailure::NoDevice;
     EXPECT_EQ(OpenDefault(), kNullPortHandle);
     EXPECT_THAT(m_line.events, ElementsAre("open /fake/device5"));
     EXPECT_FALSE(m_port.m_bOpen);
@@ -89,7 +91,7 @@ TEST_F(SerialPortOrderTest, DeviceThatDoesNotOpenLeavesThePortClosed) {
 
 TEST_F(SerialPortOrderTest, OpenOnAnOpenPortClosesTheOldDeviceFirst) {
     ASSERT_NE(OpenDefault(), kNullPortHandle);
-    m_line.events.clear();
+    m_line.ClearEvents();
     ASSERT_NE(m_port.Open(kPort, 115200, 8, 0, 0), kNullPortHandle);
     ASSERT_GE(m_line.events.size(), 2U);
     EXPECT_EQ(m_line.events[0], "close 7");
@@ -145,7 +147,7 @@ TEST_F(SerialPortOrderTest, WriteErrorGoesUnnoticedButRtsFalls) {
 
 TEST_F(SerialPortOrderTest, NothingToSendLeavesRtsAlone) {
     ASSERT_NE(OpenDefault(), kNullPortHandle);
-    m_line.events.clear();
+    m_line.ClearEvents();
     const uint8_t byte = 0;
     EXPECT_TRUE(m_port.Write(&byte, 0));
     EXPECT_TRUE(m_port.Write(&byte, -5));
@@ -181,7 +183,7 @@ TEST_P(SerialPortStuckTest, WaitIsBoundedAndRtsFalls) {
 
     EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
 
-    const int64_t nBoundUs = 2 * 35 * m_line.nCharacterTimeUs + 50'000;
+    const int64_t nBoundUs = 2 * kFrameUs9600 + 50'000;
     const int64_t nTookUs = m_line.nNowUs - nStartUs;
     EXPECT_GE(nTookUs, nBoundUs); // it did wait, as long as it may
     EXPECT_LE(nTookUs, nBoundUs + 2'000);
@@ -196,15 +198,71 @@ INSTANTIATE_TEST_SUITE_P(
                       StuckCase{"QueueNeverTakesAByte", true, 0, TransmitterState::Empty}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An adapter unplugged under an open port: the port closes itself at once, without waiting for a
+// transmitter that is no more, and says it was lost until it is opened or closed again.
+TEST_F(SerialPortOrderTest, DeviceGoneOnWriteClosesThePortQuietlyAndMarksItLost) {
+    ASSERT_NE(OpenDefault(), kNullPortHandle);
+    m_line.ClearEvents();
+    m_line.bGone = true;
+    const auto frame = Frame();
+    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+    EXPECT_THAT(m_line.events, ElementsAre("rts on", "write gone", "rts off", "close 7"));
+    EXPECT_FALSE(m_port.IsOpen());
+    EXPECT_EQ(m_port.m_hPort, kNullPortHandle);
+    EXPECT_TRUE(m_port.IsLost());
+    EXPECT_FALSE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+
+    // A failed attempt to open it again keeps it lost; a successful one ends that.
+    m_line.openFailure = OpenFailure::NoDevice;
+    EXPECT_EQ(OpenDefault(), kNullPortHandle);
+    EXPECT_TRUE(m_port.IsLost());
+    m_line.openFailure = OpenFailure::None;
+    m_line.bGone = false;
+    EXPECT_NE(OpenDefault(), kNullPortHandle);
+    EXPECT_FALSE(m_port.IsLost());
+}
+
+TEST_F(SerialPortOrderTest, DeviceGoneOnReadClosesThePortAndACloseForgetsIt) {
+    ASSERT_NE(OpenDefault(), kNullPortHandle);
+    m_line.ClearEvents();
+    m_line.bGone = true;
+    std::array<uint8_t, 8> buffer{};
+    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+    EXPECT_THAT(m_line.events, ElementsAre("inq", "close 7"));
+    EXPECT_TRUE(m_port.IsLost());
+    EXPECT_FALSE(m_port.Close()); // already closed
+    EXPECT_FALSE(m_port.IsLost());
+}
+
+// The reason of a failed open names the device, and says what the system said.
+TEST_F(SerialPortOrderTest, FailedOpenKeepsItsReasonUntilTheNextSuccessfulOne) {
+    m_line.openFailure = OpenFailure::InUse;
+    EXPECT_EQ(OpenDefault(), kNullPortHandle);
+    EXPECT_EQ(m_port.FailureKind(), OpenFailure::InUse);
+    EXPECT_EQ(m_port.FailureReason(), "/fake/device5: in use by another program");
+
+    m_line.openFailure = OpenFailure::None;
+    m_line.bConfigureRefuses = true;
+    EXPECT_EQ(m_port.Open(kPort, 256000, 8, 2, 2), kNullPortHandle);
+    EXPECT_EQ(m_port.FailureKind(), OpenFailure::SettingsRefused);
+    EXPECT_EQ(m_port.FailureReason(),
+              "/fake/device5: the driver refuses the line settings (256000 bit/s 8E2)");
+
+    m_line.bConfigureRefuses = false;
+    EXPECT_NE(OpenDefault(), kNullPortHandle);
+    EXPECT_EQ(m_port.FailureKind(), OpenFailure::None);
+    EXPECT_EQ(m_port.FailureReason(), "");
+}
+
 TEST_F(SerialPortOrderTest, ReadTakesAtMostMaxCountOfTheWaitingBytes) {
     ASSERT_NE(OpenDefault(), kNullPortHandle);
-    m_line.events.clear();
+    m_line.ClearEvents();
     m_line.nInputWaiting = 10;
     std::array<uint8_t, 16> buffer{};
     EXPECT_EQ(m_port.Read(buffer.data(), 4), 4);
     EXPECT_THAT(m_line.events, ElementsAre("inq", "read 4"));
 
-    m_line.events.clear();
+    m_line.ClearEvents();
     m_line.nInputWaiting = 3;
     EXPECT_EQ(m_port.Read(buffer.data(), 16), 3);
     EXPECT_THAT(m_line.events, ElementsAre("inq", "read 3"));
@@ -212,7 +270,7 @@ TEST_F(SerialPortOrderTest, ReadTakesAtMostMaxCountOfTheWaitingBytes) {
 
 TEST_F(SerialPortOrderTest, ReadWithNothingWaitingDoesNotReadOrTouchTheBuffer) {
     ASSERT_NE(OpenDefault(), kNullPortHandle);
-    m_line.events.clear();
+    m_line.ClearEvents();
     std::array<uint8_t, 4> buffer = {9, 9, 9, 9};
     EXPECT_EQ(m_port.Read(buffer.data(), 4), 0);
     EXPECT_THAT(m_line.events, ElementsAre("inq"));
@@ -221,7 +279,7 @@ TEST_F(SerialPortOrderTest, ReadWithNothingWaitingDoesNotReadOrTouchTheBuffer) {
 
 TEST_F(SerialPortOrderTest, ReadWithoutRoomReadsNothing) {
     ASSERT_NE(OpenDefault(), kNullPortHandle);
-    m_line.events.clear();
+    m_line.ClearEvents();
     m_line.nInputWaiting = 10;
     std::array<uint8_t, 4> buffer{};
     EXPECT_EQ(m_port.Read(buffer.data(), 0), 0);

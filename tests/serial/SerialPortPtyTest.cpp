@@ -138,15 +138,90 @@ TEST_F(SerialPortPtyTest, OpenOnAnOpenPortReleasesTheOldDevice) {
     EXPECT_NE(other.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
 }
 
-TEST_F(SerialPortPtyTest, FarSideHangingUpNeitherHangsNorBreaksWriteAndRead) {
-    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
-    m_pty.CloseMaster();
-    const std::vector<uint8_t> frame = Counting(35);
-    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
-    std::array<uint8_t, 8> buffer{};
-    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
-    EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
-    EXPECT_TRUE(m_port.Close());
+// The far side hanging up is what an unplugged adapter looks like: whichever of Write or Read
+// meets it first closes the port quietly, at once, and marks it lost.
+TEST_F(SerialPortPtyTest, FarSideHangingUpClosesThePortQuietlyOnWriteOrRead) {
+    for (const bool bWriteFirst : {true, false}) {
+        SCOPED_TRACE(bWriteFirst ? "write first" : "read first");
+        PtyPair pty;
+        ASSERT_TRUE(pty.IsOpen());
+        ASSERT_NE(m_port.OpenPath(pty.SlavePath(), 9600, 8, 0, 0), kNullPortHandle);
+        pty.CloseMaster();
+        const std::vector<uint8_t> frame = Counting(35);
+        std::array<uint8_t, 8> buffer{};
+        if (bWriteFirst) {
+            EXPECT_TRUE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+        } else {
+            EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+        }
+        EXPECT_FALSE(m_port.IsOpen());
+        EXPECT_TRUE(m_port.IsLost());
+        EXPECT_FALSE(m_port.Write(frame.data(), static_cast<int>(frame.size())));
+        EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+        // The device released: the next open of a live one works.
+        EXPECT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+        EXPECT_FALSE(m_port.IsLost());
+        m_port.Close();
+    }
+}
+
+// Why a port does not open, as the user will read it: the device's name and the reason.
+TEST_F(SerialPortPtyTest, FailedOpenSaysWhichDeviceAndWhy) {
+    const std::string stem = ::testing::TempDir() + "qd7-open-" + std::to_string(getpid());
+    const std::string plainFile = stem + ".txt";
+    std::ofstream(plainFile) << "not a port\n";
+    const std::string consoleList = stem + "-consoles.txt";
+    struct stat st {};
+    ASSERT_EQ(stat(m_pty.SlavePath().c_str(), &st), 0);
+    std::ofstream(consoleList) << "ttyS0 -W- (EC p a) " << major(st.st_rdev) << ":"
+                               << minor(st.st_rdev) << "\n";
+    CSerialPort holder;
+
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string consoles; // the console list the port reads
+        int stopBits;
+        OpenFailure kind;
+        const char* words;
+    };
+    const std::string pty = m_pty.SlavePath();
+    const std::vector<Case> cases = {
+        {"missing", "/nonexistent/qd7-no-such-port", "", 0, OpenFailure::NoDevice,
+         "no such device"},
+        {"plain file", plainFile, "", 0, OpenFailure::NotSerial, "not a serial device"},
+        {"held by another port", pty, "", 0, OpenFailure::InUse, "in use by another program"},
+        {"kernel console", pty, consoleList, 0, OpenFailure::KernelConsole, "console"},
+        {"settings refused", pty, "", 1, OpenFailure::SettingsRefused,
+         "refuses the line settings (9600 bit/s 8N1.5)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool bHold = c.kind == OpenFailure::InUse;
+        if (bHold) {
+            ASSERT_NE(holder.OpenPath(pty, 9600, 8, 0, 0), kNullPortHandle);
+        }
+        CSerialPort port(CreateSystemSerialOps(c.consoles.empty() ? "/nonexistent" : c.consoles));
+        EXPECT_EQ(port.OpenPath(c.path, 9600, 8, 0, c.stopBits), kNullPortHandle);
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.FailureKind(), c.kind);
+        EXPECT_EQ(port.FailureReason().rfind(c.path + ": ", 0), 0U) << port.FailureReason();
+        EXPECT_NE(port.FailureReason().find(c.words), std::string::npos) << port.FailureReason();
+        holder.Close();
+    }
+    std::remove(plainFile.c_str());
+    std::remove(consoleList.c_str());
+}
+
+// Only a user outside the device's group meets this; root may open anything.
+TEST_F(SerialPortPtyTest, DeviceWithoutAccessNamesTheDialoutFix) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root is never refused access";
+    }
+    ASSERT_EQ(chmod(m_pty.SlavePath().c_str(), 0), 0);
+    EXPECT_EQ(m_port.OpenPath(m_pty.SlavePath(), 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_EQ(m_port.FailureKind(), OpenFailure::PermissionDenied);
+    EXPECT_NE(m_port.FailureReason().find("sudo usermod -aG dialout $USER"), std::string::npos);
 }
 
 TEST_F(SerialPortPtyTest, EverySpeedOfTheListIsSetExactly) {

@@ -16,12 +16,16 @@ public:
         std::function<void()> fnBeforeClose;
         std::function<void()> fnBeforeWrite;
         int nCloses = 0;
+        int nOpens = 0; // attempts, successful or not
     };
 
     explicit CForwardingSerialOps(Record& record)
         : m_record(record), m_pSystem(CreateSystemSerialOps()) {}
 
-    PortHandle OpenDevice(const std::string& path) override { return m_pSystem->OpenDevice(path); }
+    PortHandle OpenDevice(const std::string& path, OpenError& error) override {
+        ++m_record.nOpens;
+        return m_pSystem->OpenDevice(path, error);
+    }
     void CloseDevice(PortHandle h) override {
         if (m_record.fnBeforeClose) {
             m_record.fnBeforeClose();
@@ -36,6 +40,7 @@ public:
     void FlushQueues(PortHandle h) override { m_pSystem->FlushQueues(h); }
     void SetDtr(PortHandle h, bool bOn) override { m_pSystem->SetDtr(h, bOn); }
     void SetRts(PortHandle h, bool bOn) override { m_pSystem->SetRts(h, bOn); }
+    bool KernelDrivesRts(PortHandle h) override { return m_pSystem->KernelDrivesRts(h); }
     int WriteSome(PortHandle h, const uint8_t* bytes, int count) override {
         if (m_record.fnBeforeWrite) {
             m_record.fnBeforeWrite();
@@ -47,7 +52,6 @@ public:
     }
     int OutputQueued(PortHandle h) override { return m_pSystem->OutputQueued(h); }
     TransmitterState Transmitter(PortHandle h) override { return m_pSystem->Transmitter(h); }
-    int64_t CharacterTimeUs(PortHandle h) override { return m_pSystem->CharacterTimeUs(h); }
     int InputWaiting(PortHandle h) override { return m_pSystem->InputWaiting(h); }
     int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
         return m_pSystem->ReadSome(h, buffer, count);

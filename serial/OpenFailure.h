@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// Why a serial device could not be opened, as far as the operating system tells.
+enum class OpenFailure {
+    None,
+    NoDevice,         // nothing by that name, or no port present for that number
+    PermissionDenied, // the user may not read and write it
+    InUse,            // another program holds it
+    KernelConsole,    // the kernel writes its messages there: never opened
+    NotSerial,        // it exists but is not a serial line
+    SettingsRefused,  // the driver does not take the line settings (most often the speed)
+    Other,            // any other error of the system, see its errno
+};
+
+struct OpenError {
+    OpenFailure kind = OpenFailure::None;
+    int nErrno = 0; // the system's error number behind kind, 0 when there is none
+};
+
+// The reason in words, for a user who has to fix it: "permission denied (...)". Includes the fix
+// where there is a usual one.
+std::string OpenFailureText(const OpenError& error);
