@@ -36,3 +36,5 @@ struct PortLocation {
 // $QD7_COMn when it is set and not empty, else the n-th port of ListSerialDevices (1-based). No
 // device for a number below 1 or beyond the ports present.
 PortLocation LocatePort(int port, const PortDirectories& dirs);
+// LocatePort for COM1 to COMcount, the ports present listed once.
+std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -85,16 +86,9 @@ void AppendAdapters(const PortDirectories& dirs, std::vector<SerialDevice>& devi
     }
 }
 
-} // namespace
-
-std::vector<SerialDevice> ListSerialDevices(const PortDirectories& dirs) {
-    std::vector<SerialDevice> devices;
-    AppendUarts(dirs, devices);
-    AppendAdapters(dirs, devices);
-    return devices;
-}
-
-PortLocation LocatePort(int port, const PortDirectories& dirs) {
+// COMn; the ports present are listed into `devices` the first time a number needs them.
+PortLocation Locate(int port, const PortDirectories& dirs,
+                    std::optional<std::vector<SerialDevice>>& devices) {
     PortLocation location;
     if (port < 1) {
         return location;
@@ -107,10 +101,35 @@ PortLocation LocatePort(int port, const PortDirectories& dirs) {
         location.device.device = ResolvedDevice(pDevice);
         return location;
     }
-    std::vector<SerialDevice> devices = ListSerialDevices(dirs);
-    location.nPresent = static_cast<int>(devices.size());
-    if (static_cast<size_t>(port) <= devices.size()) {
-        location.device = std::move(devices[static_cast<size_t>(port) - 1]);
+    if (!devices) {
+        devices = ListSerialDevices(dirs);
+    }
+    location.nPresent = static_cast<int>(devices->size());
+    if (static_cast<size_t>(port) <= devices->size()) {
+        location.device = (*devices)[static_cast<size_t>(port) - 1];
     }
     return location;
+}
+
+} // namespace
+
+std::vector<SerialDevice> ListSerialDevices(const PortDirectories& dirs) {
+    std::vector<SerialDevice> devices;
+    AppendUarts(dirs, devices);
+    AppendAdapters(dirs, devices);
+    return devices;
+}
+
+PortLocation LocatePort(int port, const PortDirectories& dirs) {
+    std::optional<std::vector<SerialDevice>> devices;
+    return Locate(port, dirs, devices);
+}
+
+std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs) {
+    std::vector<PortLocation> locations;
+    std::optional<std::vector<SerialDevice>> devices;
+    for (int port = 1; port <= count; ++port) {
+        locations.push_back(Locate(port, dirs, devices));
+    }
+    return locations;
 }

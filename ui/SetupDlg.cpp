@@ -11,7 +11,9 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <vector>
 
+#include "serial/PortDevice.h"
 #include "ui/DialogLayout.h"
 #include "ui/MeterTestDlg.h"
 #include "ui/SetupDlgLayout.h"
@@ -31,6 +33,27 @@ void CentreOnPointer(QWidget* pWindow) {
                                  std::max(area.top(), area.bottom() - frame.height())));
     }
     pWindow->move(frame.topLeft());
+}
+
+QString LocalText(const std::string& text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What item COMn stands for: the device it opens, how it was named ($QD7_COMn, or an adapter's
+// stable name under /dev/serial/by-id), or that there is none.
+QString PortToolTip(int port, const PortLocation& location) {
+    const SerialDevice& device = location.device;
+    if (device.path.empty()) {
+        return QStringLiteral("No serial port (%1 present)").arg(location.nPresent);
+    }
+    QString tip = LocalText(device.device.empty() ? device.path : device.device);
+    if (location.bFromEnvironment) {
+        tip += QStringLiteral(" (QD7_COM%1=%2)").arg(port).arg(LocalText(device.path));
+    }
+    if (!device.byIdName.empty()) {
+        tip += QStringLiteral("\n") + LocalText(device.byIdName);
+    }
+    return tip;
 }
 
 } // namespace
@@ -79,9 +102,25 @@ void CSetupDlg::FillDropLists() {
     }
 }
 
+void CSetupDlg::SetPortToolTips() {
+    auto* pPorts = qobject_cast<QComboBox*>(FindDialogItem(this, kIdcSetupPort));
+    if (pPorts == nullptr) {
+        return;
+    }
+    // Looked up afresh each time the dialog opens, so an adapter plugged in meanwhile shows.
+    const PortDirectories dirs =
+        m_pMainWnd != nullptr ? m_pMainWnd->m_serialPort.Directories() : PortDirectories{};
+    const std::vector<PortLocation> locations = LocatePorts(pPorts->count(), dirs);
+    for (size_t i = 0; i < locations.size(); ++i) {
+        const int item = static_cast<int>(i);
+        pPorts->setItemData(item, PortToolTip(item + 1, locations[i]), Qt::ToolTipRole);
+    }
+}
+
 bool CSetupDlg::OnInitDialog() {
     m_bInitialised = true;
     FillDropLists();
+    SetPortToolTips();
     DoDataExchange(false);
 
     if (m_pMainWnd != nullptr) {

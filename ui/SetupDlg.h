@@ -61,6 +61,8 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void FillDropLists();
+    // Each "COMn" item of the port list tells, as its tooltip, which device it opens.
+    void SetPortToolTips();
 
     bool m_bInitialised = false;
 };

@@ -15,7 +15,11 @@
 #include <QTimer>
 
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 #include "tests/setup/SetupFixture.h"
@@ -310,6 +314,50 @@ TEST_F(SetupDlgTest, CancelAndEscapeChangeNothing) {
         EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
         EXPECT_EQ(m_pDlg->m_strUnit, "Sec");
     }
+}
+
+// Each "COMn" item keeps its text and tells which device it opens; the ports present are looked
+// up afresh each time the dialog opens, so an adapter plugged in meanwhile shows.
+TEST_F(SetupDlgTest, PortItemsNameTheirDevicesAsTheyAreNow) {
+    std::string root = ::testing::TempDir() + "qd7-setup-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(root.data()), nullptr);
+    const std::string byId = root + "/by-id";
+    ASSERT_EQ(mkdir(byId.c_str(), 0755), 0);
+    PtyPair adapterA;
+    PtyPair adapterB;
+    PtyPair adapterC;
+    ASSERT_EQ(symlink(adapterA.SlavePath().c_str(), (byId + "/usb-QD7_A-if00-port0").c_str()), 0);
+    ASSERT_EQ(symlink(adapterB.SlavePath().c_str(), (byId + "/usb-QD7_B-if00-port0").c_str()), 0);
+    m_pDlg->m_serialPort.SetPortDirectories({root + "/class", root + "/dev", byId});
+
+    const auto toolTips = [&] {
+        QStringList tips;
+        WithSetupDialog([&](CSetupDlg& dlg) {
+            QComboBox* pPorts = List(dlg, kIdcSetupPort);
+            for (int i = 0; i < pPorts->count(); ++i) {
+                EXPECT_EQ(pPorts->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+                tips << pPorts->itemData(i, Qt::ToolTipRole).toString();
+            }
+            Click(dlg, kIdCancel);
+        });
+        return tips;
+    };
+    const QString com1 = QString::fromStdString(m_pty.SlavePath());
+    QStringList tips = toolTips();
+    ASSERT_EQ(tips.size(), 8);
+    EXPECT_EQ(tips[0], com1 + QStringLiteral(" (QD7_COM1=") + com1 + QStringLiteral(")"));
+    // COM1 is the variable's; the second port present is adapter B.
+    EXPECT_EQ(tips[1], QString::fromStdString(adapterB.SlavePath()) +
+                           QStringLiteral("\nusb-QD7_B-if00-port0"));
+    EXPECT_EQ(tips[2], QStringLiteral("No serial port (2 present)"));
+
+    ASSERT_EQ(symlink(adapterC.SlavePath().c_str(), (byId + "/usb-QD7_C-if00-port0").c_str()), 0);
+    tips = toolTips();
+    EXPECT_EQ(tips[2], QString::fromStdString(adapterC.SlavePath()) +
+                           QStringLiteral("\nusb-QD7_C-if00-port0"));
+    EXPECT_EQ(tips[3], QStringLiteral("No serial port (3 present)"));
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
 }
 
 TEST_F(SetupDlgTest, AListLeftWithoutSelectionKeepsItsSetting) {
