@@ -34,6 +34,22 @@ CSerialPort MakeSerialPort(std::unique_ptr<ISerialOps> pOps) {
 // System-menu string 101.
 const char* const kAboutMenuText = "QD7Series 정보(&A)...";
 
+// "COM%d can't open!", with the device and the reason in the box's details ("Show Details...")
+// and on stderr, so that a user can act on it.
+void ReportOpenFailure(QWidget* pParent, int port, const std::string& reason) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "COM%d can't open!", port);
+    const QString appName = QCoreApplication::applicationName();
+    std::fprintf(stderr, "%s: %s %s\n", appName.toLocal8Bit().constData(), text.data(),
+                 reason.c_str());
+    QMessageBox box(QMessageBox::Warning, appName, QString::fromLatin1(text.data()),
+                    QMessageBox::Ok, pParent);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setDetailedText(
+        QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size())));
+    box.exec();
+}
+
 } // namespace
 
 CMeterTestDlg::CMeterTestDlg(QWidget* parent) : CMeterTestDlg(nullptr, parent) {}
@@ -110,21 +126,10 @@ void CMeterTestDlg::AppendAboutEntry() {
 }
 
 void CMeterTestDlg::OpenPortFromSettings() {
-    const int port = PortNumber(m_portSettings);
-    const PortHandle hPort =
-        m_serialPort.Open(port, LineSpeed(m_portSettings), DataBits(m_portSettings),
-                          ParityCode(m_portSettings), StopBitsCode(m_portSettings));
-    if (hPort == kNullPortHandle) {
-        std::array<char, 32> text{};
-        std::snprintf(text.data(), text.size(), "COM%d can't open!", port);
-        QMessageBox::warning(this, QCoreApplication::applicationName(),
-                             QString::fromLatin1(text.data()), QMessageBox::Ok);
+    if (OpenSerialPort() == kNullPortHandle) {
+        ReportOpenFailure(this, PortNumber(m_portSettings), m_serialPort.FailureReason());
     }
-    m_nScanCursor = 0;
-    m_nCurrentAddress = -1;
-    m_bAwaitingResponse = false;
-    m_bProbeSelected = true;
-    m_nListedCount = 0;
+    ResetPollCycle();
 }
 
 bool CMeterTestDlg::ClosePort() {

@@ -55,6 +55,12 @@ public:
     // Start-up, line settings and teardown.
     bool OnInitDialog();
     void OpenPortFromSettings();
+    // Opens the port with PortSettings, nothing more: no message, no reset of the poll cycle.
+    PortHandle OpenSerialPort();
+    // After the device vanished under the open port (an adapter unplugged): one quiet attempt to
+    // open the same port with the same settings. When it opens, the poll cycle starts afresh as
+    // after any reopen. True when the port was reopened.
+    bool ReopenLostPort();
     bool ClosePort();
     void ApplyAutoscanMode();
     bool DestroyWindow();
@@ -68,6 +74,8 @@ public:
 
     // The poll cycle, its timer and the address list.
     void OnPollTimer(unsigned timerId);
+    // The poll-cycle state as every (re)open of the port leaves it; the address list stays.
+    void ResetPollCycle();
     void StartPolling();
     void StopPolling();
     void UpdateAddressList(int address, bool found);

@@ -48,6 +48,8 @@ bool CMeterTestDlg::SendRequest(int address, int commandIndex, int bankDigit, in
 }
 
 void CMeterTestDlg::SendText() {
+    // With Autoscan off no tick brings back a port whose adapter was replugged: "Send" does.
+    ReopenLostPort();
     FrameBuffer frame{};
     m_serialPort.Read(frame.data(), kTextDrainBytes);
     m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampGreen);

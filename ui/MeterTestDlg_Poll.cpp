@@ -19,6 +19,7 @@ constexpr int kAddressCount = 100;
 
 void CMeterTestDlg::OnPollTimer(unsigned timerId) {
     if (timerId == kPollTimerId) {
+        ReopenLostPort();
         if (m_bAwaitingResponse) {
             ReceiveResponse(nullptr);
             m_bAwaitingResponse = false;
@@ -43,6 +44,14 @@ void CMeterTestDlg::OnPollTimer(unsigned timerId) {
         }
     }
     DrawFrontPanel();
+}
+
+void CMeterTestDlg::ResetPollCycle() {
+    m_nScanCursor = 0;
+    m_nCurrentAddress = -1;
+    m_bAwaitingResponse = false;
+    m_bProbeSelected = true;
+    m_nListedCount = 0;
 }
 
 void CMeterTestDlg::StartPolling() {

@@ -230,7 +230,9 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     dlg.m_nScanCursor = 17;    // as a tick during the box might leave it
     bool bPollingDuringBox = false;
     catcher.m_fnWhileOpen = [&] { bPollingDuringBox = dlg.m_pPollTimer->isActive(); };
+    ::testing::internal::CaptureStderr();
     dlg.show();
+    const std::string stderrText = ::testing::internal::GetCapturedStderr();
 
     ASSERT_EQ(catcher.m_vecSeen.size(), 1U);
     const CModalCatcher::Seen& box = catcher.m_vecSeen[0];
@@ -238,7 +240,15 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     EXPECT_EQ(box.text, QStringLiteral("COM1 can't open!"));
     EXPECT_EQ(box.icon, QMessageBox::Warning);
     EXPECT_EQ(box.title, QCoreApplication::applicationName());
-    EXPECT_EQ(box.buttons.size(), 1);
+    // OK, and the button that shows the details: the device and why it did not open.
+    EXPECT_EQ(box.buttons.size(), 2);
+    EXPECT_TRUE(box.buttons.contains(QStringLiteral("OK")) ||
+                box.buttons.contains(QStringLiteral("&OK")));
+    const std::string reason = "/nonexistent/qd7-test/com1: no such device";
+    EXPECT_EQ(box.detailedText.toStdString(), reason);
+    // Its first line; the offscreen platform may add notes of its own behind it.
+    EXPECT_EQ(stderrText.substr(0, stderrText.find('\n')),
+              QCoreApplication::applicationName().toStdString() + ": COM1 can't open! " + reason);
     EXPECT_TRUE(bPollingDuringBox); // the timer starts before the port is opened
     // Over the main window, which was placed before the box opened.
     EXPECT_LE((dlg.frameGeometry().center() - QPoint(500, 380)).manhattanLength(), 8);

@@ -33,6 +33,7 @@ void CModalCatcher::Poll() {
     }
     if (auto* pBox = qobject_cast<QMessageBox*>(pDialog)) {
         seen.text = pBox->text();
+        seen.detailedText = pBox->detailedText();
         seen.icon = pBox->icon();
     }
     m_vecSeen.push_back(seen);

@@ -19,10 +19,11 @@ public:
     struct Seen {
         QString className;
         QString title;
-        QString text;        // a message box's text
-        int icon = 0;        // a message box's icon (QMessageBox::Icon)
-        QStringList buttons; // texts of its push buttons
-        QStringList labels;  // texts of its labels
+        QString text;         // a message box's text
+        QString detailedText; // and the text behind its "Show Details..."
+        int icon = 0;         // a message box's icon (QMessageBox::Icon)
+        QStringList buttons;  // texts of its push buttons
+        QStringList labels;   // texts of its labels
         QSize size;
         QRect frame; // where it opened, window frame included
     };

@@ -1,0 +1,205 @@
+// An adapter unplugged and plugged in again, end to end: COM1 is the first port present, a USB
+// adapter known by its stable by-id name, here a link to a pty served by the simulated bus. The
+// pty goes away mid-poll and a new one (another device number) appears under the same name;
+// polling must come back by itself, with the same line settings and no dialog.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "protocol/FrameCodec.h"
+#include "sim/SimBus.h"
+#include "sim/SimPtyServer.h"
+#include "tests/ui/ForwardingSerialOps.h"
+#include "tests/ui/ModalCatcher.h"
+#include "tests/ui/PtyMeter.h"
+#include "ui/MeterTestDlg.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr const char* kAdapterName = "usb-QD7_RS485_Adapter-if00-port0";
+constexpr int kMeter = 3;
+constexpr int kSpeedIndex115200 = 12;
+
+// One plugged-in adapter: a pty with the bus answering on its far side.
+struct Adapter {
+    explicit Adapter(CSimBus& bus) : server(bus) {}
+    PtyPair pty;
+    CSimPtyServer server;
+};
+
+class ReconnectE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string root = ::testing::TempDir() + "qd7-reconnect-XXXXXX";
+        ASSERT_NE(mkdtemp(root.data()), nullptr);
+        m_root = root;
+        fs::create_directories(m_root / "by-id");
+        unsetenv("QD7_COM1");
+        std::vector<CSimMeter> meters;
+        meters.emplace_back(kMeter);
+        m_pBus = std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
+    }
+    void TearDown() override {
+        m_pDlg.reset();
+        m_vecAdapters.clear();
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    // A new adapter under the stable name; the link is replaced in one step, as udev does.
+    Adapter& Plug() {
+        m_vecAdapters.push_back(std::make_unique<Adapter>(*m_pBus));
+        Adapter& adapter = *m_vecAdapters.back();
+        EXPECT_TRUE(adapter.pty.IsOpen());
+        EXPECT_TRUE(adapter.server.ServeFd(adapter.pty.MasterFd()));
+        EXPECT_TRUE(adapter.server.Start());
+        const fs::path link = m_root / "by-id" / kAdapterName;
+        const fs::path fresh = m_root / "by-id" / ".new-link";
+        fs::create_symlink(adapter.pty.SlavePath(), fresh);
+        fs::rename(fresh, link);
+        return adapter;
+    }
+    // The adapter gone: its device node disappears and the open port sees a hang-up.
+    void Unplug(Adapter& adapter) {
+        adapter.server.Stop();
+        adapter.pty.CloseMaster();
+    }
+
+    void OpenWindow() {
+        m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
+        m_pDlg->m_serialPort.SetPortDirectories(
+            {(m_root / "class").string(), (m_root / "dev").string(), (m_root / "by-id").string()});
+        m_pDlg->OnInitDialog();
+        m_pDlg->m_pPollTimer->stop(); // the test drives the ticks
+        m_pDlg->m_nPollPeriodMs = 3600 * 1000;
+        m_pDlg->m_fnSleep = [](int) {};
+    }
+
+    // A send tick, the bus's answer when the polled meter is there, the reply tick.
+    void Poll(Adapter& adapter) {
+        const uint64_t frames = adapter.server.FramesReceived();
+        const uint64_t replies = adapter.server.RepliesSent();
+        m_pDlg->OnPollTimer(0);
+        ASSERT_TRUE(m_pDlg->m_bAwaitingResponse);
+        if (m_pDlg->m_serialPort.IsOpen()) {
+            EXPECT_TRUE(adapter.server.WaitForFrames(frames + 1, 2s));
+            if (m_pDlg->m_nCurrentAddress == kMeter) {
+                EXPECT_TRUE(adapter.server.WaitForReplies(replies + 1, 2s));
+                EXPECT_TRUE(WaitInput(adapter.pty, kMinResponseLength));
+            }
+        }
+        m_pDlg->OnPollTimer(0);
+    }
+    bool Listed() const { return m_pDlg->m_pAddressList->findText(QStringLiteral("03")) >= 0; }
+    void PollUntilListed(Adapter& adapter) {
+        for (int i = 0; i < 10 && !Listed(); ++i) {
+            Poll(adapter);
+        }
+        ASSERT_TRUE(Listed());
+    }
+
+    fs::path m_root;
+    std::unique_ptr<CSimBus> m_pBus;
+    std::vector<std::unique_ptr<Adapter>> m_vecAdapters;
+    CForwardingSerialOps::Record m_record;
+    std::unique_ptr<CMeterTestDlg> m_pDlg;
+};
+
+TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) {
+    CModalCatcher catcher;
+    Adapter& first = Plug();
+    OpenWindow();
+    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    // Settings other than the defaults, which must come back with the adapter.
+    m_pDlg->m_portSettings.speedIndex = kSpeedIndex115200;
+    m_pDlg->m_portSettings.parityIndex = 2;
+    m_pDlg->ClosePort();
+    m_pDlg->OpenPortFromSettings();
+    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    PollUntilListed(first);
+
+    // Gone between a request and its reply.
+    m_pDlg->OnPollTimer(0);
+    ASSERT_TRUE(first.server.WaitForFrames(first.server.FramesReceived(), 2s));
+    Unplug(first);
+    m_pDlg->OnPollTimer(0);
+    EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+    EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+
+    // While it is away a tick tries at most once (here the name leads nowhere, so no device is
+    // even tried), quietly, and the window goes on.
+    for (int i = 0; i < 6; ++i) {
+        const int opens = m_record.nOpens;
+        m_pDlg->OnPollTimer(0);
+        EXPECT_LE(m_record.nOpens, opens + 1);
+        EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+    }
+
+    // Back, at another device number: the next tick opens it with the same settings, and the
+    // poll cycle starts afresh, probing from 01 until the meter is found again.
+    Adapter& second = Plug();
+    ASSERT_NE(second.pty.SlavePath(), first.pty.SlavePath());
+    const size_t configured = m_record.configured.size();
+    Poll(second);
+    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    EXPECT_FALSE(m_pDlg->m_serialPort.IsLost());
+    ASSERT_EQ(m_record.configured.size(), configured + 1);
+    const LineSettings& line = m_record.configured.back();
+    EXPECT_EQ(line.speed, 115200);
+    EXPECT_EQ(line.dataBits, 8);
+    EXPECT_EQ(line.parity, 2);
+    EXPECT_EQ(line.stopBits, 0);
+    EXPECT_EQ(second.server.ReceivedBodies().front(), "01RX0P0+0000000");
+    PollUntilListed(second);
+    EXPECT_TRUE(catcher.m_vecSeen.empty()) << catcher.m_vecSeen.front().text.toStdString();
+}
+
+// With Autoscan off no tick comes: "Send" finds the adapter back by itself.
+TEST_F(ReconnectE2E, SendReopensTheLostPortWhilePollingIsOff) {
+    CModalCatcher catcher;
+    Adapter& first = Plug();
+    OpenWindow();
+    m_pDlg->m_pAutoscan->setChecked(false);
+    m_pDlg->ApplyAutoscanMode();
+    m_pDlg->m_pTextEdit->setText(QStringLiteral("03RX0P0+0000000"));
+    Unplug(first);
+    m_pDlg->SendText();
+    EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+
+    Adapter& second = Plug();
+    m_pDlg->SendText();
+    EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    EXPECT_TRUE(second.server.WaitForFrames(1, 2s));
+    EXPECT_TRUE(catcher.m_vecSeen.empty());
+}
+
+// A port that never opened is the user's to fix: the box said why, and no tick tries it again.
+TEST_F(ReconnectE2E, APortThatDidNotOpenIsNotTriedByTheTicks) {
+    CModalCatcher catcher;
+    OpenWindow();
+    ASSERT_EQ(catcher.m_vecSeen.size(), 1U);
+    EXPECT_FALSE(m_pDlg->m_serialPort.IsLost());
+    const int opens = m_record.nOpens;
+    Plug();
+    m_pDlg->OnPollTimer(0);
+    m_pDlg->OnPollTimer(0);
+    EXPECT_EQ(m_record.nOpens, opens);
+    EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+}
+
+} // namespace
