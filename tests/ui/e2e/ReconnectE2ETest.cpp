@@ -134,8 +134,10 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     PollUntilListed(first);
 
     // Gone between a request and its reply.
+    const uint64_t frames = first.server.FramesReceived();
     m_pDlg->OnPollTimer(0);
-    ASSERT_TRUE(first.server.WaitForFrames(first.server.FramesReceived(), 2s));
+    ASSERT_TRUE(m_pDlg->m_bAwaitingResponse);
+    ASSERT_TRUE(first.server.WaitForFrames(frames + 1, 2s));
     Unplug(first);
     m_pDlg->OnPollTimer(0);
     EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
