@@ -9,7 +9,7 @@ required=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang
     fonts-nanum fonts-baekmuk
-    xvfb xauth x11-apps imagemagick xdotool
+    xvfb xauth x11-apps imagemagick xdotool strace
     locales
 )
 # Packages that only some releases carry (libFuzzer's runtime moved between packages).

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# The serial line as the real program drives it, measured with strace. qd7test runs under a private
+# Xvfb display against qd7-sim on a pseudo-terminal; strace records every ioctl and write, and the
+# script reports, for N frames (default 20), the median and range of
+#   - RTS up (TIOCMBIS) to RTS down (TIOCMBIC), and
+#   - the frame's write to RTS down,
+# against the frame's time on the line: first at 9600 bit/s (the start-up default), then at
+# 115200, chosen in the setup dialog with the keyboard as a user would. A pty sends at once and
+# has no modem lines, so the figures show the program's own wait.
+#
+# Then the simulator stops (the device is gone, as an unplugged adapter): the script lists the
+# system calls of 10 ticks while the program waits for the device to come back, and, on a second
+# run without strace, the CPU time the program takes over SECONDS (default 60) with the device
+# gone.
+#
+#   bench/serial-line.sh [--frames N] [--idle SECONDS] [--build DIR] [--keep DIR]
+#
+# --keep DIR keeps the strace logs there. Never opens a real serial device.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+frames=20
+idle_s=60
+build=build/default
+keep=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --frames) frames=$2; shift ;;
+    --idle) idle_s=$2; shift ;;
+    --build) build=$2; shift ;;
+    --keep) keep=$2; shift ;;
+    -h | --help) sed -n '2,17p' "$0"; exit 0 ;;
+    *) echo "serial-line.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+for tool in Xvfb xdotool strace awk; do
+    command -v "$tool" >/dev/null || { echo "serial-line.sh: $tool is missing; run tools/setup.sh" >&2; exit 1; }
+done
+[ -x "$build/app/qd7test" ] && [ -x "$build/sim/qd7-sim" ] || tools/build.sh default
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill -TERM "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
+    if [ -n "$keep" ]; then mkdir -p "$keep" && cp "$work"/*.log "$keep"/ 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+display=""
+for n in $(seq 90 199); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "serial-line.sh: no free X display number" >&2; exit 1; }
+Xvfb "$display" -screen 0 1024x768x24 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+unset WAYLAND_DISPLAY
+for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
+
+link="$work/com1"
+"$build/sim/qd7-sim" --meters 01,03 --link "$link" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+pids+=($sim_pid)
+for _ in $(seq 1 100); do [ -e "$link" ] && break; sleep 0.05; done
+[ -e "$link" ] || { echo "serial-line.sh: qd7-sim did not start" >&2; exit 1; }
+
+export QD7_COM1=$link
+for n in 2 3 4 5 6 7 8; do export "QD7_COM$n=$work/no-such-port-$n"; done
+trace="$work/strace.log"
+QT_QPA_PLATFORM=xcb strace -f -tt -o "$trace" "$build/app/qd7test" >"$work/app.log" 2>&1 &
+strace_pid=$!
+pids+=($strace_pid)
+
+rts_downs() { grep -c 'TIOCMBIC, \[TIOCM_RTS\]' "$trace" 2>/dev/null || true; }
+# Waits until `count` more frames have gone out (RTS down after each), 2 s a frame at most.
+wait_frames() {
+    local target=$(($(rts_downs) + $1)) limit=$(($1 * 2 + 10))
+    for _ in $(seq 1 "$limit"); do
+        [ "$(rts_downs)" -ge "$target" ] && return 0
+        sleep 1
+    done
+    echo "serial-line.sh: the frames did not go out" >&2
+    return 1
+}
+
+find_window() {
+    local id=""
+    for _ in $(seq 1 300); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
+        [ -n "$id" ] && break
+        sleep 0.05
+    done
+    echo "$id"
+}
+
+main_id=$(find_window '^QD7 Series RS485 test app\.$')
+[ -n "$main_id" ] || { echo "serial-line.sh: the main window did not appear" >&2; exit 1; }
+echo "serial-line.sh: $frames frames at 9600 bit/s ..." >&2
+wait_frames "$frames"
+
+# 115200: a click on the front panel, the first read-out, then Port -> Speed, six steps down
+# (9600 -> 115200), Enter for OK.
+eval "$(xdotool getwindowgeometry --shell "$main_id")"
+xdotool mousemove $((X + 60)) $((Y + 40)) click 1
+setup_id=$(find_window '^Setup QD7 & RS232C/RS485$')
+[ -n "$setup_id" ] || { echo "serial-line.sh: the setup dialog did not appear" >&2; exit 1; }
+sleep 0.5
+xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+xdotool key Tab Down Down Down Down Down Down Return
+echo "serial-line.sh: $frames frames at 115200 bit/s ..." >&2
+sleep 1
+wait_frames "$frames"
+
+# Every frame: RTS up, the write of its 35 bytes, RTS down. Frames of the first phase are the
+# first N; those of the second follow the last TCSETS2 (the reopen at 115200).
+awk -v frames="$frames" '
+    function secs(t,  p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+    / TCSETS2, / { last_set = n_all }
+    /TIOCMBIS, \[TIOCM_RTS\]/ { on = secs($2); wrote = 0 }
+    /write\(.*, 35\) = 35/ { if (on) wrote = secs($2) }
+    /TIOCMBIC, \[TIOCM_RTS\]/ {
+        if (on && wrote) { n_all++; up[n_all] = secs($2) - on; left[n_all] = secs($2) - wrote }
+        on = 0
+    }
+    function report(name, from, to, frame_ms,   i, k, a, b, tmp, j) {
+        k = 0
+        for (i = from; i <= to; i++) { k++; a[k] = up[i] * 1000; b[k] = left[i] * 1000 }
+        for (i = 2; i <= k; i++) for (j = i; j > 1 && a[j-1] > a[j]; j--) { tmp = a[j]; a[j] = a[j-1]; a[j-1] = tmp }
+        for (i = 2; i <= k; i++) for (j = i; j > 1 && b[j-1] > b[j]; j--) { tmp = b[j]; b[j] = b[j-1]; b[j-1] = tmp }
+        printf "%-12s frames %2d  frame on the line %7.3f ms\n", name, k, frame_ms
+        printf "             RTS up -> down   median %7.3f ms  (min %7.3f, max %7.3f)\n", (a[int((k+1)/2)] + a[int(k/2)+1]) / 2, a[1], a[k]
+        printf "             write  -> down   median %7.3f ms  (min %7.3f, max %7.3f)\n", (b[int((k+1)/2)] + b[int(k/2)+1]) / 2, b[1], b[k]
+    }
+    END {
+        report("9600 bit/s", 1, frames, 35 * 10 * 1000 / 9600)
+        report("115200 bit/s", n_all - frames + 1, n_all, 35 * 10 * 1000 / 115200)
+        if (last_set > n_all - frames) print "serial-line.sh: fewer frames after the reopen than asked" > "/dev/stderr"
+    }' "$trace"
+
+# The device gone, still traced: which system calls a tick makes while it waits.
+kill -INT "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sleep 3
+mark=$(tail -n1 "$trace" | awk '{ print $2 }')
+sleep 7
+echo "device gone  system calls of the program in 7 s (10 ticks):"
+awk -v mark="$mark" '
+    function secs(t,  p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+    BEGIN { from = secs(mark) }
+    $2 ~ /^[0-9]/ && secs($2) > from && secs($2) <= from + 7 {
+        name = $3; sub(/\(.*/, "", name); if (name !~ /^[<+-]/) count[name]++
+    }
+    END { for (name in count) printf "  %6d %s\n", count[name], name }' "$trace" | sort -rn
+# strace ends with the program it started.
+traced_pid=$(pgrep -P "$strace_pid" | head -n1 || true)
+[ -z "$traced_pid" ] || kill -TERM "$traced_pid" 2>/dev/null || true
+wait "$strace_pid" 2>/dev/null || true
+
+# The CPU time over idle_s while the device is gone, on a second run without strace.
+"$build/sim/qd7-sim" --meters 01,03 --link "$link" >"$work/sim2.log" 2>&1 &
+sim_pid=$!
+pids+=($sim_pid)
+for _ in $(seq 1 100); do [ -e "$link" ] && break; sleep 0.05; done
+QT_QPA_PLATFORM=xcb "$build/app/qd7test" >"$work/app2.log" 2>&1 &
+app_pid=$!
+pids+=($app_pid)
+sleep 5
+kill -INT "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sleep 3
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+hz=$(getconf CLK_TCK)
+t0=$(cpu_ticks "$app_pid")
+sleep "$idle_s"
+kill -0 "$app_pid" 2>/dev/null || { echo "serial-line.sh: qd7test ended while the device was gone" >&2; exit 1; }
+t1=$(cpu_ticks "$app_pid")
+awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$idle_s" 'BEGIN {
+    printf "device gone  CPU of the program %.2f s in %d s (%.2f %%)\n", d / hz, s, 100 * d / hz / s }'
