@@ -6,7 +6,7 @@
 #include <charconv>
 #include <optional>
 
-#include "cli/LineTiming.h"
+#include "cli/ReplyTimeout.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 
@@ -371,6 +371,6 @@ std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
     if (options.timeout.count() > 0) {
         return options.timeout;
     }
-    return DefaultReplyTimeout(options.nSpeed, options.nDataBits, options.nParity,
-                               options.nStopBits);
+    return DefaultReplyTimeout(
+        LineSettings{options.nSpeed, options.nDataBits, options.nParity, options.nStopBits});
 }

@@ -5,9 +5,9 @@
 #include "cli/BusCommands.h"
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
-#include "cli/LineTiming.h"
 #include "cli/OutputFile.h"
 #include "cli/ReadingWriter.h"
+#include "cli/ReplyTimeout.h"
 #include "serial/SerialPort.h"
 
 int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
@@ -37,9 +37,10 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         return kExitPortFailed;
     }
 
-    CBusExchange exchange(
-        port, ReplyTimeout(options),
-        LineTime(1, options.nSpeed, options.nDataBits, options.nParity, options.nStopBits), stop);
+    CBusExchange exchange(port, ReplyTimeout(options),
+                          CharacterTime(LineSettings{options.nSpeed, options.nDataBits,
+                                                     options.nParity, options.nStopBits}),
+                          stop);
     // A log appended to already has its header; a watch in text shows when each reading was.
     CReadingWriter writer(out, options.format, options.command == BusCommand::Watch);
     CBusCommands commands(options, exchange, writer, err);

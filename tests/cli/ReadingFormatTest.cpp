@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/LineTiming.h"
+#include "cli/ReplyTimeout.h"
 #include "tests/support/CommaLocale.h"
 
 namespace {
@@ -110,11 +110,12 @@ TEST(LineTiming, DefaultTimeoutFollowsTheLine) {
         {256000, 8, 1, 0, 53}, // 2.32 ms
     };
     for (const TimeoutCase& c : cases) {
-        EXPECT_EQ(DefaultReplyTimeout(c.speed, c.dataBits, c.parity, c.stopBits).count(),
-                  c.timeoutMs)
+        EXPECT_EQ(
+            DefaultReplyTimeout(LineSettings{c.speed, c.dataBits, c.parity, c.stopBits}).count(),
+            c.timeoutMs)
             << c.speed;
     }
-    EXPECT_EQ(LineTime(35, 9600, 8, 0, 0).count(), 36459);
+    EXPECT_EQ(CharacterTime(LineSettings{9600, 8, 0, 0}).count(), 1042);
 }
 
 } // namespace

@@ -2,15 +2,7 @@
 
 #include <chrono>
 
-// Times on the serial line, from its settings in the port class's codes (parity 0 none, 1 odd,
-// 2 even; stop bits 0 one, 2 two).
-
-// Bits one character takes: start bit, data bits, a parity bit when there is parity, stop bits.
-int CharacterBits(int dataBits, int parity, int stopBits);
-
-// Time `characters` take on the line at `speed` bit/s, rounded up to the microsecond.
-std::chrono::microseconds LineTime(int characters, int speed, int dataBits, int parity,
-                                   int stopBits);
+#include "serial/SerialOps.h"
 
 // Beyond the request's and the reply's own time on the line, what a reply may take to come back:
 // the meter reading the request and turning its transmitter on, the converter switching
@@ -23,4 +15,7 @@ inline constexpr std::chrono::milliseconds kTurnaroundMargin{50};
 // turnaround margin; 107 ms at 9600 baud 8N1, 55 ms at 115200. Counting from the start of the
 // request keeps the wait right whether the port returns from a write once the frame has left or
 // as soon as the driver took it.
-std::chrono::milliseconds DefaultReplyTimeout(int speed, int dataBits, int parity, int stopBits);
+std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line);
+
+// The time one character takes on the line.
+std::chrono::microseconds CharacterTime(const LineSettings& line);

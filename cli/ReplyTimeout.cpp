@@ -1,0 +1,13 @@
+#include "cli/ReplyTimeout.h"
+
+#include "protocol/FrameCodec.h"
+#include "serial/LineTiming.h"
+
+std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line) {
+    const std::chrono::microseconds onLine{LineTimeUs(line, kWireFrameLength + kMinResponseLength)};
+    return std::chrono::ceil<std::chrono::milliseconds>(onLine) + kTurnaroundMargin;
+}
+
+std::chrono::microseconds CharacterTime(const LineSettings& line) {
+    return std::chrono::microseconds{LineTimeUs(line, 1)};
+}
