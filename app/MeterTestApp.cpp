@@ -4,10 +4,16 @@
 
 #include <clocale>
 
+#include "Version.h"
+
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
 
 CMeterTestApp::CMeterTestApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The desktop entry, the icon and the AppStream data are installed under this id; the desktop
+    // matches the running window to its menu entry and icon by it.
+    setDesktopFileName(QString::fromLatin1(kQd7AppId));
+    setApplicationVersion(QString::fromLatin1(kQd7Version));
     // Every window asks for "Gulim"; without a Korean family behind it Hangul shows as boxes.
     InstallDialogFontSubstitutes();
     // Qt adopts the desktop's locale for the C library; numbers on the wire and on the panel are

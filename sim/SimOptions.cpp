@@ -118,6 +118,10 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             options.bHelp = true;
             continue;
         }
+        if (arg == "--version") {
+            options.bVersion = true;
+            continue;
+        }
         if (arg == "--verbose") {
             options.bVerbose = true;
             continue;
@@ -166,7 +170,7 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             speedGiven = speedGiven || arg == "--speed";
         }
     }
-    if (options.bHelp) {
+    if (options.bHelp || options.bVersion) {
         return true;
     }
     for (const SimSilence& silence : options.silences) {
@@ -210,6 +214,7 @@ std::string SimUsage(std::string_view program) {
             "                    meter AA does not answer; with FROM:TO only from FROM to TO\n"
             "                    seconds after start (repeatable)\n"
             "  --verbose         log every request, reply and byte to stderr\n"
-            "  --help            show this help\n";
+            "  --help            show this help\n"
+            "  --version         show the version\n";
     return text;
 }

@@ -28,6 +28,7 @@ struct SimOptions {
     std::vector<SimSilence> silences;
     bool bVerbose = false;
     bool bHelp = false;
+    bool bVersion = false;
 };
 
 // Parses the arguments after the program name. False with `error` set on the first bad one.

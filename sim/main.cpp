@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Version.h"
 #include "sim/SimBus.h"
 #include "sim/SimOptions.h"
 #include "sim/SimPtyServer.h"
@@ -86,6 +87,10 @@ int main(int argc, char** argv) {
     }
     if (options.bHelp) {
         std::fputs(SimUsage(kProgram).c_str(), stdout);
+        return 0;
+    }
+    if (options.bVersion) {
+        std::printf("%.*s %s\n", static_cast<int>(kProgram.size()), kProgram.data(), kQd7Version);
         return 0;
     }
 

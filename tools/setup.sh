@@ -11,6 +11,7 @@ required=(
     fonts-nanum fonts-baekmuk
     xvfb xauth x11-apps imagemagick xdotool strace
     locales
+    help2man dpkg-dev file lintian desktop-file-utils appstream
 )
 # Packages that only some releases carry (libFuzzer's runtime moved between packages).
 optional=(libclang-rt-14-dev libclang-rt-15-dev libclang-rt-dev clang-format)

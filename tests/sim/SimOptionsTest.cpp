@@ -93,7 +93,7 @@ TEST(SimOptions, HelpListsEveryOption) {
     const std::string usage = SimUsage("qd7-sim");
     for (const char* option : {"--meters LIST", "--link PATH", "--device PATH", "--speed N",
                                "--seed N", "--drop PCT", "--corrupt PCT", "--noise N", "--delay MS",
-                               "--long N", "--silent AA", "--verbose", "--help"}) {
+                               "--long N", "--silent AA", "--verbose", "--help", "--version"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
 #include "protocol/FrameCodec.h"
 #include "tests/sim/SimPeer.h"
 #include "tests/sim/SimProcess.h"
@@ -80,6 +81,13 @@ TEST(SimProgram, HelpListsEveryOption) {
                                "--noise", "--delay", "--long", "--silent", "--verbose"}) {
         EXPECT_NE(out.find(option), std::string::npos) << option;
     }
+}
+
+TEST(SimProgram, VersionIsTheProjectsVersion) {
+    CSimProcess sim(Command({"--version"}));
+    ASSERT_TRUE(sim.IsStarted());
+    EXPECT_EQ(sim.WaitExit(kWait), 0);
+    EXPECT_EQ(sim.ReadOut(), std::string("qd7-sim ") + kQd7Version + "\n");
 }
 
 TEST(SimProgram, RefusesBadOptionsWithAClearMessage) {
