@@ -1,8 +1,6 @@
 #include "cli/BusOptions.h"
 
-#ifndef QD7_VERSION
-#define QD7_VERSION "0.0.0"
-#endif
+#include "Version.h"
 
 // Laid out for help2man: the usage lines, a paragraph of description, then sections whose
 // headings end in a colon, options indented with their text in a column.
@@ -91,5 +89,5 @@ Examples:
 }
 
 std::string BusVersion() {
-    return "qd7-bus (qd7test) " QD7_VERSION "\n";
+    return std::string("qd7-bus (qd7test) ") + kQd7Version + "\n";
 }

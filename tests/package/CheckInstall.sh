@@ -23,10 +23,12 @@ expect() {
 }
 expect bin/qd7test
 expect bin/qd7-sim
+expect bin/qd7-bus
 expect "share/applications/$id.desktop"
 expect "share/metainfo/$id.metainfo.xml"
 expect share/man/man1/qd7test.1.gz
 expect share/man/man1/qd7-sim.1.gz
+expect share/man/man1/qd7-bus.1.gz
 expect share/doc/qd7test/copyright
 for size in 16 24 32 48 64 128 256; do
     expect "share/icons/hicolor/${size}x${size}/apps/$id.png"
