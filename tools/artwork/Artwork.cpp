@@ -21,5 +21,9 @@ std::vector<ArtworkFile> MakeAllArtwork() {
         files.push_back({FileName("137_glyphs", scale), glyphs});
         files.push_back({FileName("138_lamps", scale), lamps});
     }
+    // The desktop's icon theme: icons/icon-<size>.png, installed under the program's desktop id.
+    for (const int size : kThemeIconSizes) {
+        files.push_back({QStringLiteral("icons/icon-%1.png").arg(size), MakeIconOfSize(size)});
+    }
     return files;
 }

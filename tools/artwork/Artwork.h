@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <array>
 #include <vector>
 
 // Every picture of the program, drawn from this source. Each function draws the same pixels on
@@ -14,6 +15,9 @@ QImage MakeLampSheet(int scale = 1);  // resource 138, 96 x 30
 QImage MakeFrontPanel(const QImage& glyphSheet, const QImage& lampSheet, int scale = 1);
 QImage MakeDecoration(int scale = 1); // resource 130, the badge at the top right of the window
 QImage MakeIcon(int scale = 1);       // resource 128
+// The same icon, `size` pixels square, for the desktop's icon theme (16 to 256).
+QImage MakeIconOfSize(int size);
+inline constexpr std::array<int, 7> kThemeIconSizes = {16, 24, 32, 48, 64, 128, 256};
 
 struct ArtworkFile {
     // Named by the resource number, e.g. "137_glyphs.png", and "137_glyphs@2x.png" for scale 2.

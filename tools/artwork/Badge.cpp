@@ -71,13 +71,21 @@ QImage MakeDecoration(int scale) {
 }
 
 QImage MakeIcon(int scale) {
-    QImage image(kIconSize * scale, QImage::Format_ARGB32_Premultiplied);
+    return MakeIconOfSize(kIconSize.width() * scale);
+}
+
+QImage MakeIconOfSize(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
+    // The design is drawn on a 32-pixel grid. At whole multiples of it every edge stays on a
+    // pixel; at the sizes in between (16, 24, 48) edges fall inside pixels and are smoothed.
+    const double scale = static_cast<double>(size) / kIconSize.width();
+    const bool bOnGrid = size % kIconSize.width() == 0;
     painter.scale(scale, scale);
     painter.setRenderHint(QPainter::Antialiasing, true);
     DrawPlate(painter, QRectF(0.5, 4.5, 31.0, 23.0), 3.0);
-    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::Antialiasing, !bOnGrid);
     painter.fillRect(QRect(4, 8, 24, 16), QColor(kGlyphBackground));
     DrawIconDigit(painter, QPoint(7, 9), LitSegments(8));  // "7"
     DrawIconDigit(painter, QPoint(17, 9), LitSegments(1)); // "0"

@@ -3,6 +3,7 @@
 //   qd7-artwork --check <folder>  exits 1 unless the PNGs in <folder> hold exactly what the
 //                                 generator draws now
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +19,7 @@ int Write(const QDir& folder) {
     }
     for (const ArtworkFile& file : MakeAllArtwork()) {
         const QString path = folder.filePath(file.fileName);
-        if (!file.image.save(path, "PNG")) {
+        if (!QDir().mkpath(QFileInfo(path).path()) || !file.image.save(path, "PNG")) {
             std::fprintf(stderr, "qd7-artwork: cannot write %s\n", qPrintable(path));
             return 1;
         }
