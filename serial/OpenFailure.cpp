@@ -1,6 +1,6 @@
 #include "serial/OpenFailure.h"
 
-#include <cstring>
+#include "serial/SystemError.h"
 
 std::string OpenFailureText(const OpenError& error) {
     switch (error.kind) {
@@ -8,9 +8,10 @@ std::string OpenFailureText(const OpenError& error) {
         return {};
     case OpenFailure::NoDevice:
         return "no such device";
-    case OpenFailure::PermissionDenied:
-        return "permission denied; to get access: sudo usermod -aG dialout $USER, then log in "
-               "again";
+    case OpenFailure::PermissionDenied: {
+        const std::string_view fix = PermissionFix();
+        return fix.empty() ? "permission denied" : "permission denied; " + std::string(fix);
+    }
     case OpenFailure::InUse:
         return "in use by another program";
     case OpenFailure::KernelConsole:
@@ -22,5 +23,5 @@ std::string OpenFailureText(const OpenError& error) {
     case OpenFailure::Other:
         break;
     }
-    return error.nErrno != 0 ? std::string(std::strerror(error.nErrno)) : "cannot open the device";
+    return error.nErrno != 0 ? SystemErrorText(error.nErrno) : "cannot open the device";
 }

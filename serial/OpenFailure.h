@@ -16,7 +16,8 @@ enum class OpenFailure {
 
 struct OpenError {
     OpenFailure kind = OpenFailure::None;
-    int nErrno = 0; // the system's error number behind kind, 0 when there is none
+    int nErrno = 0; // the system's error number behind kind (errno, or Windows' GetLastError), 0
+                    // when there is none
 };
 
 // The reason in words, for a user who has to fix it: "permission denied (...)". Includes the fix

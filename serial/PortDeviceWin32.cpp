@@ -1,0 +1,122 @@
+#include "serial/PortDevice.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <tuple>
+
+#include <windows.h>
+
+// On Windows a port's number is its name: COMn is the device \\.\COMn, present or not. The
+// system's list of the ports present (HARDWARE\DEVICEMAP\SERIALCOMM) adds the driver's name of
+// each device, which tells an adapter from a built-in port.
+
+namespace {
+
+constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr std::string_view kDevicePrefix = "\\\\.\\";
+
+// The number of a port name ("COM12", any case, gives 12); 0 for any other name.
+int ComNumber(std::string_view name) {
+    if (name.size() < 4 || std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
+        return 0;
+    }
+    const std::string_view digits = name.substr(3);
+    int n = 0;
+    const auto [pEnd, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    return ec == std::errc() && pEnd == digits.data() + digits.size() && n > 0 ? n : 0;
+}
+
+std::string DevicePath(int port) {
+    return std::string(kDevicePrefix) + "COM" + std::to_string(port);
+}
+
+// A bare port name as users write it ("COM12") opens as \\.\COM12: without the prefix the system
+// finds COM1 to COM9 only. Anything else is taken as it is.
+std::string OpenablePath(const std::string& value) {
+    const int n = ComNumber(value);
+    return n > 0 ? DevicePath(n) : value;
+}
+
+PortLocation Locate(int port, const std::vector<SerialDevice>& devices) {
+    PortLocation location;
+    if (port < 1) {
+        return location;
+    }
+    std::array<char, 32> name{};
+    std::snprintf(name.data(), name.size(), "QD7_COM%d", port);
+    if (const char* pDevice = std::getenv(name.data()); pDevice != nullptr && *pDevice != '\0') {
+        location.bFromEnvironment = true;
+        location.device.path = OpenablePath(pDevice);
+        location.device.device = location.device.path;
+        return location;
+    }
+    location.device.path = DevicePath(port);
+    location.device.device = location.device.path;
+    location.nPresent = static_cast<int>(devices.size());
+    const auto it = std::find_if(devices.begin(), devices.end(), [&](const SerialDevice& d) {
+        return d.path == location.device.path;
+    });
+    if (it != devices.end()) {
+        location.device.byIdName = it->byIdName; // the driver's name: \Device\Serial0, ...
+    }
+    return location;
+}
+
+} // namespace
+
+std::vector<SerialDevice> ListSerialDevices(const PortDirectories&) {
+    std::vector<std::tuple<int, SerialDevice>> found;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        for (DWORD nIndex = 0;; ++nIndex) {
+            std::array<char, 256> valueName{};
+            std::array<char, 64> data{};
+            DWORD nNameLength = static_cast<DWORD>(valueName.size());
+            DWORD nDataLength = static_cast<DWORD>(data.size() - 1);
+            DWORD nType = 0;
+            const LONG nResult =
+                RegEnumValueA(hKey, nIndex, valueName.data(), &nNameLength, nullptr, &nType,
+                              reinterpret_cast<BYTE*>(data.data()), &nDataLength);
+            if (nResult == ERROR_NO_MORE_ITEMS) {
+                break;
+            }
+            if (nResult != ERROR_SUCCESS || nType != REG_SZ) {
+                continue;
+            }
+            const std::string portName(data.data()); // "COM3"; the data may lack its terminator
+            if (const int n = ComNumber(portName); n > 0) {
+                found.emplace_back(n, SerialDevice{DevicePath(n), DevicePath(n),
+                                                   std::string(valueName.data(), nNameLength)});
+            }
+        }
+        RegCloseKey(hKey);
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
+    std::vector<SerialDevice> devices;
+    for (auto& [n, device] : found) {
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+PortLocation LocatePort(int port, const PortDirectories& dirs) {
+    const std::vector<SerialDevice> devices = ListSerialDevices(dirs);
+    return Locate(port, devices);
+}
+
+std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs) {
+    const std::vector<SerialDevice> devices = ListSerialDevices(dirs);
+    std::vector<PortLocation> locations;
+    for (int port = 1; port <= count; ++port) {
+        locations.push_back(Locate(port, devices));
+    }
+    return locations;
+}
