@@ -11,6 +11,7 @@
 
 #include "serial/SerialPort.h"
 #include "tests/serial/RecordingSerialOps.h"
+#include "tests/support/EnvVariable.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ constexpr int64_t kFrameUs9600 = 36'459;
 
 class SerialPortOrderTest : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("QD7_COM5", kDevice, 1); }
+    void SetUp() override { SetEnvVariable("QD7_COM5", kDevice); }
 
     PortHandle OpenDefault() { return m_port.Open(kPort, 9600, 8, 0, 0); }
 

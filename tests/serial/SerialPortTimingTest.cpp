@@ -10,6 +10,7 @@
 #include "serial/LineTiming.h"
 #include "serial/SerialPort.h"
 #include "tests/serial/RecordingSerialOps.h"
+#include "tests/support/EnvVariable.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ void PrintTo(const HoldCase& c, std::ostream* os) {
 class SerialPortHoldTest : public ::testing::TestWithParam<HoldCase> {
 protected:
     void SetUp() override {
-        setenv("QD7_COM6", "/fake/device6", 1);
+        SetEnvVariable("QD7_COM6", "/fake/device6");
         m_line.bPaced = true;
         m_line.bLsrReadable = GetParam().bLsrReadable;
         m_line.bOutqReadable = GetParam().bOutqReadable;
@@ -105,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, SerialPortHoldTest,
 // In the kernel's RS485 mode the driver raises RTS around the frame itself: Write leaves RTS
 // alone, at open too, and still returns only once the frame has left.
 TEST(SerialPortRs485Test, KernelModeLeavesRtsToTheDriverAndStillWaitsForTheLine) {
-    setenv("QD7_COM6", "/fake/device6", 1);
+    SetEnvVariable("QD7_COM6", "/fake/device6");
     FakeLine line;
     line.bPaced = true;
     line.bLsrReadable = false;

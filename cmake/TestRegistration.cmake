@@ -1,0 +1,22 @@
+# How a GoogleTest program becomes ctest tests.
+#
+# qd7_add_gtests(target <gtest_discover_tests arguments>...): on Linux every test of the program
+# on its own, as gtest_discover_tests finds them. Built for Windows, the program is one ctest
+# labelled "windows": in a cross build it runs under wine (CMAKE_CROSSCOMPILING_EMULATOR), whose
+# every start costs a second, and discovering the tests would start it at build time as well.
+function(qd7_add_gtests target)
+    if(WIN32)
+        add_test(NAME ${target} COMMAND ${target})
+        set_tests_properties(${target} PROPERTIES LABELS windows FIXTURES_REQUIRED wine_prefix)
+    else()
+        gtest_discover_tests(${target} ${ARGN})
+    endif()
+endfunction()
+
+# In a cross build, wine's prefix in the build tree is made once, before the tests that run under
+# wine (which would otherwise race to make it: the first start takes several seconds).
+if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+    add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
+    set_tests_properties(wine_prefix PROPERTIES LABELS windows FIXTURES_SETUP wine_prefix
+                         TIMEOUT 300)
+endif()
