@@ -12,6 +12,7 @@ required=(
     xvfb xauth x11-apps imagemagick xdotool strace
     locales
     help2man dpkg-dev file lintian desktop-file-utils appstream
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 # Packages that only some releases carry (libFuzzer's runtime moved between packages).
 optional=(libclang-rt-14-dev libclang-rt-15-dev libclang-rt-dev clang-format)
