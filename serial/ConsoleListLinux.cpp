@@ -3,6 +3,7 @@
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 namespace {
@@ -51,6 +52,17 @@ bool IsConsoleDevice(dev_t rdev, std::string_view consoleList) {
         }
     }
     return false;
+}
+
+bool IsConsolePath(const std::string& path, std::string_view consoleList) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+           IsConsoleDevice(st.st_rdev, consoleList);
+}
+
+bool IsConsoleFd(int fd, std::string_view consoleList) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && IsConsoleDevice(st.st_rdev, consoleList);
 }
 
 std::string ReadConsoleList(const std::string& path) {

@@ -13,8 +13,10 @@ struct SavedLine {
     alignas(8) std::array<unsigned char, 64> bytes{};
 };
 
-bool ReadLine(int fd, SavedLine& saved);
-bool WriteLine(int fd, const SavedLine& saved);
+// The device's whole terminal settings, kept at open and put back at close, so that the device is
+// left as other programs knew it.
+bool SaveLineSettings(int fd, SavedLine& saved);
+bool RestoreLineSettings(int fd, const SavedLine& saved);
 
 // Raw line as settings says: no echo, no line editing, no character translation, no flow control,
 // receiver on, modem status ignored, breaks ignored, bytes with a parity or framing error

@@ -74,7 +74,7 @@ bool SpeedTaken(speed_t asked, speed_t reported) {
 
 } // namespace
 
-bool ReadLine(int fd, SavedLine& saved) {
+bool SaveLineSettings(int fd, SavedLine& saved) {
     termios2 tio{};
     if (ioctl(fd, TCGETS2, &tio) != 0) {
         return false;
@@ -84,7 +84,7 @@ bool ReadLine(int fd, SavedLine& saved) {
     return true;
 }
 
-bool WriteLine(int fd, const SavedLine& saved) {
+bool RestoreLineSettings(int fd, const SavedLine& saved) {
     termios2 tio{};
     std::memcpy(&tio, saved.bytes.data(), sizeof(tio));
     return ioctl(fd, TCSETS2, &tio) == 0;

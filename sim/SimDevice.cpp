@@ -6,11 +6,8 @@
 
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 namespace {
@@ -66,21 +63,6 @@ std::string SlaveName(int masterFd) {
     return name.data();
 }
 
-std::string ReadConsoles() {
-    std::ifstream in("/proc/consoles");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string RealPath(const std::string& path) {
-    std::array<char, PATH_MAX> resolved{};
-    if (::realpath(path.c_str(), resolved.data()) == nullptr) {
-        return path;
-    }
-    return resolved.data();
-}
-
 } // namespace
 
 std::optional<SimPty> OpenPty() {
@@ -112,33 +94,25 @@ bool IsStandardSpeed(int speed) {
     return FindSpeed(speed) != nullptr;
 }
 
-bool IsConsoleDevice(const std::string& path, const std::string& consolesText) {
-    const std::string resolved = RealPath(path);
-    std::istringstream lines(consolesText);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string name;
-        if (fields >> name && RealPath("/dev/" + name) == resolved) {
-            return true;
-        }
-    }
-    return false;
-}
-
-CUniqueFd OpenSerialDevice(const std::string& path, int speed, std::string& error) {
+CUniqueFd OpenSerialDevice(const std::string& path, int speed, std::string& error,
+                           std::string_view consoleListPath) {
     const SpeedCode* code = FindSpeed(speed);
     if (code == nullptr) {
         error = "unsupported speed " + std::to_string(speed);
         return {};
     }
-    if (IsConsoleDevice(path, ReadConsoles())) {
+    const std::string consoles = ReadConsoleList(std::string(consoleListPath));
+    if (IsConsolePath(path, consoles)) {
         error = path + " is the system console";
         return {};
     }
     CUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.IsValid()) {
         error = path + ": " + std::strerror(errno);
+        return {};
+    }
+    if (IsConsoleFd(fd.Get(), consoles)) {
+        error = path + " is the system console";
         return {};
     }
     if (!SetRaw(fd.Get(), code)) {

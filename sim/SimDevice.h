@@ -2,8 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "sim/UniqueFd.h"
+#include "serial/ConsoleList.h"
+#include "serial/UniqueFd.h"
 
 // The device ends the simulator serves: a fresh pseudo-terminal, or a port or pty that exists.
 
@@ -23,11 +25,11 @@ std::optional<SimPty> OpenPty();
 CUniqueFd OpenPtySlaveKeeper(int masterFd);
 
 // Opens `path` non-blocking as a raw 8N1 line at `speed` bit/s without flow control. Speeds are
-// the standard ones from 50 to 4000000. A device the kernel uses as its console is refused. On
-// failure the fd is invalid and `error` says why.
-CUniqueFd OpenSerialDevice(const std::string& path, int speed, std::string& error);
+// the standard ones from 50 to 4000000. A device the kernel uses as its console (listed at
+// `consoleListPath`, or /dev/console and /dev/tty) is refused, as the tool's own port refuses it:
+// frames written there would disturb the system. On failure the fd is invalid and `error` says
+// why.
+CUniqueFd OpenSerialDevice(const std::string& path, int speed, std::string& error,
+                           std::string_view consoleListPath = kKernelConsoleList);
 
 bool IsStandardSpeed(int speed);
-
-// True when `path` resolves to a device listed in `consolesText` (the text of /proc/consoles).
-bool IsConsoleDevice(const std::string& path, const std::string& consolesText);

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/UniqueFd.h"
+#include "serial/UniqueFd.h"
 
 // The tool's side of the line in the simulator's tests, with plain fds: what goes on the wire and
 // how it is read back.

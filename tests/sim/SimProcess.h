@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/UniqueFd.h"
+#include "serial/UniqueFd.h"
 
 // The qd7-sim program run as a child with its stdout and stderr on pipes. Every wait is bounded;
 // a child still running at the end is killed.

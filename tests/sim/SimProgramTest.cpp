@@ -157,6 +157,17 @@ TEST(SimProgram, VerboseLogsTrafficAndSilentMetersStayQuiet) {
     EXPECT_NE(err.find("tx 06 02 30 31 52 44 30 50 30 2B"), std::string::npos) << err;
 }
 
+// /dev/console would put frames on the system's console: refused before anything is opened.
+TEST(SimProgram, RefusesToServeTheConsole) {
+    if (::access("/dev/console", F_OK) != 0) {
+        GTEST_SKIP() << "no /dev/console here";
+    }
+    CSimProcess sim(Command({"--device", "/dev/console"}));
+    EXPECT_EQ(sim.WaitExit(kWait), 1);
+    EXPECT_EQ(sim.ReadErr(), "qd7-sim: /dev/console is the system console\n");
+    EXPECT_TRUE(sim.ReadOut().empty());
+}
+
 TEST(SimProgram, ServesAnExistingDevice) {
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());

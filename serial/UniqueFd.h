@@ -4,7 +4,8 @@
 
 #include <utility>
 
-// Owns one file descriptor and closes it when it goes.
+// Owns one file descriptor and closes it when it goes: the devices of the serial port, and the
+// simulator's pseudo-terminals and ports.
 class CUniqueFd {
 public:
     CUniqueFd() = default;

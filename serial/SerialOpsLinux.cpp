@@ -1,3 +1,5 @@
+// The serial port's operating-system calls on Linux: termios (through the kernel's arbitrary-speed
+// interface), the tty and modem-line ioctls, an advisory lock, and the kernel's console list.
 #include "serial/SerialOps.h"
 
 #include <cerrno>
@@ -9,22 +11,22 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-#ifdef __linux__
+
 #include <linux/serial.h>
-#endif
+
+#include <utility>
 
 #include "serial/ConsoleList.h"
 #include "serial/LineTermios.h"
+#include "serial/UniqueFd.h"
 
 namespace {
 
-constexpr std::string_view kConsoleList = "/proc/consoles";
-
 // A serial device through termios and the tty ioctls. Holds the one device it opened, with the
 // settings found there, so that closing leaves the device as other programs knew it.
-class CPosixSerialOps final : public ISerialOps {
+class CLinuxSerialOps final : public ISerialOps {
 public:
-    explicit CPosixSerialOps(std::string_view consoleListPath)
+    explicit CLinuxSerialOps(std::string_view consoleListPath)
         : m_strConsoleList(consoleListPath) {}
 
     PortHandle OpenDevice(const std::string& path, OpenError& error) override {
@@ -38,26 +40,25 @@ public:
         if (!IsSerialCandidate(st, consoles, error)) {
             return kNullPortHandle;
         }
-        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
+        CUniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.IsValid()) {
             return Refuse(error, FailureOfErrno(errno), errno);
         }
         SavedLine saved;
-        if (!TakeOpened(fd, consoles, saved, error)) {
-            close(fd);
+        if (!TakeOpened(fd.Get(), consoles, saved, error)) {
             return kNullPortHandle;
         }
 #ifdef TIOCEXCL
-        ioctl(fd, TIOCEXCL);
+        ioctl(fd.Get(), TIOCEXCL);
 #endif
-        m_nFd = fd;
+        m_fd = std::move(fd);
         m_saved = saved;
-        return fd;
+        return m_fd.Get();
     }
 
     void CloseDevice(PortHandle h) override {
         const int fd = Fd(h);
-        if (fd < 0 || fd != m_nFd) {
+        if (fd < 0 || fd != m_fd.Get()) {
             return; // not a device this object opened
         }
         // Whatever a stuck transmitter still holds would make close() wait for it. Only then: on
@@ -65,13 +66,12 @@ public:
         if (OutputQueued(h) > 0) {
             tcflush(fd, TCOFLUSH);
         }
-        WriteLine(fd, m_saved);
+        RestoreLineSettings(fd, m_saved);
 #ifdef TIOCNXCL
         ioctl(fd, TIOCNXCL);
 #endif
         flock(fd, LOCK_UN);
-        close(fd);
-        m_nFd = -1;
+        m_fd.Reset();
     }
 
     bool Configure(PortHandle h, const LineSettings& settings) override {
@@ -210,7 +210,7 @@ private:
             Refuse(error, errno == EWOULDBLOCK ? OpenFailure::InUse : OpenFailure::Other, errno);
             return false;
         }
-        if (!ReadLine(fd, saved)) {
+        if (!SaveLineSettings(fd, saved)) {
             // A character device without terminal settings is no serial line.
             Refuse(error, errno == EIO ? OpenFailure::NoDevice : OpenFailure::NotSerial, errno);
             return false;
@@ -252,16 +252,16 @@ private:
     }
 
     std::string m_strConsoleList;
-    int m_nFd = -1;
+    CUniqueFd m_fd; // the device this object opened; closed at CloseDevice, or when it goes
     SavedLine m_saved;
 };
 
 } // namespace
 
 std::unique_ptr<ISerialOps> CreateSystemSerialOps() {
-    return CreateSystemSerialOps(kConsoleList);
+    return CreateSystemSerialOps(kKernelConsoleList);
 }
 
 std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath) {
-    return std::make_unique<CPosixSerialOps>(consoleListPath);
+    return std::make_unique<CLinuxSerialOps>(consoleListPath);
 }
