@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/support/PtyPair.h"
-#include "tests/ui/PtyMeter.h"
+#include "tests/support/PtyMeter.h"
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
 

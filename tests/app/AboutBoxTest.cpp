@@ -5,10 +5,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <cstdlib>
-
 #include "app/AboutDlg.h"
 #include "app/MeterTestApp.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 #include "tests/ui/ModalCatcher.h"
 #include "ui/DialogUnits.h"
@@ -20,9 +19,9 @@ class AboutBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_pty.IsOpen());
-        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM1", m_pty.SlavePath());
     }
-    void TearDown() override { unsetenv("QD7_COM1"); }
+    CEnvGuard m_env;
     PtyPair m_pty;
 };
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "tests/sim/SimProcess.h"
+#include "tests/support/EnvGuard.h"
 
 using namespace std::chrono_literals;
 
@@ -58,7 +58,8 @@ TEST(BusProgram, UsageErrorsExitTwoWithTheReasonOnStderr) {
 }
 
 TEST(BusProgram, APortThatCannotBeOpenedExitsThreeNamingTheDevice) {
-    ::setenv("QD7_COM8", "/nonexistent/qd7-com8", 1);
+    CEnvGuard env;
+    env.Set("QD7_COM8", "/nonexistent/qd7-com8");
     for (const std::string& port : {std::string("/nonexistent/qd7-tty"), std::string("COM8")}) {
         const ProgramRun run = RunBus({"--port", port, "read", "07"});
         EXPECT_EQ(run.code, 3) << port;

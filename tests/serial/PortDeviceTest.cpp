@@ -16,6 +16,7 @@
 
 #include "serial/PortDevice.h"
 #include "serial/SerialPort.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 
 namespace fs = std::filesystem;
@@ -34,13 +35,12 @@ protected:
             fs::create_directories(dir);
         }
         for (int i = 1; i <= 8; ++i) {
-            unsetenv(("QD7_COM" + std::to_string(i)).c_str());
+            m_env.Unset("QD7_COM" + std::to_string(i));
         }
     }
     void TearDown() override {
         std::error_code ec;
         fs::remove_all(m_root, ec);
-        unsetenv("QD7_COM2");
     }
 
     // A terminal of the class folder with its port type, and its node in the device folder
@@ -79,6 +79,7 @@ protected:
         AddAdapter("usb-QD7_Gone-if00-port0", "/nonexistent/ttyUSB9");
     }
 
+    CEnvGuard m_env;
     fs::path m_root;
     PortDirectories m_dirs;
     std::vector<std::unique_ptr<PtyPair>> m_ptys;
@@ -114,7 +115,7 @@ TEST_F(PortDeviceTest, UartsByNumberThenAdaptersByName) {
 
 TEST_F(PortDeviceTest, PortNumbersFollowTheListAndTheVariableWins) {
     LayOutBench();
-    setenv("QD7_COM2", "/tmp/qd7-sim-link", 1);
+    m_env.Set("QD7_COM2", "/tmp/qd7-sim-link");
     struct Case {
         int port;
         std::string path;

@@ -6,23 +6,22 @@
 #include <vector>
 
 #include "serial/PortDevice.h"
-#include "tests/support/EnvVariable.h"
+#include "tests/support/EnvGuard.h"
 
 namespace {
 
 class PortDeviceWin32Test : public ::testing::Test {
 protected:
-    void TearDown() override {
-        for (int port = 1; port <= 12; ++port) {
-            ClearEnvVariable("QD7_COM" + std::to_string(port));
-        }
-    }
+    // Every QD7_COMn this test sets or clears is put back afterwards.
+    CEnvGuard m_env;
 };
 
 TEST_F(PortDeviceWin32Test, ComNumbersAreDeviceNamesAndTheEnvironmentWins) {
-    SetEnvVariable("QD7_COM2", "C:\\ports\\meter-bus");
-    SetEnvVariable("QD7_COM3", "com12"); // as a user types it: opened with the device prefix
-    SetEnvVariable("QD7_COM4", "");      // empty: as if unset
+    m_env.Unset("QD7_COM1");
+    m_env.Set("QD7_COM2", "C:\\ports\\meter-bus");
+    m_env.Set("QD7_COM3", "com12"); // as a user types it: opened with the device prefix
+    m_env.Set("QD7_COM4", "");      // empty: as if unset
+    m_env.Unset("QD7_COM12");
     struct Case {
         int port;
         std::string path;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <numeric>
@@ -11,7 +10,7 @@
 
 #include "serial/SerialPort.h"
 #include "tests/serial/RecordingSerialOps.h"
-#include "tests/support/EnvVariable.h"
+#include "tests/support/EnvGuard.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ constexpr int64_t kFrameUs9600 = 36'459;
 
 class SerialPortOrderTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetEnvVariable("QD7_COM5", kDevice); }
+    void SetUp() override { m_env.Set("QD7_COM5", kDevice); }
 
     PortHandle OpenDefault() { return m_port.Open(kPort, 9600, 8, 0, 0); }
 
@@ -41,6 +40,7 @@ protected:
         return {it, m_line.events.end()};
     }
 
+    CEnvGuard m_env;
     FakeLine m_line;
     CSerialPort m_port{MakeRecordingOps(m_line)};
 };

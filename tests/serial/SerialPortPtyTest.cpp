@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "serial/SerialPort.h"
-#include "tests/serial/LineProbe.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/LineProbe.h"
 #include "tests/support/PtyPair.h"
 #include "ui/PortSettings.h"
 
@@ -31,7 +32,7 @@ class SerialPortPtyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_pty.IsOpen());
-        setenv("QD7_COM3", m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM3", m_pty.SlavePath());
     }
 
     static std::vector<uint8_t> Counting(size_t n, uint8_t first = 0x10) {
@@ -46,6 +47,7 @@ protected:
         return poll(&pfd, 1, 1000) == 1;
     }
 
+    CEnvGuard m_env;
     PtyPair m_pty;
     CSerialPort m_port;
 };
@@ -101,12 +103,12 @@ TEST_F(SerialPortPtyTest, BytesThatArrivedBeforeOpenAreGoneAfterIt) {
 }
 
 TEST_F(SerialPortPtyTest, MissingDeviceFailsAndALaterOpenOfAnExistingOneSucceeds) {
-    setenv("QD7_COM3", "/nonexistent/qd7-no-such-port", 1);
+    m_env.Set("QD7_COM3", "/nonexistent/qd7-no-such-port");
     EXPECT_EQ(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
     EXPECT_FALSE(m_port.m_bOpen);
     EXPECT_EQ(m_port.m_hPort, kNullPortHandle);
 
-    setenv("QD7_COM3", m_pty.SlavePath().c_str(), 1);
+    m_env.Set("QD7_COM3", m_pty.SlavePath());
     EXPECT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
     EXPECT_TRUE(m_port.m_bOpen);
 }

@@ -10,7 +10,7 @@
 #include "serial/LineTiming.h"
 #include "serial/SerialPort.h"
 #include "tests/serial/RecordingSerialOps.h"
-#include "tests/support/EnvVariable.h"
+#include "tests/support/EnvGuard.h"
 
 namespace {
 
@@ -54,12 +54,13 @@ void PrintTo(const HoldCase& c, std::ostream* os) {
 class SerialPortHoldTest : public ::testing::TestWithParam<HoldCase> {
 protected:
     void SetUp() override {
-        SetEnvVariable("QD7_COM6", "/fake/device6");
+        m_env.Set("QD7_COM6", "/fake/device6");
         m_line.bPaced = true;
         m_line.bLsrReadable = GetParam().bLsrReadable;
         m_line.bOutqReadable = GetParam().bOutqReadable;
     }
 
+    CEnvGuard m_env;
     FakeLine m_line;
     CSerialPort m_port{MakeRecordingOps(m_line)};
 };
@@ -106,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, SerialPortHoldTest,
 // In the kernel's RS485 mode the driver raises RTS around the frame itself: Write leaves RTS
 // alone, at open too, and still returns only once the frame has left.
 TEST(SerialPortRs485Test, KernelModeLeavesRtsToTheDriverAndStillWaitsForTheLine) {
-    SetEnvVariable("QD7_COM6", "/fake/device6");
+    CEnvGuard env;
+    env.Set("QD7_COM6", "/fake/device6");
     FakeLine line;
     line.bPaced = true;
     line.bLsrReadable = false;

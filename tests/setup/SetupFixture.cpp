@@ -12,12 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 
 #include "protocol/CodeTables.h"
-#include "tests/serial/LineProbe.h"
+#include "tests/support/FdIo.h"
+#include "tests/support/LineProbe.h"
 #include "ui/PictureCtrl.h"
 #include "ui/SetupDlg.h"
 
@@ -43,7 +42,7 @@ void SetupFixture::SetUp() {
     ASSERT_TRUE(m_pty.IsOpen());
     ASSERT_TRUE(m_server.ServeFd(m_pty.MasterFd()));
     ASSERT_TRUE(m_server.Start());
-    setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+    m_env.Set("QD7_COM1", m_pty.SlavePath());
 
     m_pDlg = std::make_unique<CMeterTestDlg>();
     m_pDlg->m_fnSleep = [this](int ms) { Sleep(ms); };
@@ -56,7 +55,6 @@ void SetupFixture::SetUp() {
 void SetupFixture::TearDown() {
     m_pDlg.reset();
     m_server.Stop();
-    unsetenv("QD7_COM1");
 }
 
 void SetupFixture::Sleep(int ms) {
@@ -87,18 +85,9 @@ void SetupFixture::Sleep(int ms) {
 }
 
 void SetupFixture::WaitForBytesOnPort(int count) {
-    const int fd = static_cast<int>(m_pDlg->m_serialPort.m_hPort);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (elapsed.elapsed() < std::chrono::milliseconds(kWaitLimit).count()) {
-        pollfd pfd{fd, POLLIN, 0};
-        poll(&pfd, 1, 10);
-        int waiting = 0;
-        if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting >= count) {
-            return;
-        }
+    if (!WaitForInput(static_cast<int>(m_pDlg->m_serialPort.m_hPort), count, kWaitLimit)) {
+        ADD_FAILURE() << "the bytes did not reach the port";
     }
-    ADD_FAILURE() << "the bytes did not reach the port";
 }
 
 void SetupFixture::WithSetupDialog(const std::function<void(CSetupDlg&)>& fn) {

@@ -12,6 +12,7 @@
 
 #include "sim/SimBus.h"
 #include "sim/SimPtyServer.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 #include "ui/MeterTestDlg.h"
 
@@ -43,6 +44,7 @@ protected:
 
     std::vector<std::string> RequestBodies() const { return m_server.ReceivedBodies(); }
 
+    CEnvGuard m_env;
     PtyPair m_pty;
     CSimBus m_bus;
     CSimPtyServer m_server;

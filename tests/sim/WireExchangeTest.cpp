@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <array>
 #include <chrono>
 #include <string>
@@ -10,6 +8,7 @@
 #include "serial/SerialPort.h"
 #include "sim/SimBus.h"
 #include "sim/SimPtyServer.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 
 using namespace std::chrono_literals;
@@ -42,7 +41,8 @@ TEST(WireExchange, ReadsAMetersValueThroughTheSerialPort) {
     CSimPtyServer server(bus);
     ASSERT_TRUE(server.ServeFd(pty.MasterFd()));
     ASSERT_TRUE(server.Start());
-    ::setenv("QD7_COM1", pty.SlavePath().c_str(), 1);
+    CEnvGuard env;
+    env.Set("QD7_COM1", pty.SlavePath());
 
     CSerialPort port;
     ASSERT_NE(port.Open(1, 9600, 8, 0, 0), kNullPortHandle);
@@ -64,7 +64,8 @@ TEST(WireExchange, KeepsAnsweringAcrossPortReopensOnItsOwnPty) {
     CSimPtyServer server(bus);
     ASSERT_TRUE(server.OpenPty());
     ASSERT_TRUE(server.Start());
-    ::setenv("QD7_COM1", server.DevicePath().c_str(), 1);
+    CEnvGuard env;
+    env.Set("QD7_COM1", server.DevicePath());
 
     CSerialPort port;
     uint64_t replies = 0;

@@ -1,13 +1,11 @@
 #include "tests/support/PtyPair.h"
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "tests/support/FdIo.h"
 
 PtyPair::PtyPair() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -43,41 +41,11 @@ PtyPair::~PtyPair() {
 }
 
 bool PtyPair::WriteMaster(const void* bytes, size_t count) {
-    const auto* p = static_cast<const unsigned char*>(bytes);
-    while (count > 0) {
-        const ssize_t n = write(m_nMasterFd, p, count);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
+    return WriteBytes(m_nMasterFd, bytes, count);
 }
 
 std::vector<uint8_t> PtyPair::ReadMaster(size_t maxCount, int timeoutMs) {
-    std::vector<uint8_t> bytes;
-    while (bytes.size() < maxCount && m_nMasterFd >= 0) {
-        pollfd pfd{m_nMasterFd, POLLIN, 0};
-        const int nReady = poll(&pfd, 1, timeoutMs);
-        if (nReady < 0 && errno == EINTR) {
-            continue;
-        }
-        if (nReady <= 0 || (pfd.revents & POLLIN) == 0) {
-            break;
-        }
-        std::array<uint8_t, 256> chunk{};
-        const size_t nWant = std::min(maxCount - bytes.size(), chunk.size());
-        const ssize_t n = read(m_nMasterFd, chunk.data(), nWant);
-        if (n <= 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
-    }
-    return bytes;
+    return ReadBytes(m_nMasterFd, maxCount, std::chrono::milliseconds(timeoutMs));
 }
 
 void PtyPair::CloseMaster() {

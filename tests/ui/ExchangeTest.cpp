@@ -15,9 +15,11 @@
 
 #include "protocol/FrameCodec.h"
 #include "render/PanelLayout.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/ListEntries.h"
+#include "tests/support/PtyMeter.h"
 #include "tests/ui/ForwardingSerialOps.h"
 #include "tests/ui/PanelPixels.h"
-#include "tests/ui/PtyMeter.h"
 #include "ui/MeterTestDlg.h"
 #include "ui/PictureCtrl.h"
 
@@ -29,7 +31,7 @@ class ExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_pty.IsOpen());
-        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM1", m_pty.SlavePath());
         m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
         m_pDlg->OnInitDialog();
         ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
@@ -42,21 +44,12 @@ protected:
             }
         };
     }
-    void TearDown() override {
-        m_pDlg.reset();
-        unsetenv("QD7_COM1");
-    }
+    void TearDown() override { m_pDlg.reset(); }
 
     CMeterTestDlg& Dlg() { return *m_pDlg; }
     const QImage& Panel() { return m_pDlg->m_pPicture->Surface()->image; }
     std::vector<uint8_t> Sent() { return m_pty.ReadMaster(kWireFrameLength, 1000); }
-    std::vector<std::string> Entries() {
-        std::vector<std::string> entries;
-        for (int i = 0; i < Dlg().m_pAddressList->count(); ++i) {
-            entries.push_back(Dlg().m_pAddressList->itemText(i).toStdString());
-        }
-        return entries;
-    }
+    std::vector<std::string> Entries() { return ListEntries(Dlg().m_pAddressList); }
     void List(std::initializer_list<int> addresses, int selected) {
         for (const int address : addresses) {
             Dlg().UpdateAddressList(address, true);
@@ -70,6 +63,7 @@ protected:
         return Dlg().ReceiveResponse(pSnapshot);
     }
 
+    CEnvGuard m_env;
     PtyPair m_pty;
     CForwardingSerialOps::Record m_record;
     std::unique_ptr<CMeterTestDlg> m_pDlg;

@@ -1,6 +1,6 @@
-// The main window on a screen of device pixel ratio 2 (QT_SCALE_FACTOR=2, set by this program's
-// own main): the front panel and what is drawn on it come from the artwork drawn for that ratio,
-// pixel for pixel, at the same places in window pixels.
+// The main window on a screen of device pixel ratio 2 (QT_SCALE_FACTOR=2, set before the test
+// main makes the application object): the front panel and what is drawn on it come from the artwork
+// drawn for that ratio, pixel for pixel, at the same places in window pixels.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,6 +14,7 @@
 
 #include "render/PanelLayout.h"
 #include "render/Resources.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 #include "tests/ui/PanelPixels.h"
 #include "ui/DialogUnits.h"
@@ -22,11 +23,16 @@
 
 namespace {
 
+// Static initialisation runs before main, where the application object takes its scale factor.
+const bool kScaleFactorSet = qputenv("QT_SCALE_FACTOR", "2");
+
 TEST(HighDensityTest, PanelDecorationAndIconAreDrawnForRatioTwo) {
+    ASSERT_TRUE(kScaleFactorSet);
     ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
-    setenv("QD7_COM1", pty.SlavePath().c_str(), 1);
+    CEnvGuard env;
+    env.Set("QD7_COM1", pty.SlavePath());
     CMeterTestDlg dlg;
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
@@ -63,18 +69,6 @@ TEST(HighDensityTest, PanelDecorationAndIconAreDrawnForRatioTwo) {
     EXPECT_EQ(dlg.windowIcon().pixmap(QSize(32, 32)).toImage(),
               QImage(ArtworkPath(kIconResource, 2))
                   .convertToFormat(dlg.windowIcon().pixmap(QSize(32, 32)).toImage().format()));
-    unsetenv("QD7_COM1");
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests)) {
-        return RUN_ALL_TESTS();
-    }
-    qputenv("QT_SCALE_FACTOR", "2");
-    QApplication app(argc, argv);
-    InstallDialogFontSubstitutes();
-    return RUN_ALL_TESTS();
-}

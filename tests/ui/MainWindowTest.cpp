@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "render/PanelLayout.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/ListEntries.h"
 #include "tests/support/PtyPair.h"
 #include "tests/ui/ForwardingSerialOps.h"
 #include "tests/ui/ModalCatcher.h"
@@ -41,22 +43,14 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_pty.IsOpen());
-        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM1", m_pty.SlavePath());
     }
-    void TearDown() override { unsetenv("QD7_COM1"); }
 
     const QImage& Panel(CMeterTestDlg& dlg) { return dlg.m_pPicture->Surface()->image; }
 
+    CEnvGuard m_env;
     PtyPair m_pty;
 };
-
-std::vector<std::string> ListEntries(const QComboBox* pList) {
-    std::vector<std::string> entries;
-    for (int i = 0; i < pList->count(); ++i) {
-        entries.push_back(pList->itemText(i).toStdString());
-    }
-    return entries;
-}
 
 TEST_F(MainWindowTest, StartsWithTheDefaultsOnTheDefaultLine) {
     CForwardingSerialOps::Record record;
@@ -223,7 +217,7 @@ TEST(DialogUnitsTest, ConvertsEdgesAsPositionsWithRounding) {
 }
 
 TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
-    setenv("QD7_COM1", "/nonexistent/qd7-test/com1", 1);
+    m_env.Set("QD7_COM1", "/nonexistent/qd7-test/com1");
     CModalCatcher catcher;
     CMeterTestDlg dlg;
     QCursor::setPos(500, 380); // the window opens centred on the pointer
@@ -266,11 +260,10 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     EXPECT_TRUE(ShowsLamp(Panel(dlg), kReceiveLampOrigin, LampYellow));
 
     // The one-based number of the port in the settings.
-    setenv("QD7_COM3", "/nonexistent/qd7-test/com3", 1);
+    m_env.Set("QD7_COM3", "/nonexistent/qd7-test/com3");
     dlg.m_portSettings.portIndex = 2;
     dlg.ClosePort();
     dlg.OpenPortFromSettings();
-    unsetenv("QD7_COM3");
     ASSERT_EQ(catcher.m_vecSeen.size(), 2U);
     EXPECT_EQ(catcher.m_vecSeen[1].text, QStringLiteral("COM3 can't open!"));
 }
@@ -293,7 +286,7 @@ TEST_F(MainWindowTest, SettingsIndicesBecomeTheLineSettingsOfTheTables) {
         dlg.OnInitDialog();
         ASSERT_EQ(record.configured.size(), 1U);
 
-        setenv(("QD7_COM" + std::to_string(c.port)).c_str(), m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM" + std::to_string(c.port), m_pty.SlavePath());
         dlg.m_portSettings = c.settings;
         dlg.ClosePort();
         dlg.OpenPortFromSettings();
@@ -305,7 +298,6 @@ TEST_F(MainWindowTest, SettingsIndicesBecomeTheLineSettingsOfTheTables) {
         EXPECT_EQ(line.parity, c.line.parity);
         EXPECT_EQ(line.stopBits, c.line.stopBits);
     }
-    unsetenv("QD7_COM8");
 }
 
 TEST_F(MainWindowTest, ReopeningResetsTheCycleButKeepsTheListSoTheFirstRequestIsAProbe) {

@@ -16,9 +16,10 @@
 #include <cstdlib>
 
 #include "render/PanelLayout.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/PtyMeter.h"
 #include "tests/ui/ForwardingSerialOps.h"
 #include "tests/ui/PanelPixels.h"
-#include "tests/ui/PtyMeter.h"
 #include "ui/MeterTestDlg.h"
 #include "ui/PictureCtrl.h"
 
@@ -32,7 +33,7 @@ class PanelScreenTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_pty.IsOpen());
-        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM1", m_pty.SlavePath());
         m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
         m_pDlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
@@ -41,10 +42,7 @@ protected:
         m_pDlg->m_nPollPeriodMs = 3600 * 1000;
         m_pDlg->m_fnSleep = [](int) {};
     }
-    void TearDown() override {
-        m_pDlg.reset();
-        unsetenv("QD7_COM1");
-    }
+    void TearDown() override { m_pDlg.reset(); }
 
     CMeterTestDlg& Dlg() { return *m_pDlg; }
     QImage Screen(const QRect& rect = kPanel) { return OnScreen(m_pDlg.get(), rect); }
@@ -65,6 +63,7 @@ protected:
         return Screen(visible) == look.copy(visible.translated(-pControl->pos()));
     }
 
+    CEnvGuard m_env;
     PtyPair m_pty;
     CForwardingSerialOps::Record m_record;
     std::unique_ptr<CMeterTestDlg> m_pDlg;

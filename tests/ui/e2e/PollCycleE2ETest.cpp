@@ -21,8 +21,10 @@
 #include "render/PanelLayout.h"
 #include "sim/SimBus.h"
 #include "sim/SimPtyServer.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/ListEntries.h"
+#include "tests/support/PtyMeter.h"
 #include "tests/ui/PanelPixels.h"
-#include "tests/ui/PtyMeter.h"
 #include "ui/MeterTestDlg.h"
 #include "ui/PictureCtrl.h"
 
@@ -46,7 +48,7 @@ protected:
         ASSERT_TRUE(m_pServer->ServeFd(m_pty.MasterFd()));
         ASSERT_TRUE(m_pServer->Start());
 
-        setenv("QD7_COM1", m_pty.SlavePath().c_str(), 1);
+        m_env.Set("QD7_COM1", m_pty.SlavePath());
         m_pDlg = std::make_unique<CMeterTestDlg>();
         m_pDlg->OnInitDialog();
         ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
@@ -59,18 +61,11 @@ protected:
         if (m_pServer) {
             m_pServer->Stop();
         }
-        unsetenv("QD7_COM1");
     }
 
     CMeterTestDlg& Dlg() { return *m_pDlg; }
     const QImage& Panel() { return m_pDlg->m_pPicture->Surface()->image; }
-    std::vector<std::string> Entries() {
-        std::vector<std::string> entries;
-        for (int i = 0; i < Dlg().m_pAddressList->count(); ++i) {
-            entries.push_back(Dlg().m_pAddressList->itemText(i).toStdString());
-        }
-        return entries;
-    }
+    std::vector<std::string> Entries() { return ListEntries(Dlg().m_pAddressList); }
     QString Selected() { return Dlg().m_pAddressList->currentText(); }
     bool Answers(int address) const {
         return m_pBus->HasMeter(address) && m_setSilent.count(address) == 0;
@@ -127,6 +122,7 @@ protected:
         return QString::asprintf("%02dRX%dP0+0000000", address, bank).toStdString();
     }
 
+    CEnvGuard m_env;
     PtyPair m_pty;
     std::unique_ptr<CSimBus> m_pBus;
     std::unique_ptr<CSimPtyServer> m_pServer;

@@ -21,9 +21,10 @@
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
 #include "sim/SimPtyServer.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/PtyMeter.h"
 #include "tests/ui/ForwardingSerialOps.h"
 #include "tests/ui/ModalCatcher.h"
-#include "tests/ui/PtyMeter.h"
 #include "ui/MeterTestDlg.h"
 
 namespace {
@@ -49,7 +50,7 @@ protected:
         ASSERT_NE(mkdtemp(root.data()), nullptr);
         m_root = root;
         fs::create_directories(m_root / "by-id");
-        unsetenv("QD7_COM1");
+        m_env.Unset("QD7_COM1");
         std::vector<CSimMeter> meters;
         meters.emplace_back(kMeter);
         m_pBus = std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
@@ -113,6 +114,7 @@ protected:
         ASSERT_TRUE(Listed());
     }
 
+    CEnvGuard m_env;
     fs::path m_root;
     std::unique_ptr<CSimBus> m_pBus;
     std::vector<std::unique_ptr<Adapter>> m_vecAdapters;

@@ -1,3 +1,7 @@
+// The main of every Qt test binary: an application object on the offscreen platform unless the
+// environment names another, the dialog font's substitutes, then the tests. The same at test
+// discovery, which runs the binary at build time without the tests' environment and perhaps
+// without a display.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -5,7 +9,6 @@
 #include "ui/DialogUnits.h"
 
 int main(int argc, char** argv) {
-    // Test discovery runs this without the tests' environment, and there may be no display.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

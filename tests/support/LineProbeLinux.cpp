@@ -1,4 +1,4 @@
-#include "tests/serial/LineProbe.h"
+#include "tests/support/LineProbe.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
