@@ -14,8 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "tests/support/PtyPair.h"
 #include "tests/support/PtyMeter.h"
+#include "tests/support/PtyPair.h"
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
 
@@ -47,7 +47,7 @@ void BM_SendTick(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        bench.pDlg->m_bAwaitingResponse = false;
+        bench.pDlg->m_pollCycle.OnStartPolling(); // the next tick sends
         bench.pDlg->OnPollTimer(0);
         state.PauseTiming();
         if (bench.pty.ReadMaster(35, 1000).size() != 35) {
@@ -72,7 +72,9 @@ void BM_ReplyTick(benchmark::State& state) {
             state.SkipWithError("the reply did not arrive");
             break;
         }
-        bench.pDlg->m_bAwaitingResponse = true;
+        PollCycleState awaiting = bench.pDlg->m_pollCycle.State();
+        awaiting.bAwaitingResponse = true;
+        bench.pDlg->m_pollCycle = CPollCycle(awaiting);
         state.ResumeTiming();
         bench.pDlg->OnPollTimer(0);
     }

@@ -12,6 +12,11 @@ namespace {
 constexpr double kMaxRequestMagnitude = 999999.5;
 
 // STX, body, ETX, space (the place of the CRC), terminator, then the CRC over offsets 1..16.
+// The CRC's range and place are fixed, not taken from the body's length: a meter checks offsets
+// 1..16 against offset 17, so that is what every frame carries. A typed text of 16 characters or
+// more therefore loses its character (or ETX) at offset 17 to the CRC, and only offsets 0..34 go
+// on the wire. "Send" is for trying frames on a meter by hand: it sends exactly what a meter would
+// make of such a text, rather than a longer frame no meter takes.
 uint8_t WriteFrame(FrameBuffer& frame, std::string_view body) {
     frame.fill(kFill);
     size_t pos = 0;
@@ -34,7 +39,7 @@ int Digit(uint8_t byte) {
 
 std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int commandIndex,
                                          int bankDigit, int registerIndex, double value) {
-    if (address < 0 || address > 99 || commandIndex < 0 ||
+    if (address < 0 || address >= kAddressCount || commandIndex < 0 ||
         commandIndex >= static_cast<int>(CommandTable.size()) || bankDigit < 0 || bankDigit > 9 ||
         registerIndex < 0 || registerIndex >= kRegisterCount || !std::isfinite(value) ||
         std::fabs(value) >= kMaxRequestMagnitude) {
@@ -80,7 +85,7 @@ DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
         return result;
     }
     const int address = 10 * Digit(bytes[2]) + Digit(bytes[3]);
-    if (address < 0 || address > 99) {
+    if (address < 0 || address >= kAddressCount) {
         return result;
     }
 

@@ -14,6 +14,8 @@ inline constexpr uint8_t kEtx = 0x03;
 inline constexpr uint8_t kAck = 0x06;
 inline constexpr uint8_t kFill = 0xFF;
 
+inline constexpr int kAddressCount = 100; // bus addresses 00..99, two digits in every frame
+
 inline constexpr int kFrameBufferSize = 64;   // outgoing buffer, all 0xFF before a frame is written
 inline constexpr int kWireFrameLength = 35;   // bytes 0..34 of the buffer go on the wire
 inline constexpr int kFrameBodyLength = 15;   // characters between STX and ETX

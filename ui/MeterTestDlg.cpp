@@ -129,7 +129,7 @@ void CMeterTestDlg::OpenPortFromSettings() {
     if (OpenSerialPort() == kNullPortHandle) {
         ReportOpenFailure(this, PortNumber(m_portSettings), m_serialPort.FailureReason());
     }
-    ResetPollCycle();
+    m_pollCycle.Reset();
 }
 
 bool CMeterTestDlg::ClosePort() {

@@ -11,6 +11,7 @@
 #include "render/DigitDisplay.h"
 #include "render/LampDisplay.h"
 #include "serial/SerialPort.h"
+#include "ui/PollCycle.h"
 #include "ui/PortSettings.h"
 #include "ui/RegisterSnapshot.h"
 
@@ -38,14 +39,6 @@ public:
     static constexpr unsigned kCloseCommand = 0xF060;
     static constexpr int kPollTimerId = 0;
     static constexpr int kPollPeriodMs = 700;
-    static constexpr int kValueX = 73;
-    static constexpr int kValueY = 34;
-    static constexpr int kUnitX = 206;
-    static constexpr int kUnitY = 49;
-    static constexpr int kSendLampX = 4;
-    static constexpr int kSendLampY = 85;
-    static constexpr int kReceiveLampX = 4;
-    static constexpr int kReceiveLampY = 91;
 
     explicit CMeterTestDlg(QWidget* parent = nullptr);
     // Tests hand in the operating-system calls of the port (a recording fake).
@@ -72,10 +65,9 @@ public:
     bool ReceiveResponse(RegisterSnapshot* pSnapshot);
     void SendText();
 
-    // The poll cycle, its timer and the address list.
+    // The poll cycle, its timer and the address list. What each tick does is m_pollCycle's to
+    // decide; the window reads the boxes and the list for it and carries the decision out.
     void OnPollTimer(unsigned timerId);
-    // The poll-cycle state as every (re)open of the port leaves it; the address list stays.
-    void ResetPollCycle();
     void StartPolling();
     void StopPolling();
     void UpdateAddressList(int address, bool found);
@@ -84,13 +76,12 @@ public:
     // Painting: the window system repaints the front panel; the value and the unit go on it.
     void OnPaint();
 
-    // ---- Register read-out and setup dialog (declared by their own files' author) ----
+    // The register read-out and the setup dialog.
     // All eleven registers of the selected meter into the snapshot (null: nothing happens), with
     // the progress on the given bar (or none).
     void ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress);
     // A click on the front panel: the setup dialog, and on OK its settings and unit text.
     void OpenSetupDialog();
-    // ---- end of the register read-out and setup dialog ----
 
     // Members in the order of their construction; the renderers are destroyed before the port.
     CSerialPort m_serialPort;
@@ -98,12 +89,9 @@ public:
     CLampDisplay m_lampDisplay;
     std::array<char, 30> m_szDisplayText{}; // at most 29 characters and the terminator
 
-    // Poll-cycle state; holds its reset values from construction on, so an early tick is defined.
-    int8_t m_nScanCursor = 0;
-    int8_t m_nCurrentAddress = -1; // -1: no request sent since the reset
-    bool m_bAwaitingResponse = false;
-    bool m_bProbeSelected = true;
-    uint8_t m_nListedCount = 0;
+    // The poll-cycle state; holds its reset values from construction on, so an early tick is
+    // defined.
+    CPollCycle m_pollCycle;
 
     std::string m_strUnit;
     PortSettings m_portSettings;

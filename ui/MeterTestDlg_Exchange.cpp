@@ -10,13 +10,23 @@
 #include <cstdio>
 
 #include "protocol/FrameCodec.h"
+#include "render/PanelLayout.h"
 #include "ui/ComboHelper.h"
 
 namespace {
 
-constexpr int kRequestDrainBytes = 64;
-constexpr int kTextDrainBytes = 60;
+// Each drain is one read of what has arrived, bounded, never a loop until the line is quiet (a
+// chattering line could hold the thread). A request drains at most the frame buffer it reads
+// into, 64 bytes; "Send" at most 60, the most a reply read takes. What lies beyond stays and
+// leads the next reply's dump, where a line that carries more than a late reply shows instead of
+// vanishing. The two bounds differ on purpose: each matches its own read.
+constexpr int kRequestDrainBytes = kFrameBufferSize;
+constexpr int kTextDrainBytes = kMaxResponseRead;
 constexpr int kReplyWaitMs = 1000;
+
+void DrawLamp(CLampDisplay& lamps, QPoint origin, LampState state) {
+    lamps.DrawLamp(origin.x(), origin.y(), state);
+}
 
 QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -29,7 +39,7 @@ bool CMeterTestDlg::SendRequest(int address, int commandIndex, int bankDigit, in
     FrameBuffer frame{};
     // A reply still on its way from an earlier request must not be taken for this one's.
     m_serialPort.Read(frame.data(), kRequestDrainBytes);
-    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampGreen);
+    DrawLamp(m_lampDisplay, kSendLampOrigin, LampGreen);
 
     const std::optional<uint8_t> crc =
         BuildRequestFrame(frame, address, commandIndex, bankDigit, registerIndex, value);
@@ -41,8 +51,8 @@ bool CMeterTestDlg::SendRequest(int address, int commandIndex, int bankDigit, in
         m_pTextEdit->repaint();
         m_serialPort.Write(frame.data(), kWireFrameLength);
     }
-    m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampDarkGreen);
-    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampDarkGreen);
+    DrawLamp(m_lampDisplay, kReceiveLampOrigin, LampDarkGreen);
+    DrawLamp(m_lampDisplay, kSendLampOrigin, LampDarkGreen);
     // Arguments out of range build no frame: nothing went out, and the caller is told so.
     return crc.has_value();
 }
@@ -52,7 +62,7 @@ void CMeterTestDlg::SendText() {
     ReopenLostPort();
     FrameBuffer frame{};
     m_serialPort.Read(frame.data(), kTextDrainBytes);
-    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampGreen);
+    DrawLamp(m_lampDisplay, kSendLampOrigin, LampGreen);
 
     const QByteArray text = m_pTextEdit->text().toLatin1();
     const uint8_t crc =
@@ -61,8 +71,8 @@ void CMeterTestDlg::SendText() {
     m_pCrcLabel->repaint(); // on screen before the write and the wait hold the thread
     m_serialPort.Write(frame.data(), kWireFrameLength);
 
-    m_lampDisplay.DrawLamp(kSendLampX, kSendLampY, LampDarkGreen);
-    m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampDarkGreen);
+    DrawLamp(m_lampDisplay, kSendLampOrigin, LampDarkGreen);
+    DrawLamp(m_lampDisplay, kReceiveLampOrigin, LampDarkGreen);
     m_fnSleep(kReplyWaitMs);
     ReceiveResponse(nullptr);
 }
@@ -81,8 +91,8 @@ bool CMeterTestDlg::ReceiveResponse(RegisterSnapshot* pSnapshot) {
     switch (decoded.status) {
     case ResponseStatus::ResponseCorrupt:
         // The polled address leaves the list; -1 (nothing polled since the reset) changes nothing.
-        UpdateAddressList(m_nCurrentAddress, false);
-        m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampYellow);
+        UpdateAddressList(m_pollCycle.CurrentAddress(), false);
+        DrawLamp(m_lampDisplay, kReceiveLampOrigin, LampYellow);
         return false;
     case ResponseStatus::ResponseRejected:
         return false;
@@ -90,13 +100,13 @@ bool CMeterTestDlg::ReceiveResponse(RegisterSnapshot* pSnapshot) {
         break;
     }
 
-    m_lampDisplay.DrawLamp(kReceiveLampX, kReceiveLampY, LampGreen);
+    DrawLamp(m_lampDisplay, kReceiveLampOrigin, LampGreen);
     UpdateAddressList(decoded.address, true);
     if (pSnapshot != nullptr) {
         pSnapshot->address = static_cast<int16_t>(decoded.address);
         pSnapshot->values[static_cast<size_t>(decoded.registerIndex)] = decoded.value;
     }
-    if (decoded.registerIndex == 0) {
+    if (decoded.registerIndex == kRegisterProcessValue) {
         std::array<char, 8> entry{};
         std::snprintf(entry.data(), entry.size(), "%02d", decoded.address);
         const int position = FindStringPrefix(m_pAddressList, QString::fromLatin1(entry.data()));
@@ -104,7 +114,7 @@ bool CMeterTestDlg::ReceiveResponse(RegisterSnapshot* pSnapshot) {
         if (bank == decoded.bank && position >= 0 && m_pAddressList->currentIndex() == position) {
             const std::string text = FormatValueText(decoded.value, decoded.decimals);
             std::snprintf(m_szDisplayText.data(), m_szDisplayText.size(), "%s", text.c_str());
-            m_digitDisplay.DrawValue(kValueX, kValueY, m_szDisplayText.data());
+            m_digitDisplay.DrawValue(kValueOrigin.x(), kValueOrigin.y(), m_szDisplayText.data());
         }
     }
     return true;

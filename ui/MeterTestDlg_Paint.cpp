@@ -6,9 +6,11 @@
 #include <QPainter>
 #include <QStyle>
 
+#include "render/PanelLayout.h"
+
 void CMeterTestDlg::DrawFrontPanel() {
-    m_digitDisplay.DrawValue(kValueX, kValueY, m_szDisplayText.data());
-    m_digitDisplay.DrawUnit(kUnitX, kUnitY, m_strUnit.c_str());
+    m_digitDisplay.DrawValue(kValueOrigin.x(), kValueOrigin.y(), m_szDisplayText.data());
+    m_digitDisplay.DrawUnit(kUnitOrigin.x(), kUnitOrigin.y(), m_strUnit.c_str());
 }
 
 void CMeterTestDlg::OnPaint() {

@@ -1,6 +1,6 @@
-// The poll cycle: every tick of the 700 ms timer either sends a request for a meter's process
-// value or reads the reply to the one before, and walks the address scan between polls of the
-// selected meter. Also the timer itself and the list of meters that answered.
+// The poll cycle as the window runs it: every tick of the 700 ms timer either sends a request for
+// a meter's process value or reads the reply to the one before, as the cycle decides; the timer
+// itself; and the list of meters that answered, kept by the cycle's rules.
 #include "ui/MeterTestDlg.h"
 
 #include <QCheckBox>
@@ -9,56 +9,39 @@
 
 #include <cstdio>
 
+#include "protocol/CodeTables.h"
 #include "ui/ComboHelper.h"
 
 namespace {
 
-constexpr int kAddressCount = 100;
+// "%02d": two digits, so that the entries' text order is their numeric order.
+QString AddressText(int address) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%02d", address);
+    return QString::fromLatin1(text.data());
+}
 
 } // namespace
 
 void CMeterTestDlg::OnPollTimer(unsigned timerId) {
     if (timerId == kPollTimerId) {
+        // A port whose device vanished comes back first, so that this tick already uses it.
         ReopenLostPort();
-        if (m_bAwaitingResponse) {
+        const int bank = m_pBank1->isChecked() ? 1 : 0;
+        const PollAction action = m_pollCycle.OnTick(m_pPnp->isChecked(), SelectedAddress());
+        if (action.step == PollStep::Read) {
             ReceiveResponse(nullptr);
-            m_bAwaitingResponse = false;
         } else {
-            const int bank = m_pBank1->isChecked() ? 1 : 0;
-            const bool bPnp = m_pPnp->isChecked();
-            if (!bPnp) {
-                m_nCurrentAddress = static_cast<int8_t>(SelectedAddress());
-            } else if (m_bProbeSelected && m_nListedCount != 0) {
-                m_nCurrentAddress = static_cast<int8_t>(SelectedAddress());
-                m_bProbeSelected = false;
-            } else {
-                ++m_nScanCursor;
-                if (m_nScanCursor >= kAddressCount) {
-                    m_nScanCursor = 0;
-                }
-                m_bProbeSelected = true;
-                m_nCurrentAddress = m_nScanCursor;
-            }
-            SendRequest(m_nCurrentAddress, 0, bank, 0, 0.0);
-            m_bAwaitingResponse = true;
+            SendRequest(action.address, kCommandRead, bank, kRegisterProcessValue, 0.0);
         }
     }
     DrawFrontPanel();
 }
 
-void CMeterTestDlg::ResetPollCycle() {
-    m_nScanCursor = 0;
-    m_nCurrentAddress = -1;
-    m_bAwaitingResponse = false;
-    m_bProbeSelected = true;
-    m_nListedCount = 0;
-}
-
 void CMeterTestDlg::StartPolling() {
     // Starting a running timer replaces it: its period begins afresh.
     m_pPollTimer->start(m_nPollPeriodMs);
-    m_bAwaitingResponse = false;
-    m_bProbeSelected = true;
+    m_pollCycle.OnStartPolling();
 }
 
 void CMeterTestDlg::StopPolling() {
@@ -76,22 +59,25 @@ int CMeterTestDlg::SelectedAddress() const {
 }
 
 void CMeterTestDlg::UpdateAddressList(int address, bool found) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "%02d", address);
-    const QString entry = QString::fromLatin1(text.data());
+    const QString entry = AddressText(address);
     const int position = FindStringPrefix(m_pAddressList, entry);
-    if (address < 0 || address >= kAddressCount) {
+    switch (CPollCycle::ChangeFor(address, found, position >= 0)) {
+    case ListChange::Ignore:
         return;
-    }
-    if (position < 0 && found) {
+    case ListChange::Add:
         AddSortedString(m_pAddressList, entry);
+        // The first meter found becomes the selected one; an existing selection stays.
         if (m_pAddressList->currentIndex() < 0) {
             m_pAddressList->setCurrentIndex(FindStringPrefix(m_pAddressList, entry));
         }
-    } else if (position >= 0 && !found) {
+        break;
+    case ListChange::Remove:
         m_pAddressList->removeItem(position);
         // The lowest address left becomes the selected meter, whichever entry was selected.
         m_pAddressList->setCurrentIndex(m_pAddressList->count() > 0 ? 0 : -1);
+        break;
+    case ListChange::Keep:
+        break;
     }
-    m_nListedCount = static_cast<uint8_t>(m_pAddressList->count());
+    m_pollCycle.CountListed(m_pAddressList->count());
 }

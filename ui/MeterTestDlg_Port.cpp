@@ -14,6 +14,6 @@ bool CMeterTestDlg::ReopenLostPort() {
     if (!m_serialPort.IsLost() || OpenSerialPort() == kNullPortHandle) {
         return false;
     }
-    ResetPollCycle();
+    m_pollCycle.Reset();
     return true;
 }

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int kSettleMs = 500;
+// More than a request's own drain of 64: poll replies that arrive during the settling pause (five
+// of 19 bytes and more) must not lead the reply for P0. One read, bounded like every drain.
 constexpr int kDrainBytes = 100;
 constexpr int kReplyWaitMs = 700;
 // Eleven positions in a range of ten: the bar shows full from the tenth register on.

@@ -58,19 +58,15 @@ TEST_F(ReadAllRegistersTest, ReadsTheSelectedMeterInEitherBank) {
 TEST_F(ReadAllRegistersTest, RestartsPollingAfreshWhenAutoscanIsOn) {
     m_pDlg->UpdateAddressList(kMeterA, true);
     // A poll request outstanding before the run is forgotten; the scan keeps its place.
-    m_pDlg->m_bAwaitingResponse = true;
-    m_pDlg->m_bProbeSelected = false;
-    m_pDlg->m_nScanCursor = 42;
-    m_pDlg->m_nCurrentAddress = 41;
+    const PollCycleState listed = m_pDlg->m_pollCycle.State();
+    m_pDlg->m_pollCycle = CPollCycle(PollCycleState{42, 41, true, false, listed.listedCount});
 
     RegisterSnapshot snapshot{};
     m_pDlg->ReadAllRegisters(&snapshot, nullptr);
 
     EXPECT_TRUE(m_pDlg->m_pPollTimer->isActive());
-    EXPECT_FALSE(m_pDlg->m_bAwaitingResponse);
-    EXPECT_TRUE(m_pDlg->m_bProbeSelected);
-    EXPECT_EQ(m_pDlg->m_nScanCursor, 42);
-    EXPECT_EQ(m_pDlg->m_nCurrentAddress, 41);
+    EXPECT_EQ(m_pDlg->m_pollCycle.State(),
+              (PollCycleState{42, 41, false, true, listed.listedCount}));
     // Without a bar the run is the same.
     EXPECT_EQ(m_vecSleeps, kRunPauses);
     EXPECT_EQ(snapshot.address, kMeterA);

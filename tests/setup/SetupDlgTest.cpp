@@ -175,7 +175,9 @@ protected:
     // Marks the main window so that a reopened port and a restarted timer show: the scan cursor
     // moved, the timer stopped, the line at a speed the program never sets.
     void MarkMainWindow() {
-        m_pDlg->m_nScanCursor = 42;
+        PollCycleState moved = m_pDlg->m_pollCycle.State();
+        moved.scanCursor = 42;
+        m_pDlg->m_pollCycle = CPollCycle(moved);
         m_pDlg->m_pPollTimer->stop();
         SetLineSpeedMarker();
     }
@@ -274,7 +276,8 @@ TEST_F(SetupDlgTest, OkWithAnotherSpeedReopensThePortAtIt) {
         EXPECT_EQ(m_pDlg->m_portSettings, (PortSettings{0, speedIndex, 1, 0, 0}));
         EXPECT_EQ(LineSpeed(), static_cast<unsigned>(kBaudTable[static_cast<size_t>(speedIndex)]));
         EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
-        EXPECT_EQ(m_pDlg->m_nScanCursor, 0); // the poll cycle was reset by the reopen
+        EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor,
+                  0); // the poll cycle was reset by the reopen
         EXPECT_EQ(m_pDlg->m_pPollTimer->isActive(), bAutoscan);
         EXPECT_EQ(m_pDlg->m_strUnit, "rpm");
     }
@@ -288,7 +291,7 @@ TEST_F(SetupDlgTest, OkWithTheSameSettingsLeavesPortAndTimerButTakesTheUnit) {
     });
     EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
     EXPECT_EQ(LineSpeed(), kMarkerSpeed);
-    EXPECT_EQ(m_pDlg->m_nScanCursor, 42);
+    EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor, 42);
     EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
     EXPECT_EQ(m_pDlg->m_strUnit, "\xC2\xB0"
                                  "C");
@@ -310,7 +313,7 @@ TEST_F(SetupDlgTest, CancelAndEscapeChangeNothing) {
         });
         EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
         EXPECT_EQ(LineSpeed(), kMarkerSpeed);
-        EXPECT_EQ(m_pDlg->m_nScanCursor, 42);
+        EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor, 42);
         EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
         EXPECT_EQ(m_pDlg->m_strUnit, "Sec");
     }
@@ -369,7 +372,7 @@ TEST_F(SetupDlgTest, AListLeftWithoutSelectionKeepsItsSetting) {
     });
     EXPECT_EQ(m_pDlg->m_portSettings, (PortSettings{0, 6, 1, 2, 0}));
     EXPECT_EQ(LineSpeed(), 9600U);
-    EXPECT_EQ(m_pDlg->m_nScanCursor, 0);
+    EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor, 0);
 }
 
 } // namespace

@@ -56,6 +56,12 @@ protected:
         }
         Dlg().m_pAddressList->setCurrentText(QString::asprintf("%02d", selected));
     }
+    // The address the poll cycle polled last, as a send tick would have left it.
+    void SetCurrentAddress(int address) {
+        PollCycleState state = Dlg().m_pollCycle.State();
+        state.currentAddress = address;
+        Dlg().m_pollCycle = CPollCycle(state);
+    }
     // Marks the receive lamp so that "unchanged" shows.
     void MarkReceiveLamp() { Dlg().m_lampDisplay.DrawLamp(4, 91, LampRed); }
     bool Receive(const std::vector<uint8_t>& bytes, RegisterSnapshot* pSnapshot = nullptr) {
@@ -201,7 +207,7 @@ TEST_F(ExchangeTest, CorruptOrMissingReplyRemovesThePolledAddress) {
         SCOPED_TRACE(c.name);
         Dlg().m_pAddressList->clear();
         List({3, 7, 12}, 12);
-        Dlg().m_nCurrentAddress = 7;
+        SetCurrentAddress(7);
         MarkReceiveLamp();
         EXPECT_FALSE(Receive(c.bytes));
         EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "12"}));
@@ -212,7 +218,7 @@ TEST_F(ExchangeTest, CorruptOrMissingReplyRemovesThePolledAddress) {
         EXPECT_EQ(Dlg().m_pResponseEdit->text(), dump);
     }
     // With nothing polled since the reset (-1) the list stays as it is.
-    Dlg().m_nCurrentAddress = -1;
+    SetCurrentAddress(-1);
     EXPECT_FALSE(Receive({}));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "12"}));
 }
@@ -223,7 +229,7 @@ TEST_F(ExchangeTest, RejectedReplyChangesNothingButTheDump) {
     const std::vector<std::vector<uint8_t>> rejected = {noAck, ReplyFrame("03RX0P0+0001251"),
                                                         ReplyFrame("03RD0Q9+0001251")};
     List({3}, 3);
-    Dlg().m_nCurrentAddress = 3;
+    SetCurrentAddress(3);
     for (const auto& bytes : rejected) {
         MarkReceiveLamp();
         RegisterSnapshot snapshot;
@@ -240,7 +246,7 @@ TEST_F(ExchangeTest, RejectedReplyChangesNothingButTheDump) {
 
 TEST_F(ExchangeTest, ReplyFromAnotherAddressIsHandledWithItsOwn) {
     List({7}, 7);
-    Dlg().m_nCurrentAddress = 7;
+    SetCurrentAddress(7);
     EXPECT_TRUE(Receive(ReplyFrame("09RD0P0+0001251")));
     EXPECT_EQ(Entries(), (std::vector<std::string>{"07", "09"}));
     EXPECT_EQ(Dlg().m_pAddressList->currentText(), QStringLiteral("07"));
@@ -267,20 +273,20 @@ TEST_F(ExchangeTest, RequestDrainsAtMostSixtyFourWaitingBytes) {
 TEST_F(ExchangeTest, ForeignTimerIdSendsAndReadsNothingButRedraws) {
     const std::vector<uint8_t> reply = ReplyFrame("03RD0P0+0001251");
     ASSERT_TRUE(Answer(m_pty, reply));
-    Dlg().m_bAwaitingResponse = true;
+    Dlg().m_pollCycle = CPollCycle(PollCycleState{0, -1, true, true, 0}); // a reply is awaited
     std::snprintf(Dlg().m_szDisplayText.data(), Dlg().m_szDisplayText.size(), "12345");
 
     Dlg().OnPollTimer(5);
 
     EXPECT_TRUE(m_pty.ReadMaster(35, 50).empty());
-    EXPECT_TRUE(Dlg().m_bAwaitingResponse);
+    EXPECT_TRUE(Dlg().m_pollCycle.State().bAwaitingResponse);
     EXPECT_TRUE(Dlg().m_pResponseEdit->text().isEmpty());
     for (int k = 0; k < 5; ++k) {
         EXPECT_TRUE(ShowsGlyph(Panel(), QPoint(73 + 24 * k, 34), 2 + k, kRedRow)) << k;
     }
     // The reply is still waiting for the next tick with id 0.
     Dlg().OnPollTimer(0);
-    EXPECT_FALSE(Dlg().m_bAwaitingResponse);
+    EXPECT_FALSE(Dlg().m_pollCycle.State().bAwaitingResponse);
     EXPECT_EQ(Dlg().m_pResponseEdit->text(),
               QString::fromStdString(FormatHexDump(reply.data(), 19)));
 }

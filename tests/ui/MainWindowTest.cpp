@@ -18,7 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +38,15 @@ namespace {
 
 constexpr int kRedRow = 1;
 constexpr int kBlankCell = 12;
+// Scan cursor 0, no current address, no reply awaited, the selected meter next, nothing counted.
+const PollCycleState kResetState{0, -1, false, true, 0};
+
+// The window's poll cycle with some of its values changed, as earlier ticks could have left it.
+void SetCycle(CMeterTestDlg& dlg, const std::function<void(PollCycleState&)>& change) {
+    PollCycleState state = dlg.m_pollCycle.State();
+    change(state);
+    dlg.m_pollCycle = CPollCycle(state);
+}
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -57,11 +66,7 @@ TEST_F(MainWindowTest, StartsWithTheDefaultsOnTheDefaultLine) {
     CModalCatcher catcher;
     CMeterTestDlg dlg(std::make_unique<CForwardingSerialOps>(record));
     // The poll-cycle state is defined before initialisation, for a tick that comes early.
-    EXPECT_EQ(dlg.m_nScanCursor, 0);
-    EXPECT_EQ(dlg.m_nCurrentAddress, -1);
-    EXPECT_FALSE(dlg.m_bAwaitingResponse);
-    EXPECT_TRUE(dlg.m_bProbeSelected);
-    EXPECT_EQ(dlg.m_nListedCount, 0);
+    EXPECT_EQ(dlg.m_pollCycle.State(), kResetState);
     EXPECT_FALSE(dlg.m_pPollTimer->isActive());
 
     dlg.show(); // runs OnInitDialog first
@@ -221,9 +226,13 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     CModalCatcher catcher;
     CMeterTestDlg dlg;
     QCursor::setPos(500, 380); // the window opens centred on the pointer
-    dlg.m_nScanCursor = 17;    // as a tick during the box might leave it
     bool bPollingDuringBox = false;
-    catcher.m_fnWhileOpen = [&] { bPollingDuringBox = dlg.m_pPollTimer->isActive(); };
+    PollCycleState duringBox;
+    catcher.m_fnWhileOpen = [&] {
+        bPollingDuringBox = dlg.m_pPollTimer->isActive();
+        dlg.OnPollTimer(0); // a tick that falls due while the box is open
+        duringBox = dlg.m_pollCycle.State();
+    };
     ::testing::internal::CaptureStderr();
     dlg.show();
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
@@ -250,8 +259,9 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
 
     EXPECT_FALSE(dlg.m_serialPort.IsOpen());
     EXPECT_TRUE(dlg.m_pPollTimer->isActive());
-    EXPECT_EQ(dlg.m_nScanCursor, 0);
-    EXPECT_EQ(dlg.m_nCurrentAddress, -1);
+    // The early tick moved the cycle; the failed open still reset it.
+    ASSERT_NE(duringBox, kResetState);
+    EXPECT_EQ(dlg.m_pollCycle.State(), kResetState);
 
     // Without a port a poll sends nothing and counts as no reply; the window keeps working.
     dlg.OnPollTimer(0);
@@ -308,9 +318,12 @@ TEST_F(MainWindowTest, ReopeningResetsTheCycleButKeepsTheListSoTheFirstRequestIs
     dlg.m_nPollPeriodMs = 3600 * 1000;
     dlg.UpdateAddressList(3, true);
     dlg.UpdateAddressList(7, true);
-    dlg.m_nScanCursor = 42;
-    dlg.m_nCurrentAddress = 7;
-    dlg.m_bAwaitingResponse = true;
+    ASSERT_EQ(dlg.m_pollCycle.State().listedCount, 2);
+    SetCycle(dlg, [](PollCycleState& s) {
+        s.scanCursor = 42;
+        s.currentAddress = 7;
+        s.bAwaitingResponse = true;
+    });
 
     dlg.ClosePort();
     dlg.OpenPortFromSettings();
@@ -318,15 +331,11 @@ TEST_F(MainWindowTest, ReopeningResetsTheCycleButKeepsTheListSoTheFirstRequestIs
     EXPECT_TRUE(catcher.m_vecSeen.empty());
     EXPECT_EQ(ListEntries(dlg.m_pAddressList), (std::vector<std::string>{"03", "07"}));
     EXPECT_EQ(dlg.m_pAddressList->currentText(), QStringLiteral("03"));
-    EXPECT_EQ(dlg.m_nListedCount, 0);
-    EXPECT_EQ(dlg.m_nScanCursor, 0);
-    EXPECT_EQ(dlg.m_nCurrentAddress, -1);
-    EXPECT_FALSE(dlg.m_bAwaitingResponse);
-    EXPECT_TRUE(dlg.m_bProbeSelected);
+    EXPECT_EQ(dlg.m_pollCycle.State(), kResetState);
 
     // Counted empty until a reply recounts the list: the first request probes 01, not 03.
     dlg.OnPollTimer(0);
-    EXPECT_EQ(dlg.m_nCurrentAddress, 1);
+    EXPECT_EQ(dlg.m_pollCycle.CurrentAddress(), 1);
     EXPECT_EQ(dlg.m_pTextEdit->text(), QStringLiteral("01RX0P0+0000000"));
 }
 
@@ -343,12 +352,14 @@ TEST_F(MainWindowTest, AutoscanSwitchesTheControlsAndThePollTimer) {
     EXPECT_FALSE(dlg.m_pPnp->isEnabled());
     EXPECT_TRUE(dlg.m_pPnp->isChecked()); // kept while disabled
 
-    dlg.m_bAwaitingResponse = true;
-    dlg.m_bProbeSelected = false;
+    SetCycle(dlg, [](PollCycleState& s) {
+        s.bAwaitingResponse = true;
+        s.bProbeSelected = false;
+    });
     QTest::mouseClick(dlg.m_pAutoscan, Qt::LeftButton);
     EXPECT_TRUE(dlg.m_pPollTimer->isActive());
-    EXPECT_FALSE(dlg.m_bAwaitingResponse);
-    EXPECT_TRUE(dlg.m_bProbeSelected);
+    EXPECT_FALSE(dlg.m_pollCycle.State().bAwaitingResponse);
+    EXPECT_TRUE(dlg.m_pollCycle.State().bProbeSelected);
     EXPECT_FALSE(dlg.m_pSendButton->isEnabled());
     EXPECT_FALSE(dlg.m_pTextEdit->isEnabled());
     EXPECT_TRUE(dlg.m_pPnp->isEnabled());
@@ -357,11 +368,7 @@ TEST_F(MainWindowTest, AutoscanSwitchesTheControlsAndThePollTimer) {
 TEST_F(MainWindowTest, StartPollingRestartsThePeriodAndKeepsTheScanState) {
     CMeterTestDlg dlg;
     dlg.show();
-    dlg.m_nScanCursor = 42;
-    dlg.m_nCurrentAddress = 7;
-    dlg.m_nListedCount = 3;
-    dlg.m_bAwaitingResponse = true;
-    dlg.m_bProbeSelected = false;
+    dlg.m_pollCycle = CPollCycle(PollCycleState{42, 7, true, false, 3});
     // 150 ms into the period; a restart begins a full 700 ms again. The margins leave room for a
     // busy machine to stall the test for a while between the two readings.
     QTest::qWait(150);
@@ -369,23 +376,20 @@ TEST_F(MainWindowTest, StartPollingRestartsThePeriodAndKeepsTheScanState) {
 
     dlg.StartPolling();
     EXPECT_GT(dlg.m_pPollTimer->remainingTime(), 600);
-    EXPECT_EQ(dlg.m_nScanCursor, 42);
-    EXPECT_EQ(dlg.m_nCurrentAddress, 7);
-    EXPECT_EQ(dlg.m_nListedCount, 3);
-    EXPECT_FALSE(dlg.m_bAwaitingResponse);
-    EXPECT_TRUE(dlg.m_bProbeSelected);
+    const PollCycleState restarted{42, 7, false, true, 3};
+    EXPECT_EQ(dlg.m_pollCycle.State(), restarted);
 
     dlg.StopPolling();
     EXPECT_FALSE(dlg.m_pPollTimer->isActive());
-    EXPECT_EQ(dlg.m_nScanCursor, 42);
+    EXPECT_EQ(dlg.m_pollCycle.State(), restarted);
 }
 
 TEST_F(MainWindowTest, TheRealTimerTicksIntoThePollCycle) {
     CMeterTestDlg dlg;
     dlg.show();
     dlg.m_pPollTimer->setInterval(1); // the same timer, faster, so the test does not wait 700 ms
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_bAwaitingResponse; }, 2000));
-    EXPECT_EQ(dlg.m_nCurrentAddress, 1); // the first probe
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_pollCycle.State().bAwaitingResponse; }, 2000));
+    EXPECT_EQ(dlg.m_pollCycle.CurrentAddress(), 1); // the first probe
 }
 
 struct ListCase {
@@ -415,13 +419,13 @@ TEST_P(UpdateAddressListTest, FollowsTheReplies) {
         dlg.m_pAddressList->addItem(QString::fromLatin1(entry));
     }
     dlg.m_pAddressList->setCurrentIndex(c.selected);
-    dlg.m_nListedCount = 42;
+    dlg.m_pollCycle.CountListed(42);
 
     dlg.UpdateAddressList(c.address, c.found);
 
     EXPECT_EQ(ListEntries(dlg.m_pAddressList), c.expected);
     EXPECT_EQ(dlg.m_pAddressList->currentText(), QString::fromLatin1(c.expectedSelection));
-    EXPECT_EQ(dlg.m_nListedCount, c.expectedCount < 0 ? 42 : c.expectedCount);
+    EXPECT_EQ(dlg.m_pollCycle.State().listedCount, c.expectedCount < 0 ? 42 : c.expectedCount);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -79,26 +79,30 @@ protected:
         }
     }
 
-    // A send tick, the bus's answer, then the reply tick. Gives the address that was polled.
+    // A send tick, the bus's answer, then the reply tick. Gives the address that was polled, as
+    // the bus heard it. A probe is a request to the address the scan cursor moved on to.
     // `replyBytes`: how many bytes must wait before the reply tick when the meter answers.
     int Poll(int replyBytes = kMinResponseLength) {
         const uint64_t frames = m_pServer->FramesReceived();
         const uint64_t replies = m_pServer->RepliesSent();
-        const bool bProbe =
-            Dlg().m_pPnp->isChecked() && (!Dlg().m_bProbeSelected || Dlg().m_nListedCount == 0);
+        const int cursorBefore = Dlg().m_pollCycle.State().scanCursor;
         Dlg().OnPollTimer(0);
-        const int address = Dlg().m_nCurrentAddress;
-        if (bProbe) {
+        const PollCycleState sent = Dlg().m_pollCycle.State();
+        EXPECT_TRUE(sent.bAwaitingResponse);
+        EXPECT_TRUE(m_pServer->WaitForFrames(frames + 1, 2s));
+        const std::vector<std::string> bodies = m_pBus->ReceivedBodies();
+        const int address = bodies.empty() ? -1 : std::stoi(bodies.back().substr(0, 2));
+        EXPECT_EQ(address, sent.currentAddress);
+        if (sent.scanCursor != cursorBefore) {
+            EXPECT_EQ(address, sent.scanCursor);
             m_vecProbes.push_back(address);
         }
-        EXPECT_TRUE(Dlg().m_bAwaitingResponse);
-        EXPECT_TRUE(m_pServer->WaitForFrames(frames + 1, 2s)) << address;
         if (Answers(address)) {
             EXPECT_TRUE(m_pServer->WaitForReplies(replies + 1, 2s)) << address;
             EXPECT_TRUE(WaitInput(m_pty, replyBytes)) << address;
         }
         Dlg().OnPollTimer(0);
-        EXPECT_FALSE(Dlg().m_bAwaitingResponse);
+        EXPECT_FALSE(Dlg().m_pollCycle.State().bAwaitingResponse);
         return address;
     }
     // Polls until the scan cursor has gone once round all 100 addresses.
@@ -137,7 +141,7 @@ TEST_F(PollCycleE2E, OneSweepListsExactlyTheMetersAndShowsTheSelectedValueInItsB
 
     EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "07", "12"}));
     EXPECT_EQ(Selected(), QStringLiteral("03"));
-    EXPECT_EQ(Dlg().m_nListedCount, 3);
+    EXPECT_EQ(Dlg().m_pollCycle.State().listedCount, 3);
     // Every address was probed once, from 01 up, and 00 right after 99.
     ASSERT_EQ(m_vecProbes.size(), 100U);
     EXPECT_EQ(m_vecProbes.front(), 1);

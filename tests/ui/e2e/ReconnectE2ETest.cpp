@@ -96,10 +96,10 @@ protected:
         const uint64_t frames = adapter.server.FramesReceived();
         const uint64_t replies = adapter.server.RepliesSent();
         m_pDlg->OnPollTimer(0);
-        ASSERT_TRUE(m_pDlg->m_bAwaitingResponse);
+        ASSERT_TRUE(m_pDlg->m_pollCycle.State().bAwaitingResponse);
         if (m_pDlg->m_serialPort.IsOpen()) {
             EXPECT_TRUE(adapter.server.WaitForFrames(frames + 1, 2s));
-            if (m_pDlg->m_nCurrentAddress == kMeter) {
+            if (m_pDlg->m_pollCycle.CurrentAddress() == kMeter) {
                 EXPECT_TRUE(adapter.server.WaitForReplies(replies + 1, 2s));
                 EXPECT_TRUE(WaitInput(adapter.pty, kMinResponseLength));
             }
@@ -138,7 +138,7 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     // Gone between a request and its reply.
     const uint64_t frames = first.server.FramesReceived();
     m_pDlg->OnPollTimer(0);
-    ASSERT_TRUE(m_pDlg->m_bAwaitingResponse);
+    ASSERT_TRUE(m_pDlg->m_pollCycle.State().bAwaitingResponse);
     ASSERT_TRUE(first.server.WaitForFrames(frames + 1, 2s));
     Unplug(first);
     m_pDlg->OnPollTimer(0);
