@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/FrameCodec.h"
+
 enum class BusCommand { None, Scan, Read, Watch, Send };
 enum class OutputFormat { Text, Csv, Json };
 
@@ -25,7 +27,7 @@ struct BusOptions {
 
     BusCommand command = BusCommand::None;
     int nFrom = 0; // scan
-    int nTo = 99;
+    int nTo = kAddressCount - 1;
     std::vector<int> addresses; // read: one; watch: one or more
     std::vector<int> registers; // read: register indices; all eleven when none are named
     std::chrono::milliseconds interval{1000}; // watch: from the start of a round to the next

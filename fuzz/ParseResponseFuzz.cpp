@@ -15,7 +15,8 @@ namespace {
 void Check(const std::vector<uint8_t>& bytes) {
     const auto r = ParseResponseFrame(bytes.data(), static_cast<int>(bytes.size()));
     if (r.status == ResponseStatus::ResponseOk) {
-        if (r.address < 0 || r.address > 99 || r.registerIndex < 0 || r.registerIndex > 10) {
+        if (r.address < 0 || r.address >= kAddressCount || r.registerIndex < 0 ||
+            r.registerIndex >= kRegisterCount) {
             std::abort();
         }
         if (FormatValueText(r.value, r.decimals).size() > kMaxDisplayText) {

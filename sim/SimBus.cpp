@@ -6,9 +6,11 @@
 
 namespace {
 
-constexpr int kReadCommand = 0;  // RX
-constexpr int kReplyCommand = 1; // RD
 constexpr int kNoAnswerAs = -1;
+
+bool IsAddress(int address) {
+    return address >= 0 && address < kAddressCount;
+}
 
 SimClock SteadyClockFromNow() {
     const auto start = std::chrono::steady_clock::now();
@@ -46,7 +48,7 @@ CSimBus::CSimBus(std::vector<CSimMeter> meters, SimFaults faults, uint32_t seed,
       m_fnClock(clock ? std::move(clock) : SteadyClockFromNow()) {
     for (CSimMeter& meter : meters) {
         // Two meters with one address would talk over each other; the first one keeps it.
-        if (meter.Address() >= 0 && meter.Address() <= 99 && !FindSlot(meter.Address())) {
+        if (IsAddress(meter.Address()) && !FindSlot(meter.Address())) {
             m_vecMeters.push_back(MeterSlot{std::move(meter), false, {}, kNoAnswerAs});
         }
     }
@@ -82,7 +84,7 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (not understood)");
         return std::nullopt;
     }
-    if (request->commandIndex == kReplyCommand) {
+    if (request->commandIndex == kCommandResponse) {
         Log(heard + " (a reply, ignored)");
         return std::nullopt;
     }
@@ -100,7 +102,7 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (meter silent)");
         return std::nullopt;
     }
-    if (request->commandIndex != kReadCommand) {
+    if (request->commandIndex != kCommandRead) {
         slot->meter.Write(request->bank, request->registerIndex, request->value, request->decimals,
                           now);
     }
@@ -113,7 +115,7 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
     }
     const int address = slot->nAnswerAs >= 0 ? slot->nAnswerAs : request->address;
     SimReplyFrame frame = BuildReplyFrame(
-        address, m_faults.bReject ? kReadCommand : kReplyCommand, request->bank,
+        address, m_faults.bReject ? kCommandRead : kCommandResponse, request->bank,
         request->registerIndex, slot->meter.Value(request->bank, request->registerIndex, now),
         slot->meter.Decimals(request->bank, request->registerIndex));
     if (m_nCorruptNext > 0 || Roll(m_faults.nCorruptPercent)) {
@@ -244,7 +246,7 @@ bool CSimBus::SetAnswerAs(int address, int replyAddress) {
     const std::lock_guard lock(m_mutex);
     MeterSlot* slot = FindSlot(address);
     if (slot != nullptr) {
-        slot->nAnswerAs = replyAddress >= 0 && replyAddress <= 99 ? replyAddress : kNoAnswerAs;
+        slot->nAnswerAs = IsAddress(replyAddress) ? replyAddress : kNoAnswerAs;
     }
     return slot != nullptr;
 }
@@ -288,7 +290,7 @@ std::optional<SimReplyFrame> CSimBus::ReplyFor(int address, int bank, int regist
     if (slot == nullptr || !CSimMeter::IsRegister(bank, registerIndex)) {
         return std::nullopt;
     }
-    return BuildReplyFrame(address, kReplyCommand, bank, registerIndex,
+    return BuildReplyFrame(address, kCommandResponse, bank, registerIndex,
                            slot->meter.Value(bank, registerIndex, m_fnClock()),
                            slot->meter.Decimals(bank, registerIndex));
 }

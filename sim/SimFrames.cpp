@@ -74,9 +74,9 @@ SimReplyFrame BuildReplyFrame(int address, int commandIndex, int bank, int regis
     const std::string_view reg =
         RegisterCodeTable[static_cast<size_t>(std::clamp(registerIndex, 0, kRegisterCount - 1))];
     std::array<char, kFrameBodyLength + 1> body{};
-    std::snprintf(body.data(), body.size(), "%02d%.2s%1d%.2s%c%06d%1d", std::clamp(address, 0, 99),
-                  command.data(), std::clamp(bank, 0, 9), reg.data(), encoded.bNegative ? '-' : '+',
-                  encoded.nDigits, encoded.nDecimals);
+    std::snprintf(body.data(), body.size(), "%02d%.2s%1d%.2s%c%06d%1d",
+                  std::clamp(address, 0, kAddressCount - 1), command.data(), std::clamp(bank, 0, 9),
+                  reg.data(), encoded.bNegative ? '-' : '+', encoded.nDigits, encoded.nDecimals);
 
     SimReplyFrame frame{};
     frame[0] = kAck;

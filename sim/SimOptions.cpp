@@ -5,6 +5,7 @@
 #include <charconv>
 #include <optional>
 
+#include "protocol/FrameCodec.h"
 #include "sim/SimDevice.h"
 
 namespace {
@@ -24,7 +25,7 @@ std::optional<int> ParseAddress(std::string_view text) {
     if (text.empty() || text.size() > 2) {
         return std::nullopt;
     }
-    const auto value = ParseNumber(text, 0, 99);
+    const auto value = ParseNumber(text, 0, kAddressCount - 1);
     return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/SimBus.h"
 #include "serial/UniqueFd.h"
+#include "sim/SimBus.h"
 
 // Serves a CSimBus on a device: it reads what the peer sends, feeds it to the bus and writes the
 // replies back, late ones when their time has come. The device is a pseudo-terminal of its own, a

@@ -24,13 +24,6 @@
 
 namespace {
 
-CSerialPort MakeSerialPort(std::unique_ptr<ISerialOps> pOps) {
-    if (pOps) {
-        return CSerialPort(std::move(pOps));
-    }
-    return CSerialPort();
-}
-
 // System-menu string 101.
 const char* const kAboutMenuText = "QD7Series 정보(&A)...";
 
@@ -57,7 +50,7 @@ CMeterTestDlg::CMeterTestDlg(QWidget* parent) : CMeterTestDlg(nullptr, parent) {
 CMeterTestDlg::CMeterTestDlg(std::unique_ptr<ISerialOps> pOps, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_serialPort(MakeSerialPort(std::move(pOps))), m_hIcon(QString::fromUtf8(kIconResource)),
+      m_serialPort(std::move(pOps)), m_hIcon(QString::fromUtf8(kIconResource)),
       m_fnSleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }) {
     setWindowTitle(QStringLiteral("QD7 Series RS485 test app."));
     CreateControls();

@@ -41,7 +41,8 @@ public:
     static constexpr int kPollPeriodMs = 700;
 
     explicit CMeterTestDlg(QWidget* parent = nullptr);
-    // Tests hand in the operating-system calls of the port (a recording fake).
+    // Tests hand in the operating-system calls of the port (a recording fake); null is the
+    // operating system's, as for the port itself.
     explicit CMeterTestDlg(std::unique_ptr<ISerialOps> pOps, QWidget* parent = nullptr);
     ~CMeterTestDlg() override;
 
@@ -82,6 +83,10 @@ public:
     void ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress);
     // A click on the front panel: the setup dialog, and on OK its settings and unit text.
     void OpenSetupDialog();
+    // Runs `fn` with this window's progress bar, shown in place of the response edit (the bar
+    // lies over it) and on screen before `fn` holds the thread; the response edit comes back
+    // afterwards. The setup dialog's first read-out runs so, before that dialog shows.
+    void ShowProgressWhile(const std::function<void(QProgressBar*)>& fn);
 
     // Members in the order of their construction; the renderers are destroyed before the port.
     CSerialPort m_serialPort;

@@ -16,7 +16,17 @@
 
 namespace {
 
+// Control ids of template 102.
+constexpr int kIdcSend = 1001;
+constexpr int kIdcTextEdit = 1002;
+constexpr int kIdcResponseEdit = 1003;
 constexpr int kIdcPicture = 1004;
+constexpr int kIdcAutoscan = 1006;
+constexpr int kIdcPnp = 1007;
+constexpr int kIdcAddressList = 1008;
+constexpr int kIdcBank1 = 1018;
+constexpr int kIdcCrcLabel = 1033;
+constexpr int kIdcProgress = 1035;
 
 using K = DialogItemKind;
 
@@ -25,16 +35,16 @@ using K = DialogItemKind;
 constexpr std::array<DialogItem, 12> kMainLayout = {{
     {kIdcPicture, K::Bitmap, kPanelResource, 0, 0, 0, 0},
     {0, K::Bitmap, kDecorationResource, 152, 0, 54, 20},
-    {1008, K::DropList, "", 152, 22, 54, 148},
-    {1018, K::AutoCheckBox, "Bank 1", 154, 37, 46, 10},
-    {1007, K::AutoCheckBox, "PNP", 154, 47, 46, 10},
-    {1006, K::AutoCheckBox, "Autoscan", 154, 57, 46, 10},
+    {kIdcAddressList, K::DropList, "", 152, 22, 54, 148},
+    {kIdcBank1, K::AutoCheckBox, "Bank 1", 154, 37, 46, 10},
+    {kIdcPnp, K::AutoCheckBox, "PNP", 154, 47, 46, 10},
+    {kIdcAutoscan, K::AutoCheckBox, "Autoscan", 154, 57, 46, 10},
     {0, K::SunkenText, "STX", 1, 70, 16, 12},
-    {1002, K::Edit, "", 17, 70, 98, 12},
-    {1033, K::SunkenText, "ETX,CRC", 116, 70, 35, 12},
-    {1001, K::PushButton, "Send", 152, 68, 54, 14},
-    {1003, K::ReadOnlyEdit, "", 0, 82, 206, 12},
-    {1035, K::HiddenProgress, "", 1, 83, 205, 10},
+    {kIdcTextEdit, K::Edit, "", 17, 70, 98, 12},
+    {kIdcCrcLabel, K::SunkenText, "ETX,CRC", 116, 70, 35, 12},
+    {kIdcSend, K::PushButton, "Send", 152, 68, 54, 14},
+    {kIdcResponseEdit, K::ReadOnlyEdit, "", 0, 82, 206, 12},
+    {kIdcProgress, K::HiddenProgress, "", 1, 83, 205, 10},
 }};
 
 constexpr int kDialogWidth = 207;
@@ -61,14 +71,14 @@ void CMeterTestDlg::CreateControls() {
     setFixedSize(units.ToPixelsX(kDialogWidth), units.ToPixelsY(kDialogHeight));
 
     // Bound in the order the members are declared.
-    m_pProgress = Bind<QProgressBar>(this, 1035);
-    m_pCrcLabel = Bind<QLabel>(this, 1033);
+    m_pProgress = Bind<QProgressBar>(this, kIdcProgress);
+    m_pCrcLabel = Bind<QLabel>(this, kIdcCrcLabel);
     m_pPicture = Bind<CPictureCtrl>(this, kIdcPicture);
-    m_pResponseEdit = Bind<QLineEdit>(this, 1003);
-    m_pTextEdit = Bind<QLineEdit>(this, 1002);
-    m_pAddressList = Bind<QComboBox>(this, 1008);
-    m_pBank1 = Bind<QCheckBox>(this, 1018);
-    m_pPnp = Bind<QCheckBox>(this, 1007);
-    m_pAutoscan = Bind<QCheckBox>(this, 1006);
-    m_pSendButton = Bind<QPushButton>(this, 1001);
+    m_pResponseEdit = Bind<QLineEdit>(this, kIdcResponseEdit);
+    m_pTextEdit = Bind<QLineEdit>(this, kIdcTextEdit);
+    m_pAddressList = Bind<QComboBox>(this, kIdcAddressList);
+    m_pBank1 = Bind<QCheckBox>(this, kIdcBank1);
+    m_pPnp = Bind<QCheckBox>(this, kIdcPnp);
+    m_pAutoscan = Bind<QCheckBox>(this, kIdcAutoscan);
+    m_pSendButton = Bind<QPushButton>(this, kIdcSend);
 }

@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
 
 #include <array>
 #include <cstdio>
@@ -14,8 +16,8 @@ namespace {
 
 // The dialog's lists offer only valid positions, but a list can end up with no selection (-1);
 // such an index would reach the line-setting tables unchecked, so the current one stays.
-int32_t ValidIndexOr(int32_t index, int32_t count, int32_t current) {
-    return index >= 0 && index < count ? index : current;
+int32_t ValidIndexOr(int32_t index, size_t count, int32_t current) {
+    return index >= 0 && static_cast<size_t>(index) < count ? index : current;
 }
 
 } // namespace
@@ -44,11 +46,12 @@ void CMeterTestDlg::OpenSetupDialog() {
     const PortSettings& current = m_portSettings;
     const PortSettings chosen{
         .portIndex = ValidIndexOr(dlg.m_nPortIndex, kPortCount, current.portIndex),
-        .speedIndex = ValidIndexOr(dlg.m_nSpeedIndex, static_cast<int32_t>(kBaudTable.size()),
-                                   current.speedIndex),
-        .dataBitsIndex = ValidIndexOr(dlg.m_nDataBitsIndex, 2, current.dataBitsIndex),
-        .parityIndex = ValidIndexOr(dlg.m_nParityIndex, 3, current.parityIndex),
-        .stopBitsIndex = ValidIndexOr(dlg.m_nStopBitsIndex, 2, current.stopBitsIndex),
+        .speedIndex = ValidIndexOr(dlg.m_nSpeedIndex, kBaudTable.size(), current.speedIndex),
+        .dataBitsIndex =
+            ValidIndexOr(dlg.m_nDataBitsIndex, kDataBitsChoices.size(), current.dataBitsIndex),
+        .parityIndex = ValidIndexOr(dlg.m_nParityIndex, kParityChoices.size(), current.parityIndex),
+        .stopBitsIndex =
+            ValidIndexOr(dlg.m_nStopBitsIndex, kStopBitsChoices.size(), current.stopBitsIndex),
     };
     if (chosen != m_portSettings) {
         m_portSettings = chosen;
@@ -60,4 +63,14 @@ void CMeterTestDlg::OpenSetupDialog() {
     }
     // The unit goes back on every OK, changed settings or not.
     m_strUnit = dlg.m_strUnit;
+}
+
+void CMeterTestDlg::ShowProgressWhile(const std::function<void(QProgressBar*)>& fn) {
+    m_pResponseEdit->hide();
+    m_pProgress->show();
+    // On screen before the read-out holds the thread: the bar in place of the old dump.
+    repaint(m_pResponseEdit->geometry());
+    fn(m_pProgress);
+    m_pProgress->hide();
+    m_pResponseEdit->show();
 }

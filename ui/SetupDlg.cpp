@@ -96,8 +96,8 @@ void CSetupDlg::FillDropLists() {
         if (pCombo == nullptr || pCombo->count() != 0) {
             continue;
         }
-        for (const char* pszItem : list.items) {
-            pCombo->addItem(QString::fromLatin1(pszItem));
+        for (const DropListItem& item : list.items) {
+            pCombo->addItem(item.text, item.nValue);
         }
     }
 }
@@ -125,14 +125,9 @@ bool CSetupDlg::OnInitDialog() {
 
     if (m_pMainWnd != nullptr) {
         // The first read-out runs before this dialog is shown, so its progress appears in the
-        // main window, where the bar lies over the response edit.
-        m_pMainWnd->m_pResponseEdit->hide();
-        m_pMainWnd->m_pProgress->show();
-        // On screen before the read-out holds the thread: the bar in place of the old dump.
-        m_pMainWnd->repaint(m_pMainWnd->m_pResponseEdit->geometry());
-        LoadRegisters(m_pMainWnd->m_pProgress);
-        m_pMainWnd->m_pProgress->hide();
-        m_pMainWnd->m_pResponseEdit->show();
+        // main window.
+        m_pMainWnd->ShowProgressWhile(
+            [this](QProgressBar* pProgress) { LoadRegisters(pProgress); });
     }
 
     // The first control that takes the focus.

@@ -2,6 +2,9 @@
 #include "ui/SetupDlgLayout.h"
 
 #include <array>
+#include <utility>
+
+#include "ui/PortSettings.h"
 
 namespace {
 
@@ -60,22 +63,14 @@ constexpr std::array<DialogItem, 44> kSetupItems = {{
     {kIdcSetupProgress, K::Progress, "", 4, 175, 258, 14},
 }};
 
-constexpr std::array<const char*, 8> kPortItems = {"COM1", "COM2", "COM3", "COM4",
-                                                   "COM5", "COM6", "COM7", "COM8"};
-constexpr std::array<const char*, 15> kSpeedItems = {
-    "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",  "14400",
-    "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
-constexpr std::array<const char*, 3> kParityItems = {"None", "Odd", "Even"};
-constexpr std::array<const char*, 2> kDataBitsItems = {"7-bit", "8-bit"};
-constexpr std::array<const char*, 2> kStopBitsItems = {"1-bit", "2-bit"};
-
-const std::array<DropListData, 5> kListData = {{
-    {kIdcSetupPort, kPortItems},
-    {kIdcSetupSpeed, kSpeedItems},
-    {kIdcSetupParity, kParityItems},
-    {kIdcSetupDataBits, kDataBitsItems},
-    {kIdcSetupStopBits, kStopBitsItems},
-}};
+template <size_t N>
+std::vector<DropListItem> ChoiceItems(const std::array<LineChoice, N>& choices) {
+    std::vector<DropListItem> items;
+    for (size_t i = 0; i < N; ++i) {
+        items.push_back({QString::fromLatin1(choices[i].pszText), static_cast<int32_t>(i)});
+    }
+    return items;
+}
 
 } // namespace
 
@@ -83,6 +78,20 @@ std::span<const DialogItem> SetupDialogLayout() {
     return kSetupItems;
 }
 
-std::span<const DropListData> SetupDialogListData() {
-    return kListData;
+std::vector<DropListData> SetupDialogListData() {
+    std::vector<DropListItem> ports;
+    for (int32_t i = 0; i < kPortCount; ++i) {
+        ports.push_back({QStringLiteral("COM%1").arg(i + 1), i});
+    }
+    std::vector<DropListItem> speeds;
+    for (size_t i = 0; i < kBaudTable.size(); ++i) {
+        speeds.push_back({QString::number(kBaudTable[i]), static_cast<int32_t>(i)});
+    }
+    return {
+        {kIdcSetupPort, std::move(ports)},
+        {kIdcSetupSpeed, std::move(speeds)},
+        {kIdcSetupParity, ChoiceItems(kParityChoices)},
+        {kIdcSetupDataBits, ChoiceItems(kDataBitsChoices)},
+        {kIdcSetupStopBits, ChoiceItems(kStopBitsChoices)},
+    };
 }

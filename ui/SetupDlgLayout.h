@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QString>
+
 #include <span>
+#include <vector>
 
 #include "ui/DialogLayout.h"
 
@@ -29,11 +32,18 @@ inline constexpr int kIdcSetupStopBits = 1069;
 
 std::span<const DialogItem> SetupDialogLayout();
 
-// The initialisation data of one drop-down list: unsorted, so an item's position is its index.
+// One item of a drop-down list: the text it shows and the value it carries, its index into the
+// line-setting tables of PortSettings.h.
+struct DropListItem {
+    QString text;
+    int32_t nValue;
+};
+
+// The initialisation data of one drop-down list, unsorted, made from the line-setting tables.
 struct DropListData {
     int nId;
-    std::span<const char* const> items;
+    std::vector<DropListItem> items;
 };
 
 // In the order the lists are filled: port, speed, parity, data bits, stop bits.
-std::span<const DropListData> SetupDialogListData();
+std::vector<DropListData> SetupDialogListData();

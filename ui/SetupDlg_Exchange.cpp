@@ -55,7 +55,7 @@ constexpr std::array<TextLink, 14> kTextLinks = {{
 }};
 
 // The value text of each snapshot slot, by register index (P0, C0..C3, K0, K1, X0, X1, Y0, Y1).
-constexpr std::array<std::string CSetupDlg::*, 11> kValueTexts = {
+constexpr std::array<std::string CSetupDlg::*, kRegisterCount> kValueTexts = {
     &CSetupDlg::m_strP0, &CSetupDlg::m_strC0, &CSetupDlg::m_strC1, &CSetupDlg::m_strC2,
     &CSetupDlg::m_strC3, &CSetupDlg::m_strK0, &CSetupDlg::m_strK1, &CSetupDlg::m_strX0,
     &CSetupDlg::m_strX1, &CSetupDlg::m_strY0, &CSetupDlg::m_strY1};
@@ -102,12 +102,13 @@ void CSetupDlg::DoDataExchange(bool fromControls) {
         if (pCombo == nullptr) {
             continue;
         }
+        // The items carry their index into the line-setting tables.
         if (fromControls) {
-            this->*link.pMember = pCombo->currentIndex();
+            const QVariant value = pCombo->currentData();
+            this->*link.pMember = value.isValid() ? value.toInt() : -1;
         } else {
             // An index with no item (-1 included) leaves the list without a selection.
-            const int32_t index = this->*link.pMember;
-            pCombo->setCurrentIndex(index < pCombo->count() ? index : -1);
+            pCombo->setCurrentIndex(pCombo->findData(this->*link.pMember));
         }
     }
     for (const TextLink& link : kTextLinks) {
