@@ -8,7 +8,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <numeric>
-#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,6 +17,7 @@
 
 #include "serial/SerialPort.h"
 #include "tests/support/EnvGuard.h"
+#include "tests/support/FdIo.h"
 #include "tests/support/LineProbe.h"
 #include "tests/support/PtyPair.h"
 #include "ui/PortSettings.h"
@@ -39,12 +39,6 @@ protected:
         std::vector<uint8_t> bytes(n);
         std::iota(bytes.begin(), bytes.end(), first);
         return bytes;
-    }
-
-    // Waits (up to a second) until the slave has input, i.e. the bytes have arrived.
-    bool SlaveHasInput() const {
-        pollfd pfd{m_pty.SlaveFd(), POLLIN, 0};
-        return poll(&pfd, 1, 1000) == 1;
     }
 
     CEnvGuard m_env;
@@ -89,7 +83,8 @@ TEST_F(SerialPortPtyTest, ReadHandsOutAtMostMaxCountAndLeavesTheRestQueued) {
 TEST_F(SerialPortPtyTest, BytesThatArrivedBeforeOpenAreGoneAfterIt) {
     const std::vector<uint8_t> stale = Counting(20, 0x80);
     ASSERT_TRUE(m_pty.WriteMaster(stale.data(), stale.size()));
-    ASSERT_TRUE(SlaveHasInput());
+    ASSERT_TRUE(WaitForInput(m_pty.SlaveFd(), static_cast<int>(stale.size()),
+                             std::chrono::milliseconds(1000)));
 
     ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
     std::array<uint8_t, 64> buffer{};
