@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <optional>
 
 #include "cli/ReplyTimeout.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/NumberText.h"
 
 namespace {
 
@@ -18,26 +18,6 @@ constexpr int64_t kMaxSpeed = 4'000'000;
 constexpr int64_t kMaxTimeoutMs = 600'000;
 constexpr int64_t kMaxIntervalMs = 86'400'000; // a day
 constexpr int64_t kMaxCount = 1'000'000'000;
-
-// A whole decimal number within [low, high], nothing else (no sign, no spaces).
-std::optional<int64_t> ParseNumber(std::string_view text, int64_t low, int64_t high) {
-    int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || text[0] == '-' || ec != std::errc() || end != text.data() + text.size() ||
-        value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// A bus address as one or two digits, 0..99.
-std::optional<int> ParseAddress(std::string_view text) {
-    if (text.empty() || text.size() > 2) {
-        return std::nullopt;
-    }
-    const auto value = ParseNumber(text, 0, kAddressCount - 1);
-    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
-}
 
 // A register code, upper or lower case, as its index.
 std::optional<int> ParseRegister(std::string_view text) {
@@ -69,7 +49,7 @@ std::string Quoted(std::string_view text) {
 
 bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
     if (IsComName(value)) {
-        const auto n = ParseNumber(value.substr(3), 1, kMaxComPort);
+        const auto n = ParseWholeNumber(value.substr(3), 1, kMaxComPort);
         if (!n) {
             error = "--port: " + Quoted(value) + " is not a port COM1..COM" +
                     std::to_string(kMaxComPort);
@@ -112,7 +92,7 @@ bool SetChoice(int& target, std::string_view option, const std::array<Choice, N>
 
 bool SetNumber(int64_t& target, std::string_view option, std::string_view value, int64_t low,
                int64_t high, std::string& error) {
-    const auto number = ParseNumber(value, low, high);
+    const auto number = ParseWholeNumber(value, low, high);
     if (!number) {
         error = std::string(option) + ": " + Quoted(value) + " is not a whole number from " +
                 std::to_string(low) + " to " + std::to_string(high);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct PortLocation {
     bool bFromEnvironment = false; // named by $QD7_COMn
     int nPresent = 0;              // serial ports present, when the list was consulted
 };
+
+// The device $QD7_COMn names, when the variable is set and not empty: it wins over the system's
+// own ports on every system.
+std::optional<std::string> PortFromEnvironment(int port);
 
 // $QD7_COMn when it is set and not empty, else the n-th port of ListSerialDevices (1-based). No
 // device for a number below 1 or beyond the ports present.

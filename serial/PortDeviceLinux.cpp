@@ -1,10 +1,7 @@
 #include "serial/PortDevice.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -93,12 +90,10 @@ PortLocation Locate(int port, const PortDirectories& dirs,
     if (port < 1) {
         return location;
     }
-    std::array<char, 32> name{};
-    std::snprintf(name.data(), name.size(), "QD7_COM%d", port);
-    if (const char* pDevice = std::getenv(name.data()); pDevice != nullptr && *pDevice != '\0') {
+    if (const std::optional<std::string> named = PortFromEnvironment(port)) {
         location.bFromEnvironment = true;
-        location.device.path = pDevice;
-        location.device.device = ResolvedDevice(pDevice);
+        location.device.path = *named;
+        location.device.device = ResolvedDevice(*named);
         return location;
     }
     if (!devices) {

@@ -4,8 +4,6 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 #include <tuple>
 
@@ -49,11 +47,9 @@ PortLocation Locate(int port, const std::vector<SerialDevice>& devices) {
     if (port < 1) {
         return location;
     }
-    std::array<char, 32> name{};
-    std::snprintf(name.data(), name.size(), "QD7_COM%d", port);
-    if (const char* pDevice = std::getenv(name.data()); pDevice != nullptr && *pDevice != '\0') {
+    if (const std::optional<std::string> named = PortFromEnvironment(port)) {
         location.bFromEnvironment = true;
-        location.device.path = OpenablePath(pDevice);
+        location.device.path = OpenablePath(*named);
         location.device.device = location.device.path;
         return location;
     }

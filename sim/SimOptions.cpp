@@ -2,32 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <optional>
 
 #include "protocol/FrameCodec.h"
+#include "protocol/NumberText.h"
 #include "sim/SimDevice.h"
 
 namespace {
-
-// A whole decimal number within [low, high], nothing else.
-std::optional<int64_t> ParseNumber(std::string_view text, int64_t low, int64_t high) {
-    int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < low ||
-        value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<int> ParseAddress(std::string_view text) {
-    if (text.empty() || text.size() > 2) {
-        return std::nullopt;
-    }
-    const auto value = ParseNumber(text, 0, kAddressCount - 1);
-    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
-}
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
@@ -73,8 +54,8 @@ bool ParseSilence(std::string_view text, SimSilence& silence, std::string& error
         return true;
     }
     constexpr int64_t kMaxSeconds = 1000000;
-    const auto from = ParseNumber(parts[1], 0, kMaxSeconds);
-    const auto to = ParseNumber(parts[2], 0, kMaxSeconds);
+    const auto from = ParseWholeNumber(parts[1], 0, kMaxSeconds);
+    const auto to = ParseWholeNumber(parts[2], 0, kMaxSeconds);
     if (!from || !to || *from >= *to) {
         error = "--silent: FROM and TO are whole seconds with FROM < TO, got \"" +
                 std::string(text) + "\"";
@@ -160,7 +141,7 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
                 error = "unknown option " + std::string(arg) + " (see --help)";
                 return false;
             }
-            const auto number = ParseNumber(value, option->low, option->high);
+            const auto number = ParseWholeNumber(value, option->low, option->high);
             if (!number) {
                 error = std::string(arg) + ": \"" + std::string(value) +
                         "\" is not a whole number from " + std::to_string(option->low) + " to " +
