@@ -52,26 +52,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "serial-line.sh: no free X display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-unset WAYLAND_DISPLAY
-for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
-
-link="$work/com1"
-"$build/sim/qd7-sim" --meters 01,03 --link "$link" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-pids+=($sim_pid)
-for _ in $(seq 1 100); do [ -e "$link" ] && break; sleep 0.05; done
-[ -e "$link" ] || { echo "serial-line.sh: qd7-sim did not start" >&2; exit 1; }
-
-export QD7_COM1=$link
-for n in 2 3 4 5 6 7 8; do export "QD7_COM$n=$work/no-such-port-$n"; done
+script=serial-line.sh
+. tools/lib/desktop-session.sh
+start_xvfb
+start_sim "$build" 01,03
+sim_pid=${pids[-1]}
+link=$QD7_COM1
 trace="$work/strace.log"
 QT_QPA_PLATFORM=xcb strace -f -tt -o "$trace" "$build/app/qd7test" >"$work/app.log" 2>&1 &
 strace_pid=$!

@@ -75,39 +75,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses.
-display=""
-for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display=":$n"
-        break
-    fi
-done
-[ -n "$display" ] || { echo "screenshot.sh: no free X display number" >&2; exit 1; }
-
-Xvfb "$display" -screen 0 1024x768x24 -dpi 96 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-unset WAYLAND_DISPLAY
-for _ in $(seq 1 100); do
-    xdotool getdisplaygeometry >/dev/null 2>&1 && break
-    sleep 0.05
-done
-xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "screenshot.sh: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-
-link="$work/com1"
-"$build/sim/qd7-sim" --meters "$meters" --link "$link" >"$work/sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-    [ -e "$link" ] && break
-    sleep 0.05
-done
-[ -e "$link" ] || { echo "screenshot.sh: qd7-sim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
-
-export QD7_COM1=$link
-for n in 2 3 4 5 6 7 8; do
-    export "QD7_COM$n=$work/no-such-port-$n"
-done
+script=screenshot.sh
+. tools/lib/desktop-session.sh
+start_xvfb
+start_sim "$build" "$meters"
 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$build/app/qd7test" >"$work/app.log" 2>&1 &
 pids+=($!)
 
