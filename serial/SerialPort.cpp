@@ -90,12 +90,35 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
     // Last, so that nothing received or queued while the line was being set up survives.
     m_pOps->FlushQueues(h);
     m_line = line;
+    m_strOpenedPath = path;
     m_hPort = h;
     m_bOpen = true;
     m_bLost = false;
     m_failure = OpenFailure::None;
     m_strFailure.clear();
     return m_hPort;
+}
+
+PortHandle CSerialPort::Reopen() {
+    if (m_strOpenedPath.empty()) {
+        ReleaseDevice();
+        Fail(OpenFailure::NoDevice, "no device was opened before");
+        return kNullPortHandle;
+    }
+    // A copy: OpenPath stores the path again on success.
+    const std::string path = m_strOpenedPath;
+    const bool bLost = m_bLost;
+    const PortHandle h =
+        OpenPath(path, m_line.speed, m_line.dataBits, m_line.parity, m_line.stopBits);
+    if (h == kNullPortHandle) {
+        m_bLost = bLost; // still waiting for its own device
+    }
+    return h;
+}
+
+void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::microseconds after) {
+    m_rtsBefore = std::max(before, std::chrono::microseconds{0});
+    m_rtsAfter = std::max(after, std::chrono::microseconds{0});
 }
 
 bool CSerialPort::Close() {
@@ -133,17 +156,23 @@ bool CSerialPort::Write(const uint8_t* bytes, int count) {
     if (bytes == nullptr || count <= 0) {
         return true; // nothing to send: the bus direction stays as it is
     }
+    if (!m_bKernelRts) {
+        m_pOps->SetRts(m_hPort, true);
+        if (m_rtsBefore.count() > 0) {
+            m_pOps->SleepUs(m_rtsBefore.count());
+        }
+    }
     // The whole transmission is bounded, so that an unplugged or stuck adapter cannot hold the
     // window: twice the frame's time on the line plus a margin.
     const int64_t nDeadlineUs = m_pOps->NowUs() + 2 * LineTimeUs(m_line, count) + kDrainMarginUs;
-    if (!m_bKernelRts) {
-        m_pOps->SetRts(m_hPort, true);
-    }
     const SendResult sent = SendAll(bytes, count, nDeadlineUs);
     if (sent.nSent > 0 && !sent.bGone) {
         WaitTransmitterEmpty(sent.nFirstHandedUs + LineTimeUs(m_line, sent.nSent), nDeadlineUs);
     }
     if (!m_bKernelRts) {
+        if (m_rtsAfter.count() > 0 && !sent.bGone) {
+            m_pOps->SleepUs(m_rtsAfter.count());
+        }
         m_pOps->SetRts(m_hPort, false);
     }
     if (sent.bGone) {

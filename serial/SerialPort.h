@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +29,17 @@ public:
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
     // The same on a device named by its path (the command-line companion takes any device).
     PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity, int stopBits);
+    // Opens again the device that the last successful Open reached, by the name it was opened by
+    // (an adapter's stable by-id name when it had one, else its path), with the same line
+    // settings. Never looks a port number up again: after an unplug COMn may name another device,
+    // and the lost port waits for its own. kNullPortHandle when nothing was opened yet.
+    PortHandle Reopen();
+    // The path the last successful Open reached; empty before it.
+    const std::string& OpenedPath() const { return m_strOpenedPath; }
+    // Extra time RTS stays up before the first byte and after the transmitter is empty, for
+    // converters that switch slowly; both 0 by default. Where the kernel drives RTS itself (its
+    // RS485 mode) they are handed to the driver at the next Open instead.
+    void SetRtsDelays(std::chrono::microseconds before, std::chrono::microseconds after);
     // Why the last Open failed, one line that names the device ("/dev/ttyUSB0: permission
     // denied; ..."); empty after a successful Open.
     const std::string& FailureReason() const { return m_strFailure; }
@@ -70,7 +82,10 @@ private:
 
     std::unique_ptr<ISerialOps> m_pOps;
     PortDirectories m_portDirs;
-    LineSettings m_line;       // as set at the last successful Open, for the times on the line
+    LineSettings m_line;         // as set at the last successful Open, for the times on the line
+    std::string m_strOpenedPath; // what the last successful Open reached, for Reopen
+    std::chrono::microseconds m_rtsBefore{0};
+    std::chrono::microseconds m_rtsAfter{0};
     bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)
     bool m_bLost = false;
     OpenFailure m_failure = OpenFailure::None;

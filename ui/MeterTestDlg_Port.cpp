@@ -11,7 +11,9 @@ PortHandle CMeterTestDlg::OpenSerialPort() {
 bool CMeterTestDlg::ReopenLostPort() {
     // Only a port that was open and lost its device: a port the user could not open stays closed
     // until other settings are chosen. One attempt, no message: the tick comes again in 700 ms.
-    if (!m_serialPort.IsLost() || OpenSerialPort() == kNullPortHandle) {
+    // The same device, not whatever now has the port's number: with two adapters, COMn may name
+    // the other one while the first is unplugged.
+    if (!m_serialPort.IsLost() || m_serialPort.Reopen() == kNullPortHandle) {
         return false;
     }
     m_pollCycle.Reset();
