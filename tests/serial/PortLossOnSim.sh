@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows backend under wine notices a device that goes away under an open port, as the
-# window and qd7-bus need to reopen it: port_loss_probe.exe holds a qd7-sim's pseudo-terminal
-# through wine's serial port, the simulator ends (its side of the line hangs up, which wine
-# reports as an unplugged adapter: ERROR_NOT_READY), and the probe must see the port lost.
+# window and qd7-bus need to reopen it, and only then: port_loss_probe.exe holds a qd7-sim's
+# pseudo-terminal through wine's serial port and must not take it for lost while it is there;
+# then the simulator ends (its side of the line hangs up, which wine reports as an unplugged
+# adapter: ERROR_NOT_READY), and the probe must see the port lost.
 #
 #   PortLossOnSim.sh QD7_SIM PROBE_EXE EMULATOR...
 #
