@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "serial/TextWin32.h"
+
 // On Windows a port's number is its name: COMn is the device \\.\COMn, present or not. The
 // system's list of the ports present (HARDWARE\DEVICEMAP\SERIALCOMM) adds the driver's name of
 // each device, which tells an adapter from a built-in port.
@@ -49,7 +51,8 @@ PortLocation Locate(int port, const std::vector<SerialDevice>& devices) {
     }
     if (const std::optional<std::string> named = PortFromEnvironment(port)) {
         location.bFromEnvironment = true;
-        location.device.path = OpenablePath(*named);
+        // The C library's environment is in the ANSI code page; paths here are UTF-8.
+        location.device.path = OpenablePath(Utf8FromAnsi(*named));
         location.device.device = location.device.path;
         return location;
     }

@@ -1,7 +1,9 @@
 #include "serial/SerialOps.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include <windows.h>
@@ -10,6 +12,8 @@
 
 #include "serial/CommStateWin32.h"
 #include "serial/DeviceErrorWin32.h"
+#include "serial/TextWin32.h"
+#include "serial/TransmitEmptyWin32.h"
 
 // Windows 10 1803 and later; older headers lack the name, older systems refuse the flag.
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
@@ -23,6 +27,8 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // How long an operation that was told to stop (a purge, a new event mask, a cancel) may take to
 // report back before it is given up.
 constexpr DWORD kSettleMs = 200;
+// The most one read takes: the driver's input queue.
+constexpr int kRxBufferBytes = static_cast<int>(kQueueBytes);
 
 HANDLE DeviceOf(PortHandle h) {
     return reinterpret_cast<HANDLE>(h);
@@ -112,6 +118,10 @@ private:
 // register, and USB adapters' drivers once their buffer has gone over the bus. The line-status
 // register is out of reach on Windows, so Transmitter answers Unknown and the port class also
 // waits out the frame's time on the line since its first byte.
+//
+// Every failed call on the open port is read through the one table of error codes: once a call
+// says the device has gone, every later one reports kDeviceGone until the port is opened again,
+// so that the port class closes it and its owner reopens it when it is back.
 class CWin32SerialOps final : public ISerialOps {
 public:
     CWin32SerialOps() {
@@ -148,9 +158,11 @@ public:
         if (!m_write.IsUsable() || !m_txEmpty.IsUsable() || !m_read.IsUsable()) {
             return Refuse(error, OpenFailure::Other, ERROR_NOT_ENOUGH_MEMORY);
         }
-        // Exclusive (no sharing), an existing device only, overlapped transfers.
-        const HANDLE hDevice = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        // Exclusive (no sharing), an existing device only, overlapped transfers. The wide call,
+        // since paths are UTF-8 here and the ANSI one would read them in the ANSI code page.
+        const HANDLE hDevice =
+            CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (hDevice == INVALID_HANDLE_VALUE) {
             const DWORD nError = GetLastError();
             OpenFailure kind = OpenFailureOfError(nError);
@@ -176,6 +188,7 @@ public:
         m_savedDcb = dcb;
         m_savedTimeouts = timeouts;
         m_bTxEmptyUnreliable = false;
+        m_bGone = false;
         return reinterpret_cast<PortHandle>(hDevice);
     }
 
@@ -192,6 +205,10 @@ public:
         if (m_txEmpty.IsOwed()) {
             SetCommMask(hDevice, 0); // ends the pending wait
             m_txEmpty.Settle(hDevice);
+        }
+        if (m_read.IsOwed()) {
+            PurgeComm(hDevice, PURGE_RXABORT);
+            m_read.Settle(hDevice);
         }
         SetCommState(hDevice, &m_savedDcb);
         SetCommTimeouts(hDevice, &m_savedTimeouts);
@@ -214,13 +231,21 @@ public:
         return SetCommTimeouts(hDevice, &timeouts) != FALSE;
     }
 
-    void FlushQueues(PortHandle h) override { PurgeComm(DeviceOf(h), kPurgeAll); }
+    void FlushQueues(PortHandle h) override {
+        if (!PurgeComm(DeviceOf(h), kPurgeAll)) {
+            NoteError(GetLastError());
+        }
+    }
 
     void SetDtr(PortHandle h, bool bOn) override {
-        EscapeCommFunction(DeviceOf(h), bOn ? SETDTR : CLRDTR);
+        if (!EscapeCommFunction(DeviceOf(h), bOn ? SETDTR : CLRDTR)) {
+            NoteError(GetLastError());
+        }
     }
     void SetRts(PortHandle h, bool bOn) override {
-        EscapeCommFunction(DeviceOf(h), bOn ? SETRTS : CLRRTS);
+        if (!EscapeCommFunction(DeviceOf(h), bOn ? SETRTS : CLRRTS)) {
+            NoteError(GetLastError());
+        }
     }
 
     bool KernelDrivesRts(PortHandle) override {
@@ -232,7 +257,10 @@ public:
         const HANDLE hDevice = DeviceOf(h);
         bool bEarlierWriteDone = true;
         if (!FinishEarlierWrite(hDevice, bEarlierWriteDone)) {
-            return kWriteFailed;
+            return m_bGone ? kDeviceGone : kWriteFailed;
+        }
+        if (m_bGone) {
+            return kDeviceGone;
         }
         ArmTransmitEmpty(hDevice, bEarlierWriteDone);
         m_txBuffer.assign(bytes, bytes + count);
@@ -240,7 +268,7 @@ public:
         if (!WriteFile(hDevice, m_txBuffer.data(), static_cast<DWORD>(count), nullptr, pOv)) {
             const DWORD nError = GetLastError();
             if (nError != ERROR_IO_PENDING) {
-                return IsDeviceGoneError(nError) ? kDeviceGone : kWriteFailed;
+                return NoteError(nError) ? kDeviceGone : kWriteFailed;
             }
         }
         m_write.Started();
@@ -255,57 +283,82 @@ public:
     }
 
     // The driver's count while it has one; then 1 for as long as the write has not completed or
-    // the transmit-empty event has not come, so that the port class keeps polling.
+    // the transmit-empty event has not come, so that the port class keeps polling. -1 once the
+    // device has gone: the port class stops waiting, and the next read reports it.
     int OutputQueued(PortHandle h) override {
+        const HANDLE hDevice = DeviceOf(h);
+        if (m_bGone) {
+            return -1;
+        }
         COMSTAT status{};
         DWORD nErrors = 0;
-        if (!ClearCommError(DeviceOf(h), &nErrors, &status)) {
+        if (!ClearCommError(hDevice, &nErrors, &status)) {
+            NoteError(GetLastError());
             return -1;
         }
         if (status.cbOutQue > 0) {
             return static_cast<int>(std::min<DWORD>(status.cbOutQue, INT_MAX));
         }
-        if (m_write.IsRunning()) {
+        if (WriteRunning(hDevice) || TransmitEmptyPending(hDevice)) {
             return 1;
         }
-        return !m_bTxEmptyUnreliable && m_txEmpty.IsRunning() ? 1 : 0;
+        return m_bGone ? -1 : 0;
     }
 
     TransmitterState Transmitter(PortHandle) override { return TransmitterState::Unknown; }
 
     int InputWaiting(PortHandle h) override {
+        if (m_bGone) {
+            return kDeviceGone;
+        }
         COMSTAT status{};
         DWORD nErrors = 0; // line errors are cleared here and otherwise ignored
         if (!ClearCommError(DeviceOf(h), &nErrors, &status)) {
-            return IsDeviceGoneError(GetLastError()) ? kDeviceGone : 0;
+            return NoteError(GetLastError()) ? kDeviceGone : 0;
         }
         return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
     }
 
+    // Reads into a buffer of its own and copies out: a read that the driver will not give back
+    // is left with it, and the caller's buffer is never written after the call returns.
     int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
         const HANDLE hDevice = DeviceOf(h);
+        if (m_bGone) {
+            return kDeviceGone;
+        }
+        if (!m_read.Settle(hDevice)) {
+            return 0; // an earlier read is still held by the driver
+        }
+        const DWORD nWanted = static_cast<DWORD>(std::clamp<int>(count, 0, kRxBufferBytes));
         OVERLAPPED* pOv = m_read.Prepare();
-        if (!ReadFile(hDevice, buffer, static_cast<DWORD>(count), nullptr, pOv)) {
+        if (!ReadFile(hDevice, m_rxBuffer.data(), nWanted, nullptr, pOv)) {
             const DWORD nError = GetLastError();
             if (nError != ERROR_IO_PENDING) {
-                return IsDeviceGoneError(nError) ? kDeviceGone : 0;
+                return NoteError(nError) ? kDeviceGone : 0;
             }
         }
         m_read.Started();
         // The time-outs make the read complete at once with what is waiting. A driver that takes
-        // longer is cancelled; the bytes it had delivered by then still count. The read goes into
-        // the caller's buffer, so its result is awaited in any case.
+        // longer is cancelled; the bytes it had delivered by then still count.
+        bool bCancelled = false;
         if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
             CancelIoEx(hDevice, pOv);
+            bCancelled = true;
+            if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
+                return 0;
+            }
         }
         DWORD nDone = 0;
-        if (!GetOverlappedResult(hDevice, pOv, &nDone, TRUE) && nDone == 0 &&
-            IsDeviceGoneError(GetLastError())) {
-            m_read.Forget();
+        DWORD nError = 0;
+        m_read.Collect(hDevice, nDone, nError);
+        // An abort after our own cancel is ours; any other failure goes through the table.
+        const bool bOwnCancel = bCancelled && nError == ERROR_OPERATION_ABORTED;
+        if (nError != 0 && nDone == 0 && !bOwnCancel && NoteError(nError)) {
             return kDeviceGone;
         }
-        m_read.Forget();
-        return static_cast<int>(std::min<DWORD>(nDone, static_cast<DWORD>(count)));
+        const DWORD nCopied = std::min(nDone, nWanted);
+        std::memcpy(buffer, m_rxBuffer.data(), nCopied);
+        return static_cast<int>(nCopied);
     }
 
     int64_t NowUs() override {
@@ -340,6 +393,14 @@ private:
         return kNullPortHandle;
     }
 
+    // Reads what an error of a call on the open port means; true once the device has gone.
+    bool NoteError(DWORD nError) {
+        if (IsDeviceGoneError(nError)) {
+            m_bGone = true;
+        }
+        return m_bGone;
+    }
+
     static DWORD Milliseconds(int64_t us) {
         return static_cast<DWORD>(std::clamp<int64_t>((us + 999) / 1000, 0, INT_MAX));
     }
@@ -348,14 +409,26 @@ private:
     // adapter): it is aborted, since its bytes would now go out with RTS down. False when the
     // driver will not let go of it, and its buffer with it.
     bool FinishEarlierWrite(HANDLE hDevice, bool& bDone) {
-        DWORD nDone = 0;
-        DWORD nError = 0;
-        bDone = m_write.Collect(hDevice, nDone, nError);
+        bDone = !WriteRunning(hDevice);
         if (bDone) {
             return true;
         }
         PurgeComm(hDevice, PURGE_TXABORT | PURGE_TXCLEAR);
         return m_write.Settle(hDevice);
+    }
+
+    // True while the frame's write is with the driver. A write that failed because the device
+    // went away marks it gone; any other failure of it goes unnoticed, as the port class wants.
+    bool WriteRunning(HANDLE hDevice) {
+        DWORD nDone = 0;
+        DWORD nError = 0;
+        if (!m_write.Collect(hDevice, nDone, nError)) {
+            return true;
+        }
+        if (nError != 0) {
+            NoteError(nError);
+        }
+        return false;
     }
 
     // A new wait for the transmit-empty event of this frame. Setting the event mask ends a wait
@@ -372,14 +445,65 @@ private:
             m_bTxEmptyUnreliable = true;
             return;
         }
-        if (m_bTxEmptyUnreliable) {
-            return;
+        if (!m_bTxEmptyUnreliable) {
+            StartTransmitEmptyWait(hDevice);
         }
+    }
+
+    // False when the wait could not be started; what its error means is then noted.
+    bool StartTransmitEmptyWait(HANDLE hDevice) {
         m_nEvents = 0;
         OVERLAPPED* pOv = m_txEmpty.Prepare();
-        if (WaitCommEvent(hDevice, &m_nEvents, pOv) || GetLastError() == ERROR_IO_PENDING) {
-            m_txEmpty.Started();
+        if (!WaitCommEvent(hDevice, &m_nEvents, pOv)) {
+            const DWORD nError = GetLastError();
+            if (nError != ERROR_IO_PENDING) {
+                Apply(JudgeTransmitEmptyWait(false, nError, 0));
+                return false;
+            }
         }
+        m_txEmpty.Started();
+        return true;
+    }
+
+    // True while this frame's transmit-empty event is still to come. Only a wait that ended with
+    // EV_TXEMPTY among its events ends it; one that ended otherwise is started again, and one that
+    // failed gives the event up for this device (or finds it gone) rather than count as "empty".
+    bool TransmitEmptyPending(HANDLE hDevice) {
+        if (m_bTxEmptyUnreliable || !m_txEmpty.IsOwed()) {
+            return false;
+        }
+        DWORD nDone = 0;
+        DWORD nError = 0;
+        if (!m_txEmpty.Collect(hDevice, nDone, nError)) {
+            return true;
+        }
+        const TransmitEmptyVerdict verdict = JudgeTransmitEmptyWait(nError == 0, nError, m_nEvents);
+        if (verdict == TransmitEmptyVerdict::WaitAgain) {
+            return StartTransmitEmptyWait(hDevice);
+        }
+        Apply(verdict);
+        return false;
+    }
+
+    void Apply(TransmitEmptyVerdict verdict) {
+        if (verdict == TransmitEmptyVerdict::Gone && !StatusSaysGone()) {
+            // Wine ends the wait so on a live pseudo-terminal, and a driver may end a wait it
+            // cannot serve the same way: the error alone does not say the device went.
+            verdict = TransmitEmptyVerdict::GiveUp;
+        }
+        if (verdict == TransmitEmptyVerdict::GiveUp) {
+            m_bTxEmptyUnreliable = true;
+        }
+    }
+
+    // Asks the port's status: true (and noted) when the device has gone.
+    bool StatusSaysGone() {
+        COMSTAT status{};
+        DWORD nErrors = 0;
+        if (ClearCommError(m_hDevice, &nErrors, &status)) {
+            return m_bGone;
+        }
+        return NoteError(GetLastError());
     }
 
     HANDLE m_hDevice = INVALID_HANDLE_VALUE;
@@ -389,8 +513,10 @@ private:
     COverlappedOp m_txEmpty;
     COverlappedOp m_read;
     std::vector<uint8_t> m_txBuffer;
+    std::array<uint8_t, kRxBufferBytes> m_rxBuffer{};
     DWORD m_nEvents = 0; // written by the pending WaitCommEvent
     bool m_bTxEmptyUnreliable = false;
+    bool m_bGone = false; // a call on the open device found it gone
     HANDLE m_hTimer = nullptr;
     bool m_bCoarseTimer = false;
     int64_t m_nTicksPerSecond = 1;

@@ -38,8 +38,7 @@ void ReportOpenFailure(QWidget* pParent, int port, const std::string& reason) {
     QMessageBox box(QMessageBox::Warning, appName, QString::fromLatin1(text.data()),
                     QMessageBox::Ok, pParent);
     box.setDefaultButton(QMessageBox::Ok);
-    box.setDetailedText(
-        QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size())));
+    box.setDetailedText(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())));
     box.exec();
 }
 

@@ -35,8 +35,9 @@ void CentreOnPointer(QWidget* pWindow) {
     pWindow->move(frame.topLeft());
 }
 
-QString LocalText(const std::string& text) {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+// Paths and names from the serial library, which keeps its text in UTF-8 on every system.
+QString SerialText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // What item COMn stands for: the device it opens, how it was named ($QD7_COMn, or an adapter's
@@ -46,12 +47,12 @@ QString PortToolTip(int port, const PortLocation& location) {
     if (device.path.empty()) {
         return QStringLiteral("No serial port (%1 present)").arg(location.nPresent);
     }
-    QString tip = LocalText(device.device.empty() ? device.path : device.device);
+    QString tip = SerialText(device.device.empty() ? device.path : device.device);
     if (location.bFromEnvironment) {
-        tip += QStringLiteral(" (QD7_COM%1=%2)").arg(port).arg(LocalText(device.path));
+        tip += QStringLiteral(" (QD7_COM%1=%2)").arg(port).arg(SerialText(device.path));
     }
     if (!device.byIdName.empty()) {
-        tip += QStringLiteral("\n") + LocalText(device.byIdName);
+        tip += QStringLiteral("\n") + SerialText(device.byIdName);
     }
     return tip;
 }

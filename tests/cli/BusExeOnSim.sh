@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# qd7-bus.exe under wine against the simulated bus, through wine's serial port: the prefix's COM33
-# is linked to the pseudo-terminal of a qd7-sim built for this machine, so the Windows serial
-# backend opens, sets up, writes, waits for the transmitter and reads as on a real port.
+# qd7-bus.exe under wine against the simulated bus, through wine's serial port: COM33 is named by
+# QD7_COM33 after the pseudo-terminal of a qd7-sim built for this machine (a path of wine's Z:
+# drive), so the Windows serial backend opens, sets up, writes, waits for the transmitter and
+# reads as on a real port. The prefix itself links no COM port, and the test refuses to run in one
+# that links a port to a device of this machine.
 #
 #   BusExeOnSim.sh QD7_SIM WINEPREFIX QD7_BUS_EXE EMULATOR...
 #
@@ -14,19 +16,19 @@ if [ ! -x "$sim" ]; then
     exit 77
 fi
 
+"$(dirname "$0")/../support/WinePrefix.sh" check "$prefix"
+
 work=$(mktemp -d)
-link="$prefix/dosdevices/com33"
 "$sim" --meters 01,07 --link "$work/com" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 cleanup() {
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
-    rm -f "$link"
     rm -rf "$work"
 }
 trap cleanup EXIT
 for _ in $(seq 1 100); do [ -e "$work/com" ] && break; sleep 0.05; done
-ln -sfn "$work/com" "$link"
+export QD7_COM33="Z:$work/com"
 
 failed=0
 check() { # expected-code pattern-of-stdout args...
