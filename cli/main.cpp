@@ -6,12 +6,22 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/BusCommands.h"
 #include "cli/BusProgram.h"
 #include "cli/StopSignals.h"
+#include "serial/StandardStreams.h"
 
 int main(int argc, char** argv) {
+    // Before any device is opened: a port that got descriptor 1 or 2 would carry our text.
+    if (!EnsureStandardStreams()) {
+        std::fputs("qd7-bus: the closed standard streams cannot be opened on the null device; "
+                   "no port is opened\n",
+                   stderr);
+        return kExitPortFailed;
+    }
     static std::atomic<bool> s_bStop{false};
     InstallStopSignals(s_bStop);
     const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
-    return RunBusProgram(args, stdout, stderr, s_bStop);
+    const int code = RunBusProgram(args, stdout, stderr, s_bStop);
+    return CloseBusOutput(stdout, stderr, code);
 }
