@@ -116,6 +116,10 @@ bool CBusExchange::SleepUntil(SteadyClock::time_point until) {
 }
 
 bool CBusExchange::WaitQuiet(SteadyClock::time_point quietSince, bool bUntilClaimed) {
+    // A line that never falls quiet (noise, a converter that echoes, another master) is waited for
+    // no longer than a failed request listens for its reply: by then that reply cannot be told
+    // from the rest anyway.
+    const auto giveUp = SteadyClock::now() + m_lateWatch;
     for (;;) {
         Listen();
         quietSince = std::max(quietSince, m_tLastReceived);
@@ -125,11 +129,12 @@ bool CBusExchange::WaitQuiet(SteadyClock::time_point quietSince, bool bUntilClai
         if (StopRequested()) {
             return false;
         }
+        const auto until = std::min(quietSince + m_timeout, giveUp);
         const auto now = SteadyClock::now();
-        if (now >= quietSince + m_timeout) {
+        if (now >= until) {
             return true;
         }
-        Sleep(quietSince + m_timeout - now);
+        Sleep(until - now);
     }
 }
 

@@ -78,8 +78,8 @@ private:
     void HearLate(const uint8_t* bytes, size_t count);
     void ExpireOverdue(SteadyClock::time_point now);
     // Listens until the line has been quiet for one timeout since `quietSince` (or since the last
-    // byte, when later); with bUntilClaimed it also ends once no overdue request is left. True
-    // unless a stop request ended it; the port may have been lost meanwhile.
+    // byte, when later), for at most m_lateWatch; with bUntilClaimed it also ends once no overdue
+    // request is left. True unless a stop request ended it; the port may have been lost meanwhile.
     bool WaitQuiet(SteadyClock::time_point quietSince, bool bUntilClaimed);
     void Sleep(SteadyClock::duration longest) const;
 

@@ -366,4 +366,24 @@ TEST(BusDeviceGone, ReadAndScanEndWithExitThreeAndTheReason) {
     }
 }
 
+// A line that never falls quiet (a byte of noise every few milliseconds, no meter) must not hold
+// the request after a failure for ever: the wait for a quiet line has its bound too.
+TEST(BusNoisyLine, TheWaitForAQuietLineEnds) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    std::atomic<bool> done{false};
+    std::thread noise([&] {
+        const uint8_t byte = 0x55;
+        while (!done.load() && pty.WriteMaster(&byte, 1)) {
+            pty.ReadMaster(64, 0); // what the tool sends, so that the pty never fills
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    const Outcome run = RunBus(pty.SlavePath(), {"--timeout", "20", "read", "08", "P0", "P0"});
+    done = true;
+    noise.join();
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, "08  P0           -  silent\n08  P0           -  silent\n");
+}
+
 } // namespace
