@@ -9,6 +9,7 @@
 
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
+#include "serial/SerialPort.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ using SteadyClock = std::chrono::steady_clock;
 // command, two characters each.
 constexpr size_t kBodyBank = 4;
 constexpr size_t kBodyRegister = 5;
+// While the device is gone, watch tries to open it again each round, but not more often than
+// this: with --interval 0 the rounds would otherwise spin and log nodevice rows without pause.
+constexpr std::chrono::milliseconds kMinReopenInterval{100};
 
 Reading MakeReading(const ExchangeResult& result, int address, int bank, std::string registerCode) {
     Reading reading;
@@ -68,27 +72,61 @@ std::string SendText(const std::string& body, uint8_t crc, const Reading& readin
 
 } // namespace
 
-CBusCommands::CBusCommands(const BusOptions& options, CBusExchange& exchange,
+CBusCommands::CBusCommands(const BusOptions& options, CSerialPort& port, CBusExchange& exchange,
                            CReadingWriter& writer, FILE* err)
-    : m_options(options), m_exchange(exchange), m_writer(writer), m_pErr(err) {}
+    : m_options(options), m_port(port), m_exchange(exchange), m_writer(writer), m_pErr(err) {}
 
 int CBusCommands::Run(bool bHeader) {
     if (bHeader && !m_writer.Header()) {
-        return kExitNoAnswer;
+        return kExitNoAnswer; // the caller tells the output's failure apart
     }
+    int code = kExitUsage;
     switch (m_options.command) {
     case BusCommand::Scan:
-        return Scan();
+        code = Scan();
+        break;
     case BusCommand::Read:
-        return Read();
+        code = Read();
+        break;
     case BusCommand::Watch:
-        return Watch();
+        code = Watch();
+        break;
     case BusCommand::Send:
-        return Send();
+        code = Send();
+        break;
     case BusCommand::None:
         break;
     }
-    return kExitUsage;
+    // A meter that missed its timeout at the end of the run may still answer: it should not go
+    // unremarked only because nothing else was asked after it.
+    if (m_port.IsOpen() && !Stopped()) {
+        m_exchange.AwaitLateReplies();
+    }
+    return code;
+}
+
+void CBusCommands::NoteGone() {
+    if (m_bGoneSaid) {
+        return;
+    }
+    m_bGoneSaid = true;
+    const char* pszNext =
+        m_options.command == BusCommand::Watch ? "; watch opens it again when it is back" : "";
+    std::fprintf(m_pErr, "qd7-bus: %s: the device has gone away%s\n", m_port.OpenedPath().c_str(),
+                 pszNext);
+    std::fflush(m_pErr);
+}
+
+bool CBusCommands::TryReopen() {
+    if (m_port.Reopen() == kNullPortHandle) {
+        return false;
+    }
+    // The queues are new: nothing asked before the loss can answer now.
+    m_exchange.Reset();
+    m_bGoneSaid = false;
+    std::fprintf(m_pErr, "qd7-bus: %s: the device is back\n", m_port.OpenedPath().c_str());
+    std::fflush(m_pErr);
+    return true;
 }
 
 bool CBusCommands::Stopped() const {
@@ -119,6 +157,10 @@ int CBusCommands::Scan() {
         }
         nFound += reading->status == ReplyStatus::Ok ? 1 : 0;
         m_writer.Write(*reading);
+        if (reading->status == ReplyStatus::NoDevice) {
+            NoteGone();
+            return kExitPortFailed;
+        }
     }
     if (nFound == 0 && !Stopped()) {
         std::fprintf(m_pErr, "qd7-bus: no meter answered at %s..%s\n",
@@ -144,13 +186,19 @@ int CBusCommands::Read() {
         }
         bAllAnswered = bAllAnswered && reading->status == ReplyStatus::Ok;
         m_writer.Write(*reading);
+        if (reading->status == ReplyStatus::NoDevice) {
+            NoteGone();
+            return kExitPortFailed;
+        }
     }
     return bAllAnswered ? kExitOk : kExitNoAnswer;
 }
 
 // Rounds on a steady cadence: a round starts `interval` after the one before, or at once when
 // that one took longer. Ending it (--count, a signal, a closed output) is the normal way out:
-// the exit code tells whether every reading so far was answered.
+// the exit code tells whether every reading so far was answered, and kExitPortFailed when the
+// device is gone at the end. A device that goes away is opened again at the start of each round
+// until it is back; the rounds meanwhile log their rows as nodevice.
 int CBusCommands::Watch() {
     bool bAllAnswered = true;
     auto tNext = SteadyClock::now();
@@ -159,10 +207,18 @@ int CBusCommands::Watch() {
             if (m_writer.Failed()) {
                 break;
             }
-            tNext = std::max(tNext + m_options.interval, SteadyClock::now());
+            const auto interval =
+                m_port.IsOpen()
+                    ? m_options.interval
+                    : std::max<std::chrono::milliseconds>(m_options.interval, kMinReopenInterval);
+            tNext = std::max(tNext + interval, SteadyClock::now());
             if (!m_exchange.SleepUntil(tNext)) {
                 break;
             }
+        }
+        if (!m_port.IsOpen()) {
+            NoteGone(); // the wait between rounds may be what noticed it
+            TryReopen();
         }
         for (const int address : m_options.addresses) {
             const std::optional<Reading> reading =
@@ -172,7 +228,13 @@ int CBusCommands::Watch() {
             }
             bAllAnswered = bAllAnswered && reading->status == ReplyStatus::Ok;
             m_writer.Write(*reading);
+            if (reading->status == ReplyStatus::NoDevice) {
+                NoteGone();
+            }
         }
+    }
+    if (!m_port.IsOpen()) {
+        return kExitPortFailed;
     }
     return bAllAnswered ? kExitOk : kExitNoAnswer;
 }
@@ -192,6 +254,10 @@ int CBusCommands::Send() {
         m_writer.WriteText(SendText(body, crc, reading));
     } else {
         m_writer.Write(reading);
+    }
+    if (reading.status == ReplyStatus::NoDevice) {
+        NoteGone();
+        return kExitPortFailed;
     }
     return reading.status == ReplyStatus::Ok ? kExitOk : kExitNoAnswer;
 }

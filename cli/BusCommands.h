@@ -12,15 +12,21 @@
 inline constexpr int kExitOk = 0;         // every meter addressed answered (scan: one at least)
 inline constexpr int kExitNoAnswer = 1;   // a meter silent, or its reply corrupt or rejected
 inline constexpr int kExitUsage = 2;      // the command line is wrong
-inline constexpr int kExitPortFailed = 3; // the port cannot be opened
+inline constexpr int kExitPortFailed = 3; // the port cannot be opened, or its device went away
+inline constexpr int kExitOutput = 4; // the output cannot be written (a full disk, an I/O error)
 
-// scan, read, watch and send over an exchange on an open port; each gives the exit code.
+class CSerialPort;
+
+// scan, read, watch and send over an exchange on an open port; each gives the exit code. A
+// device that goes away ends scan, read and send with kExitPortFailed; watch says so, logs its
+// rows as nodevice and opens the same device again each round until it is back.
 class CBusCommands {
 public:
-    CBusCommands(const BusOptions& options, CBusExchange& exchange, CReadingWriter& writer,
-                 FILE* err);
+    CBusCommands(const BusOptions& options, CSerialPort& port, CBusExchange& exchange,
+                 CReadingWriter& writer, FILE* err);
 
-    // bHeader: begin with the csv header row (in csv).
+    // bHeader: begin with the csv header row (in csv). Before it returns, a late reply that may
+    // still come is given the time to be seen (CBusExchange::AwaitLateReplies).
     int Run(bool bHeader);
 
 private:
@@ -31,9 +37,15 @@ private:
     // RX for one register of one meter in the chosen bank; nothing when a stop request came first.
     std::optional<Reading> Ask(int address, int registerIndex);
     bool Stopped() const;
+    // The device went away: said once, until it is back.
+    void NoteGone();
+    // Opens the lost device again; true (and said) when it is back.
+    bool TryReopen();
 
     const BusOptions& m_options;
+    CSerialPort& m_port;
     CBusExchange& m_exchange;
+    bool m_bGoneSaid = false;
     CReadingWriter& m_writer;
     FILE* m_pErr;
 };

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "cli/ReplyFinder.h"
@@ -19,27 +22,75 @@ struct ExchangeResult {
     bool bStopped = false; // a stop request cut the wait short: there is no verdict
 };
 
+// A reply that reached us after its request had timed out. It was not taken for any other
+// request's; this is what a user needs to set a timeout that waits for it.
+struct LateReply {
+    int address = 0;
+    std::chrono::milliseconds delay{0}; // from the start of its request to its arrival
+};
+
 // Request and reply on an open port: stale input is thrown away, the 35 bytes go out, and the
 // bytes that come back are read until the reply has been found or the timeout, counted from the
 // start of the request, has passed. A stop request (a signal) ends every wait within a few
 // milliseconds.
+//
+// A reply belongs to its request. A meter that missed its timeout may still answer, and its reply
+// would then match the next request to it for address, bank and register. So after a failed
+// exchange the next request to that meter first waits until the line has been quiet for one
+// timeout, throwing away what comes; requests to other meters go at once, since a late reply names
+// its meter and is never taken for another's. Every failed request keeps listening for its own
+// reply for a while (everything read goes past it), and when it comes it is handed to the
+// late-reply sink instead of being lost without a word.
 class CBusExchange {
 public:
     CBusExchange(CSerialPort& port, std::chrono::milliseconds timeout,
                  std::chrono::microseconds characterTime, const std::atomic<bool>& stop);
 
+    // Where late replies go, as they are found.
+    void SetLateReplySink(std::function<void(const LateReply&)> sink);
+
+    // ReplyStatus::NoDevice when the port is closed or its device went away during the exchange.
     ExchangeResult Run(const FrameBuffer& frame, const ReplyExpectation& expectation);
 
     bool StopRequested() const { return m_stop.load(); }
-    // Waits until `until` on the steady clock; false when a stop request ended the wait.
-    bool SleepUntil(std::chrono::steady_clock::time_point until) const;
+    // Waits until `until` on the steady clock, listening to the line meanwhile so that a late
+    // reply is seen when it comes; false when a stop request ended the wait.
+    bool SleepUntil(std::chrono::steady_clock::time_point until);
+    // Before the program ends: while a failed request's reply may still be on its way, listens
+    // until the line has been quiet for one timeout. Returns at once when every request was
+    // answered. False when a stop request ended the wait.
+    bool AwaitLateReplies();
+    // Forgets every failed request: after the device was opened again, nothing of before can come.
+    void Reset();
 
 private:
-    void Drain();
+    using SteadyClock = std::chrono::steady_clock;
+
+    // A request that timed out, still listening for its own reply.
+    struct Overdue {
+        CReplyFinder finder;
+        int address = 0;
+        SteadyClock::time_point start;
+    };
+
+    // Reads everything waiting and hands it to the overdue requests; the number of bytes read.
+    int Listen();
+    void HearLate(const uint8_t* bytes, size_t count);
+    void ExpireOverdue(SteadyClock::time_point now);
+    // Listens until the line has been quiet for one timeout since `quietSince` (or since the last
+    // byte, when later), for at most m_lateWatch; with bUntilClaimed it also ends once no overdue
+    // request is left. True unless a stop request ended it; the port may have been lost meanwhile.
+    bool WaitQuiet(SteadyClock::time_point quietSince, bool bUntilClaimed);
+    void Sleep(SteadyClock::duration longest) const;
 
     CSerialPort& m_port;
     std::chrono::milliseconds m_timeout;
     std::chrono::microseconds m_idleGap;
+    SteadyClock::duration m_lateWatch; // how long a failed request listens for its reply
     const std::atomic<bool>& m_stop;
-    std::chrono::steady_clock::time_point m_tLastReceived;
+    std::function<void(const LateReply&)> m_fnLate;
+    SteadyClock::time_point m_tLastReceived;
+    // Per address: when the last exchange with that meter failed; empty after an answer.
+    std::array<std::optional<SteadyClock::time_point>, kAddressCount> m_aFailedAt;
+    std::vector<Overdue> m_vecOverdue;
 };

@@ -16,6 +16,8 @@ constexpr int kMaxComPort = 255;
 constexpr int64_t kMinSpeed = 50;
 constexpr int64_t kMaxSpeed = 4'000'000;
 constexpr int64_t kMaxTimeoutMs = 600'000;
+// A converter that needs longer than this around a frame is broken, not slow.
+constexpr int64_t kMaxRtsDelayMs = 1'000;
 constexpr int64_t kMaxIntervalMs = 86'400'000; // a day
 constexpr int64_t kMaxCount = 1'000'000'000;
 
@@ -119,7 +121,17 @@ struct ValueOption {
     bool (*apply)(BusOptions&, std::string_view, std::string&);
 };
 
-const std::array<ValueOption, 12> kValueOptions = {{
+bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std::string_view value,
+                 std::string& error) {
+    int64_t n = 0;
+    if (!SetNumber(n, option, value, 0, kMaxRtsDelayMs, error)) {
+        return false;
+    }
+    target = std::chrono::milliseconds(n);
+    return true;
+}
+
+const std::array<ValueOption, 14> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -152,6 +164,14 @@ const std::array<ValueOption, 12> kValueOptions = {{
          int64_t n = 0;
          return SetNumber(n, "--timeout", v, 1, kMaxTimeoutMs, e) &&
                 (o.timeout = std::chrono::milliseconds(n), true);
+     }},
+    {"--rts-delay-before", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         return SetRtsDelay(o.rtsDelayBefore, "--rts-delay-before", v, e);
+     }},
+    {"--rts-delay-after", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         return SetRtsDelay(o.rtsDelayAfter, "--rts-delay-after", v, e);
      }},
     {"--format", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -351,6 +371,7 @@ std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
     if (options.timeout.count() > 0) {
         return options.timeout;
     }
-    return DefaultReplyTimeout(
-        LineSettings{options.nSpeed, options.nDataBits, options.nParity, options.nStopBits});
+    return DefaultReplyTimeout(LineSettings{options.nSpeed, options.nDataBits, options.nParity,
+                                            options.nStopBits}) +
+           options.rtsDelayBefore + options.rtsDelayAfter;
 }

@@ -23,6 +23,10 @@ struct BusOptions {
     int nStopBits = 0; // 0 one, 2 two
     int nBank = 0;
     std::chrono::milliseconds timeout{0}; // 0: DefaultReplyTimeout of the line settings
+    // Extra time RTS stays up before a frame's first byte and after its last, for converters
+    // that switch direction slowly (CSerialPort::SetRtsDelays).
+    std::chrono::milliseconds rtsDelayBefore{0};
+    std::chrono::milliseconds rtsDelayAfter{0};
     OutputFormat format = OutputFormat::Text;
 
     BusCommand command = BusCommand::None;
@@ -43,7 +47,8 @@ struct BusOptions {
 bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
                      std::string& error);
 
-// The timeout in force: --timeout, else the one the line settings give.
+// The timeout in force: --timeout, else the one the line settings give plus the RTS delays, which
+// hold the bus before the meter can answer.
 std::chrono::milliseconds ReplyTimeout(const BusOptions& options);
 
 // --help, laid out so that help2man can make the manual page from it.

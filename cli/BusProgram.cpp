@@ -1,14 +1,36 @@
 #include "cli/BusProgram.h"
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "cli/BusCommands.h"
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
+#include "cli/LateReplyNotes.h"
 #include "cli/OutputFile.h"
 #include "cli/ReadingWriter.h"
 #include "cli/ReplyTimeout.h"
 #include "serial/SerialPort.h"
+
+namespace {
+
+// The exit code once the output is done with: `nError` is the error number of a write that
+// failed, 0 when none did; the final flush may still find one. A reader that went away is no
+// failure of ours (`qd7-bus scan | head -1`).
+int FinishOutput(FILE* out, FILE* err, int nError, int code) {
+    errno = 0;
+    if (nError == 0 && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
+        nError = errno != 0 ? errno : EIO;
+    }
+    if (nError == 0 || nError == EPIPE) {
+        return code;
+    }
+    std::fprintf(err, "qd7-bus: cannot write the output: %s\n", std::strerror(nError));
+    return kExitOutput;
+}
+
+} // namespace
 
 int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
                   const std::atomic<bool>& stop) {
@@ -21,11 +43,13 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     }
     if (options.bHelp || options.bVersion) {
         const std::string text = options.bHelp ? BusUsage() : BusVersion();
-        std::fputs(text.c_str(), out);
-        return std::fflush(out) == 0 ? kExitOk : kExitNoAnswer;
+        errno = 0;
+        const int nError = std::fputs(text.c_str(), out) < 0 ? (errno != 0 ? errno : EIO) : 0;
+        return FinishOutput(out, err, nError, kExitOk);
     }
 
     CSerialPort port;
+    port.SetRtsDelays(options.rtsDelayBefore, options.rtsDelayAfter);
     const PortHandle handle =
         options.strDevicePath.empty()
             ? port.Open(options.nComPort, options.nSpeed, options.nDataBits, options.nParity,
@@ -41,10 +65,25 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
                           CharacterTime(LineSettings{options.nSpeed, options.nDataBits,
                                                      options.nParity, options.nStopBits}),
                           stop);
+    CLateReplyNotes lateNotes(err);
+    exchange.SetLateReplySink([&lateNotes](const LateReply& late) { lateNotes.Note(late); });
     // A log appended to already has its header; a watch in text shows when each reading was.
     CReadingWriter writer(out, options.format, options.command == BusCommand::Watch);
-    CBusCommands commands(options, exchange, writer, err);
+    CBusCommands commands(options, port, exchange, writer, err);
     const int code = commands.Run(!OutputHoldsData(out));
     port.Close();
-    return code;
+    return FinishOutput(out, err, writer.Error(), code);
+}
+
+int CloseBusOutput(FILE* out, FILE* err, int code) {
+    errno = 0;
+    if (std::fclose(out) == 0 || code == kExitOutput) {
+        return code;
+    }
+    const int nError = errno != 0 ? errno : EIO;
+    if (nError == EPIPE) {
+        return code;
+    }
+    std::fprintf(err, "qd7-bus: cannot write the output: %s\n", std::strerror(nError));
+    return kExitOutput;
 }

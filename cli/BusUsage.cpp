@@ -21,7 +21,8 @@ Commands:
                     read registers of one meter: the codes given, else all
                     eleven (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)
   watch ADDR...     read P0 of each address again and again, one line per
-                    reading, until Ctrl+C or --count rounds
+                    reading, until Ctrl+C or --count rounds; a device that goes
+                    away is opened again each round until it is back
   send BODY         send a 15-character frame body such as 07RX0P0+0000000
                     between STX and ETX with its CRC-8; show the reply in
                     hexadecimal and decoded
@@ -38,7 +39,17 @@ Options:
       --bank 0|1    register bank asked for (default 0)
       --timeout MS  wait at most MS milliseconds from the start of a request
                     for the whole reply (default: the request's and the reply's
-                    time on the line plus 50 ms, 107 ms at 9600 baud 8N1)
+                    time on the line plus 50 ms, 107 ms at 9600 baud 8N1, plus
+                    the RTS delays)
+      --rts-delay-before MS
+                    keep RTS up MS milliseconds (0 to 1000) before a frame's
+                    first byte, for converters that switch direction slowly
+                    (default 0); where the kernel drives RTS in its RS485
+                    mode, its own delay before sending
+      --rts-delay-after MS
+                    keep RTS up MS milliseconds (0 to 1000) after a frame's
+                    last byte has left (default 0); in the kernel's RS485 mode,
+                    its delay after sending
       --format text|csv|json
                     text: aligned lines for people; csv: a header row, then a
                     row per reading; json: one object per line
@@ -60,8 +71,9 @@ Output:
   status and raw. time is the start of the request in ISO 8601, UTC, with
   milliseconds; value is written with the reply's decimal places and a decimal
   point whatever the locale; raw is the reply's bytes in hexadecimal. status is
-  ok, silent (no reply), corrupt (a reply cut short or with a wrong CRC) or
-  rejected (a frame with a good CRC that is not the reply asked for).
+  ok, silent (no reply), corrupt (a reply cut short or with a wrong CRC),
+  rejected (a frame with a good CRC that is not the reply asked for) or
+  nodevice (the port's device has gone away, e.g. an adapter unplugged).
 
   A reply is found by its ACK STX start, after noise or an echo of the request,
   and must carry the address, bank and register asked for. scan lists the
@@ -70,11 +82,28 @@ Output:
   Every line is flushed as it is written. Ctrl+C, SIGTERM or SIGHUP end a
   command after the line in hand, and the port is closed.
 
+Late replies and lost devices:
+  A reply belongs to its request. A reply that comes after its request's
+  timeout never counts for a later one: after a meter failed to answer, the
+  next request to it first waits until the line has been quiet for one timeout
+  (requests to other meters go at once). A late reply that reaches qd7-bus is
+  said on stderr with its delay and a timeout that waits for it, e.g.
+  "07 answered 150 ms after its request; --timeout 200 waits for it", once per
+  meter (again only if it gets slower).
+
+  When the device goes away, stderr says so once; scan, read and send end with
+  exit status 3. watch logs its rows as nodevice, opens the same device again
+  each round (at least 100 ms apart) and says so once it is back.
+
 Exit status:
   0  every meter addressed answered (scan: at least one meter answered)
-  1  some meter was silent, or its reply corrupt or rejected
+  1  some meter was silent, or its reply corrupt or rejected (watch: also
+     rows logged as nodevice while the device was away)
   2  usage error
-  3  the port cannot be opened
+  3  the port cannot be opened, or its device went away (watch: it was still
+     away at the end)
+  4  the output cannot be written (a full disk, an I/O error); a reader that
+     went away, such as head, ends qd7-bus quietly instead
 
 Examples:
   qd7-bus --port /dev/ttyUSB0 scan

@@ -1,5 +1,7 @@
 #include "cli/ReadingWriter.h"
 
+#include <cerrno>
+
 CReadingWriter::CReadingWriter(FILE* out, OutputFormat format, bool bTimeInText)
     : m_pOut(out), m_format(format), m_bTimeInText(bTimeInText) {}
 
@@ -24,13 +26,15 @@ bool CReadingWriter::WriteText(const std::string& lines) {
 }
 
 bool CReadingWriter::Put(const std::string& text) {
-    if (m_bFailed) {
+    if (Failed()) {
         return false;
     }
-    // One call for the whole line, then out of the buffer at once.
+    // One call for the whole line, then out of the buffer at once: a full disk shows at the
+    // flush, not at the write into the buffer.
+    errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), m_pOut) != text.size() ||
         std::fflush(m_pOut) != 0) {
-        m_bFailed = true;
+        m_nError = errno != 0 ? errno : EIO;
     }
-    return !m_bFailed;
+    return !Failed();
 }

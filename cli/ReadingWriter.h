@@ -20,7 +20,9 @@ public:
     bool WriteText(const std::string& lines);
 
     OutputFormat Format() const { return m_format; }
-    bool Failed() const { return m_bFailed; }
+    bool Failed() const { return m_nError != 0; }
+    // The error number of the failed write (EPIPE: the reader went away); 0 while none failed.
+    int Error() const { return m_nError; }
 
 private:
     bool Put(const std::string& text);
@@ -28,5 +30,5 @@ private:
     FILE* m_pOut;
     OutputFormat m_format;
     bool m_bTimeInText;
-    bool m_bFailed = false;
+    int m_nError = 0;
 };

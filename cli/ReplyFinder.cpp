@@ -23,6 +23,8 @@ std::string_view StatusName(ReplyStatus status) {
         return "corrupt";
     case ReplyStatus::Rejected:
         return "rejected";
+    case ReplyStatus::NoDevice:
+        return "nodevice";
     }
     return "?";
 }

@@ -13,9 +13,10 @@ enum class ReplyStatus {
     Silent,   // nothing that starts like a reply
     Corrupt,  // a reply start (ACK STX) cut short or with a wrong CRC
     Rejected, // a frame with a good CRC for this meter that is not the reply asked for
+    NoDevice, // the port's device has gone away (an adapter unplugged): nothing was asked
 };
 
-// "ok", "silent", "corrupt", "rejected".
+// "ok", "silent", "corrupt", "rejected", "nodevice".
 std::string_view StatusName(ReplyStatus status);
 
 // The reply a request waits for. Bank and register -1 take any.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Version.h"
+#include "serial/StandardStreams.h"
 #include "sim/SimBus.h"
 #include "sim/SimOptions.h"
 #include "sim/SimPtyServer.h"
@@ -78,6 +79,12 @@ void LogLine(std::string_view line) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before the pty or a port opens: with stdout or stderr closed, the device would get that
+    // number and our own lines (the device path, --verbose) would go to the tool as noise.
+    if (!EnsureStandardStreams()) {
+        PrintError("the closed standard streams cannot be opened on the null device");
+        return 1;
+    }
     const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
     SimOptions options;
     std::string error;

@@ -1,16 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "protocol/FrameCodec.h"
+#include "sim/SimBus.h"
+#include "sim/SimPtyServer.h"
+#include "tests/sim/SimPeer.h"
 #include "tests/sim/SimProcess.h"
 #include "tests/support/EnvGuard.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 
@@ -24,9 +33,9 @@ struct ProgramRun {
     std::string err;
 };
 
-ProgramRun RunBus(std::vector<std::string> args) {
+ProgramRun RunBus(std::vector<std::string> args, const ChildStreams& streams = {}) {
     args.insert(args.begin(), QD7_BUS_PROGRAM);
-    CSimProcess bus(args);
+    CSimProcess bus(args, streams);
     ProgramRun run;
     run.code = bus.WaitExit(kExitWait);
     run.out = bus.ReadOut();
@@ -96,6 +105,162 @@ TEST(BusProgram, WatchEndsCleanlyOnASignal) {
         }
         EXPECT_GE(rows, 3U) << out;
     }
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.WaitExit(kExitWait), 0);
+}
+
+// The csv rows' statuses in order, a run of equal ones as one, and how many rows there were of
+// each. The header row is left out.
+struct StatusRuns {
+    std::vector<std::string> runs;
+    std::vector<size_t> counts;
+};
+
+StatusRuns RunsOfStatuses(const std::string& csv) {
+    StatusRuns result;
+    size_t start = csv.find('\n') + 1;
+    for (size_t end; start != 0 && (end = csv.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string row = csv.substr(start, end - start);
+        size_t field = 0;
+        for (int i = 0; i < 6 && field != std::string::npos; ++i) {
+            field = row.find(',', field) + 1;
+        }
+        const std::string status = row.substr(field, row.find(',', field) - field);
+        if (result.runs.empty() || result.runs.back() != status) {
+            result.runs.push_back(status);
+            result.counts.push_back(0);
+        }
+        ++result.counts.back();
+    }
+    return result;
+}
+
+// The adapter unplugged and plugged in again, as far as a pty can show it: the simulator behind
+// the link stops (its pty hangs up, the link goes) and a new one starts under the same link.
+// watch says both on stderr, logs nodevice meanwhile and goes on by itself.
+TEST(BusProgram, WatchSaysTheDeviceWentAndGoesOnWhenItIsBack) {
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string link = dir.Path() + "/com1";
+    const std::vector<std::string> simArgs = {QD7_SIM_PROGRAM, "--meters", "07", "--link", link};
+    auto first = std::make_unique<CSimProcess>(simArgs);
+    ASSERT_TRUE(first->FirstLine(kExitWait).has_value());
+
+    CSimProcess bus(
+        {QD7_BUS_PROGRAM, "--port", link, "--format", "csv", "watch", "07", "--interval", "50"});
+    const auto has = [](std::string_view status, size_t after = 0) {
+        return [status, after](const std::string& out) {
+            return out.find(status, after) != std::string::npos;
+        };
+    };
+    ASSERT_TRUE(bus.WaitForOut(has(",ok,"), kExitWait));
+    ASSERT_TRUE(first->Signal(SIGTERM));
+    EXPECT_EQ(first->WaitExit(kExitWait), 0);
+    first.reset();
+    ASSERT_TRUE(bus.WaitForOut(has(",nodevice,"), kExitWait));
+
+    CSimProcess second(simArgs);
+    ASSERT_TRUE(second.FirstLine(kExitWait).has_value());
+    ASSERT_TRUE(bus.WaitForOut(
+        [](const std::string& out) {
+            const size_t gone = out.find(",nodevice,");
+            return gone != std::string::npos && out.find(",ok,", gone) != std::string::npos;
+        },
+        kExitWait));
+    ASSERT_TRUE(bus.Signal(SIGINT));
+    EXPECT_EQ(bus.WaitExit(kExitWait), 1) << "some rows had no answer";
+    const std::string out = bus.ReadOut();
+    EXPECT_EQ(bus.ReadErr(), "qd7-bus: " + link +
+                                 ": the device has gone away; watch opens it again when it is "
+                                 "back\nqd7-bus: " +
+                                 link + ": the device is back\n");
+
+    // A request in flight when the line went, or sent before the new simulator read its pty, may
+    // have gone unanswered: silent rows are allowed at the two turns, nothing else.
+    StatusRuns runs = RunsOfStatuses(out);
+    size_t nSilent = 0;
+    for (size_t i = runs.runs.size(); i-- > 0;) {
+        if (runs.runs[i] == "silent") {
+            nSilent += runs.counts[i];
+            runs.runs.erase(runs.runs.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    EXPECT_EQ(runs.runs, (std::vector<std::string>{"ok", "nodevice", "ok"})) << out;
+    EXPECT_LE(nSilent, 2U) << out;
+    EXPECT_NE(out.find(",07,0,P0,,,nodevice,\n"), std::string::npos) << "no value, no bytes";
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.WaitExit(kExitWait), 0);
+}
+
+// Started with stdout or stderr closed (cron, a service manager), qd7-bus must not get the port
+// as descriptor 1 or 2 and print its rows or messages onto the bus: the simulator hears whole
+// frames and nothing else.
+TEST(BusProgram, WithAStandardStreamClosedOnlyFramesReachTheBus) {
+    struct ClosedCase {
+        int fd;
+        std::vector<std::string> args;
+        size_t frames;
+    };
+    const std::vector<ClosedCase> cases = {
+        {STDOUT_FILENO, {"read", "07", "P0"}, 1},                   // prints a row
+        {STDERR_FILENO, {"scan", "--from", "01", "--to", "02"}, 2}, // prints "no meter answered"
+    };
+    for (const ClosedCase& c : cases) {
+        PtyPair pty;
+        ASSERT_TRUE(pty.IsOpen());
+        CSimBus simBus({CSimMeter(7)});
+        CSimPtyServer server(simBus);
+        std::mutex mutex;
+        size_t nHeard = 0;
+        server.SetTrafficLog([&](std::string_view line) {
+            constexpr std::string_view kRead = "rx ";
+            if (line.substr(0, kRead.size()) == kRead) {
+                const std::lock_guard lock(mutex);
+                nHeard += (line.size() - kRead.size()) / 3; // "XX " per byte
+            }
+        });
+        ASSERT_TRUE(server.ServeFd(pty.MasterFd()));
+        ASSERT_TRUE(server.Start());
+
+        std::vector<std::string> args = {"--port", pty.SlavePath(), "--timeout", "50"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = RunBus(args, ChildStreams{{}, {c.fd}});
+        ASSERT_TRUE(run.code.has_value()) << "fd " << c.fd;
+        // One more frame of our own: once it is heard, every byte before it has been read.
+        CUniqueFd peer = OpenPeer(pty.SlavePath());
+        ASSERT_TRUE(WriteBytes(peer.Get(), RequestBytes(7, 0, 0)));
+        ASSERT_TRUE(server.WaitForFrames(c.frames + 1, kExitWait)) << "fd " << c.fd;
+        server.Stop();
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(nHeard, (c.frames + 1) * kWireFrameLength) << "fd " << c.fd;
+    }
+}
+
+// A full disk is a failure with its reason and exit code 4, whatever was being written; a
+// reader that went away (`| head -1`) ends qd7-bus quietly.
+TEST(BusProgram, OutputThatCannotBeWrittenIsAFailureButAClosedPipeIsNot) {
+    if (::access("/dev/full", W_OK) != 0) {
+        GTEST_SKIP() << "no /dev/full here";
+    }
+    CSimProcess sim({QD7_SIM_PROGRAM, "--meters", "07"});
+    const std::optional<std::string> device = sim.FirstLine(kExitWait);
+    ASSERT_TRUE(device.has_value());
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"},
+          {"--port", *device, "read", "07", "P0"},
+          {"--port", *device, "--format", "csv", "watch", "07", "--count", "2"}}) {
+        const ProgramRun run = RunBus(args, ChildStreams{"/dev/full", {}});
+        EXPECT_EQ(run.code, 4) << args.back();
+        EXPECT_EQ(run.err, "qd7-bus: cannot write the output: No space left on device\n")
+            << args.back();
+    }
+
+    CSimProcess bus({QD7_BUS_PROGRAM, "--port", *device, "watch", "07", "--interval", "20"});
+    ASSERT_TRUE(bus.FirstLine(kExitWait).has_value());
+    bus.CloseOut();
+    EXPECT_EQ(bus.WaitExit(kExitWait), 0);
+    EXPECT_EQ(bus.ReadErr(), "");
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.WaitExit(kExitWait), 0);
 }

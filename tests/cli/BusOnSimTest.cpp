@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/SimBus.h"
@@ -48,8 +50,54 @@ struct Outcome {
     std::vector<std::string> lines;
 };
 
-// qd7-bus in this process, on the slave of a pty whose master the simulator serves in a thread:
-// meters 00, 07 and 99, their clock held where P0 stands at 120 + address.
+// qd7-bus in this process on `port`. `prefill` stands in the output file before the run, as in a
+// log appended to.
+Outcome RunBus(const std::string& port, std::vector<std::string_view> args,
+               const std::string& prefill = {}) {
+    args.insert(args.begin(), {"--port", port});
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    if (out == nullptr || err == nullptr) {
+        ADD_FAILURE() << "no temporary file";
+        return {};
+    }
+    std::fputs(prefill.c_str(), out);
+    std::fflush(out);
+    const std::atomic<bool> stop{false};
+    Outcome outcome;
+    outcome.code = RunBusProgram(args, out, err, stop);
+    outcome.out = ReadBack(out);
+    outcome.err = ReadBack(err);
+    outcome.lines = Split(outcome.out, '\n');
+    return outcome;
+}
+
+// The status field of each csv row after the header (Split leaves out an empty raw field).
+std::vector<std::string> CsvStatuses(const Outcome& run) {
+    constexpr size_t kStatusField = 6;
+    std::vector<std::string> statuses;
+    for (size_t i = 1; i < run.lines.size(); ++i) {
+        const std::vector<std::string> f = Split(run.lines[i], ',');
+        statuses.push_back(f.size() > kStatusField ? f[kStatusField]
+                                                   : "(not a row: " + run.lines[i] + ")");
+    }
+    return statuses;
+}
+
+size_t Count(const std::string& text, std::string_view needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The meters of these tests: 00, 07 and 99, their clock held where P0 stands at 120 + address.
+CSimBus MakeBus() {
+    return CSimBus{{CSimMeter(0), CSimMeter(7), CSimMeter(99)}, {}, 1, [] { return 7500ms; }};
+}
+
+// qd7-bus in this process, on the slave of a pty whose master the simulator serves in a thread.
 class BusOnSim : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,29 +107,13 @@ protected:
     }
     void TearDown() override { m_server.Stop(); }
 
-    // `prefill` stands in the output file before the run, as in a log appended to.
     Outcome Bus(std::vector<std::string_view> args, const std::string& prefill = {}) {
-        args.insert(args.begin(), {"--port", m_pty.SlavePath()});
-        FILE* out = std::tmpfile();
-        FILE* err = std::tmpfile();
-        if (out == nullptr || err == nullptr) {
-            ADD_FAILURE() << "no temporary file";
-            return {};
-        }
-        std::fputs(prefill.c_str(), out);
-        std::fflush(out);
-        Outcome outcome;
-        outcome.code = RunBusProgram(args, out, err, m_stop);
-        outcome.out = ReadBack(out);
-        outcome.err = ReadBack(err);
-        outcome.lines = Split(outcome.out, '\n');
-        return outcome;
+        return RunBus(m_pty.SlavePath(), std::move(args), prefill);
     }
 
     PtyPair m_pty;
-    CSimBus m_bus{{CSimMeter(0), CSimMeter(7), CSimMeter(99)}, {}, 1, [] { return 7500ms; }};
+    CSimBus m_bus = MakeBus();
     CSimPtyServer m_server{m_bus};
-    std::atomic<bool> m_stop{false};
 };
 
 TEST_F(BusOnSim, ScanFindsExactlyItsMetersAndAsksEveryAddressOnce) {
@@ -259,6 +291,99 @@ TEST_F(BusOnSim, CsvAppendedToALogWritesNoSecondHeader) {
     ASSERT_EQ(run.lines.size(), 3U) << run.out;
     EXPECT_EQ(run.out.substr(0, log.size()), log);
     EXPECT_EQ(run.lines[2].substr(24, 23), ",07,0,P0,127.0,1,ok,06 ");
+}
+
+// Every reply 100 ms after its request, past a 60 ms timeout: a late reply must never be taken for
+// a later request's, of the same register or another, and it is said on stderr with the timeout
+// that waits for it.
+TEST_F(BusOnSim, ALateReplyNeverAnswersALaterRequestAndIsSaid) {
+    m_bus.SetDelay(100ms);
+    struct LateCase {
+        const char* name;
+        std::vector<std::string_view> args;
+        size_t rows;
+    };
+    const std::vector<LateCase> cases = {
+        {"the same register again", {"read", "07", "P0", "P0", "P0"}, 3},
+        {"other registers of the meter", {"read", "07", "P0", "C0", "C1"}, 3},
+        {"a watch faster than the meter", {"watch", "07", "--interval", "30", "--count", "3"}, 3},
+        {"a scan past the meter", {"scan", "--from", "06", "--to", "08"}, 0},
+    };
+    std::string lastErr;
+    for (const LateCase& c : cases) {
+        std::vector<std::string_view> args = {"--format", "csv", "--timeout", "60"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome run = Bus(args);
+        EXPECT_EQ(run.code, 1) << c.name;
+        EXPECT_EQ(CsvStatuses(run), std::vector<std::string>(c.rows, "silent")) << c.name << ":\n"
+                                                                                << run.out;
+        EXPECT_GE(Count(run.err, "qd7-bus: 07 answered "), 1U) << c.name << ": " << run.err;
+        EXPECT_NE(run.err.find(" ms after its request; --timeout "), std::string::npos) << c.name;
+        lastErr = run.err;
+    }
+
+    // The timeout named waits for the meter, and every reading is then the meter's own.
+    const size_t at = lastErr.find("--timeout ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string suggested = lastErr.substr(at + 10, lastErr.find(' ', at + 10) - at - 10);
+    EXPECT_GE(std::stoi(suggested), 125) << lastErr;
+    const Outcome patient = Bus({"--timeout", suggested, "read", "07", "P0", "C0", "C1"});
+    EXPECT_EQ(patient.code, 0) << patient.err;
+    EXPECT_EQ(patient.out, "07  P0       127.0  ok\n"
+                           "07  C0       900.0  ok\n"
+                           "07  C1       750.5  ok\n");
+    EXPECT_EQ(patient.err, "");
+}
+
+// The device behind the port goes away while read or scan runs (the far side of the pty hangs
+// up once two requests were heard): the row in hand says nodevice, the reason goes to stderr,
+// and the run ends with exit 3 instead of logging silence for every request left.
+TEST(BusDeviceGone, ReadAndScanEndWithExitThreeAndTheReason) {
+    for (const std::vector<std::string_view>& args :
+         {std::vector<std::string_view>{"--format", "csv", "read", "07"},
+          std::vector<std::string_view>{"--format", "csv", "scan"}}) {
+        PtyPair pty;
+        ASSERT_TRUE(pty.IsOpen());
+        CSimBus bus = MakeBus();
+        CSimPtyServer server(bus);
+        ASSERT_TRUE(server.ServeFd(pty.MasterFd()));
+        ASSERT_TRUE(server.Start());
+        std::thread unplug([&] {
+            server.WaitForFrames(2, 5000ms);
+            server.Stop();
+            pty.CloseMaster();
+        });
+        const Outcome run = RunBus(pty.SlavePath(), args);
+        unplug.join();
+        const std::string command(args.back() == "07" ? "read" : "scan");
+        EXPECT_EQ(run.code, 3) << command;
+        std::vector<std::string> statuses = CsvStatuses(run);
+        ASSERT_FALSE(statuses.empty()) << command;
+        EXPECT_EQ(statuses.back(), "nodevice") << command << ":\n" << run.out;
+        statuses.pop_back();
+        EXPECT_EQ(statuses, std::vector<std::string>(statuses.size(), "ok")) << run.out;
+        EXPECT_EQ(run.err, "qd7-bus: " + pty.SlavePath() + ": the device has gone away\n");
+    }
+}
+
+// A line that never falls quiet (a byte of noise every few milliseconds, no meter) must not hold
+// the request after a failure for ever: the wait for a quiet line has its bound too.
+TEST(BusNoisyLine, TheWaitForAQuietLineEnds) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    std::atomic<bool> done{false};
+    std::thread noise([&] {
+        const uint8_t byte = 0x55;
+        while (!done.load() && pty.WriteMaster(&byte, 1)) {
+            pty.ReadMaster(64, 0); // what the tool sends, so that the pty never fills
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    const Outcome run = RunBus(pty.SlavePath(), {"--timeout", "20", "read", "08", "P0", "P0"});
+    done = true;
+    noise.join();
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, "08  P0           -  silent\n08  P0           -  silent\n");
 }
 
 } // namespace

@@ -34,6 +34,10 @@ std::string Describe(const BusOptions& o) {
     if (!o.strBody.empty()) {
         text += " " + o.strBody;
     }
+    if (o.rtsDelayBefore.count() != 0 || o.rtsDelayAfter.count() != 0) {
+        text += " rts" + std::to_string(o.rtsDelayBefore.count()) + "/" +
+                std::to_string(o.rtsDelayAfter.count());
+    }
     return text;
 }
 
@@ -71,6 +75,12 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"send",
          {"send", "07RX1C1+0000000"},
          "send COM1 9600 8N1 bank0 107ms text 07RX1C1+0000000"},
+        {"RTS delays lengthen the default timeout",
+         {"--rts-delay-before", "3", "--rts-delay-after=2", "scan"},
+         "scan COM1 9600 8N1 bank0 112ms text 0..99 rts3/2"},
+        {"RTS delays beside a timeout given",
+         {"--rts-delay-after", "5", "--timeout", "300", "read", "07"},
+         "read COM1 9600 8N1 bank0 300ms text @7 rts0/5"},
         {"-- ends the options",
          {"send", "--", "07RX1C1+000000-"},
          "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
@@ -83,6 +93,9 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"speed out of range", {"--speed", "0", "scan"}, "error: from 50 to 4000000"},
         {"negative timeout", {"--timeout", "-5", "scan"}, "error: --timeout"},
         {"zero timeout", {"--timeout", "0", "scan"}, "error: --timeout"},
+        {"RTS delay beyond a second",
+         {"--rts-delay-after", "1001", "scan"},
+         "error: --rts-delay-after: \"1001\" is not a whole number from 0 to 1000"},
         {"parity word", {"--parity", "mark", "scan"}, "error: none, odd, even"},
         {"data bits", {"--data", "9", "scan"}, "error: --data"},
         {"stop bits", {"--stop", "1.5", "scan"}, "error: --stop"},

@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-CSimProcess::CSimProcess(const std::vector<std::string>& args) {
+CSimProcess::CSimProcess(const std::vector<std::string>& args, const ChildStreams& streams) {
     std::array<int, 2> out{-1, -1};
     std::array<int, 2> err{-1, -1};
     if (::pipe2(out.data(), O_CLOEXEC) != 0) {
@@ -33,6 +33,13 @@ CSimProcess::CSimProcess(const std::vector<std::string>& args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errWrite.Get(), STDERR_FILENO);
+    if (!streams.strOutPath.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, streams.strOutPath.c_str(),
+                                         O_WRONLY, 0);
+    }
+    for (const int fd : streams.closedFds) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
     std::vector<char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -52,22 +59,31 @@ CSimProcess::~CSimProcess() {
 }
 
 std::optional<std::string> CSimProcess::FirstLine(std::chrono::milliseconds timeout) {
+    if (!WaitForOut([](const std::string& out) { return out.find('\n') != std::string::npos; },
+                    timeout)) {
+        return std::nullopt;
+    }
+    return m_strOut.substr(0, m_strOut.find('\n'));
+}
+
+bool CSimProcess::WaitForOut(const std::function<bool(const std::string&)>& done,
+                             std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_strOut.find('\n') == std::string::npos) {
+    while (!done(m_strOut)) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd pfd{m_fdOut.Get(), POLLIN, 0};
         if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
-            return std::nullopt;
+            return false;
         }
         std::array<char, 256> chunk{};
         const ssize_t n = ::read(m_fdOut.Get(), chunk.data(), chunk.size());
         if (n <= 0) {
-            return std::nullopt;
+            return false;
         }
         m_strOut.append(chunk.data(), static_cast<size_t>(n));
     }
-    return m_strOut.substr(0, m_strOut.find('\n'));
+    return true;
 }
 
 bool CSimProcess::Signal(int signal) const {

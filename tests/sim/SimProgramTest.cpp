@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Version.h"
@@ -18,34 +19,13 @@
 #include "tests/sim/SimPeer.h"
 #include "tests/sim/SimProcess.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
 constexpr auto kWait = 3000ms;
-
-// A fresh directory for links, removed with what is left in it.
-class CTempDir {
-public:
-    CTempDir() {
-        std::array<char, 64> name{};
-        std::snprintf(name.data(), name.size(), "/tmp/qd7-sim-test.XXXXXX");
-        if (::mkdtemp(name.data()) != nullptr) {
-            m_strPath = name.data();
-        }
-    }
-    ~CTempDir() {
-        if (!m_strPath.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(m_strPath, ignored);
-        }
-    }
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
 
 std::string ReadLink(const std::string& path) {
     std::array<char, 256> target{};
@@ -155,6 +135,29 @@ TEST(SimProgram, VerboseLogsTrafficAndSilentMetersStayQuiet) {
     EXPECT_NE(err.find("rx 07RX0P0+0000000 (meter silent)"), std::string::npos) << err;
     EXPECT_NE(err.find("rx 01RX0P0+0000000 -> 01RD0P0+"), std::string::npos) << err;
     EXPECT_NE(err.find("tx 06 02 30 31 52 44 30 50 30 2B"), std::string::npos) << err;
+}
+
+// Started with stdout closed (cron, a service manager), the simulator must not print its device's
+// path onto the device: the pty would get descriptor 1, and the tool would read the text as noise
+// before the first reply.
+TEST(SimProgram, WithStdoutClosedOnlyRepliesReachThePeer) {
+    CTempDir dir;
+    const std::string link = dir.Path() + "/com1";
+    CSimProcess sim(Command({"--meters", "07", "--link", link}), ChildStreams{{}, {STDOUT_FILENO}});
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (!Exists(link) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(Exists(link));
+    CUniqueFd peer = OpenPeer(link);
+    ASSERT_TRUE(peer.IsValid());
+    EXPECT_FALSE(WaitForInput(peer.Get(), 1, 300ms)) << "bytes before any request";
+    ASSERT_TRUE(WriteBytes(peer.Get(), RequestBytes(7, 0, 1)));
+    const std::vector<uint8_t> reply = ReadBytes(peer.Get(), 19, kWait);
+    EXPECT_EQ(ParseResponseFrame(reply.data(), static_cast<int>(reply.size())).status,
+              ResponseStatus::ResponseOk);
+    ASSERT_TRUE(sim.Signal(SIGTERM));
+    EXPECT_EQ(sim.WaitExit(kWait), 0);
 }
 
 // /dev/console would put frames on the system's console: refused before anything is opened.

@@ -1,0 +1,48 @@
+#include "cli/LateReplyNotes.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(LateReplyNotes, SuggestsATimeoutWithRoomAboveTheDelay) {
+    struct SuggestCase {
+        std::chrono::milliseconds delay;
+        std::chrono::milliseconds suggested;
+    };
+    const std::vector<SuggestCase> cases = {
+        {0ms, 50ms},    {25ms, 50ms},   {26ms, 100ms},          {150ms, 200ms},
+        {175ms, 200ms}, {176ms, 250ms}, {600'000ms, 600'000ms}, // the longest --timeout taken
+    };
+    for (const SuggestCase& c : cases) {
+        EXPECT_EQ(SuggestedTimeout(c.delay), c.suggested) << c.delay.count();
+    }
+}
+
+// Once per meter; again only when a reply needs a longer timeout than the one already named.
+TEST(LateReplyNotes, SaysEachMeterOnceUnlessItGetsSlower) {
+    FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    CLateReplyNotes notes(err);
+    for (const LateReply& late : {LateReply{7, 150ms}, LateReply{7, 160ms}, LateReply{12, 151ms},
+                                  LateReply{7, 120ms}, LateReply{7, 180ms}, LateReply{7, 170ms}}) {
+        notes.Note(late);
+    }
+    std::string text;
+    std::rewind(err);
+    for (int c; (c = std::fgetc(err)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    std::fclose(err);
+    EXPECT_EQ(text, "qd7-bus: 07 answered 150 ms after its request; --timeout 200 waits for it\n"
+                    "qd7-bus: 12 answered 151 ms after its request; --timeout 200 waits for it\n"
+                    "qd7-bus: 07 answered 180 ms after its request; --timeout 250 waits for it\n");
+}
+
+} // namespace
