@@ -9,7 +9,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} RESULT_VARIABLE rc
 if(rc)
     message(FATAL_ERROR "fuzz: build failed (${rc})")
 endif()
-foreach(t ParseResponseFuzz BuildTextFuzz ReplyFinderFuzz)
+file(READ ${BUILD_DIR}/fuzz-targets.txt targets)
+foreach(t ${targets})
     # A target with seeds in fuzz/corpus starts from them. New inputs go to a folder of the build,
     # the first one named: libFuzzer writes into its first corpus folder, never into the sources.
     set(corpus)
