@@ -11,12 +11,6 @@
 
 namespace {
 
-QImage LoadPicture(const QString& resourcePath, int scale) {
-    QImage image = QImage(ArtworkPath(resourcePath, scale)).convertToFormat(QImage::Format_RGB32);
-    image.setDevicePixelRatio(1.0); // the surface holds device pixels
-    return image;
-}
-
 // The part of the window that the window system asks to be repainted.
 QRegion ExposedRegion(const QExposeEvent* pEvent) {
     // The event still carries its region; painting code is meant to wait for the paint event
@@ -32,7 +26,9 @@ QRegion ExposedRegion(const QExposeEvent* pEvent) {
 
 CPictureCtrl::CPictureCtrl(const QString& resourcePath, QWidget* parent) : QWidget(parent) {
     m_surface.nScale = ArtworkScale(devicePixelRatioF());
-    m_surface.panel = LoadPicture(resourcePath, m_surface.nScale);
+    // The window's resolution, so that the unit written on the picture has the size of the
+    // window's own text.
+    m_surface.panel = LoadSurfacePicture(resourcePath, m_surface.nScale, logicalDpiY());
     m_surface.image = m_surface.panel.copy();
     m_surface.repaint = [this](const QRect& rect) { PaintNow(rect); };
     // The image covers the whole control: the window beneath never needs repainting for it.

@@ -133,4 +133,17 @@ TEST_F(PanelScreenTest, NarrowerValueAndShorterUnitLeaveNoTraceOfTheEarlierOnes)
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    1", "s").copy(kDisplay));
 }
 
+TEST_F(PanelScreenTest, UnitsAreWrittenWholeAndLeaveNoLetterBehind) {
+    for (const char* unit : kUnitsReachingOut) {
+        SCOPED_TRACE(unit);
+        Dlg().m_strUnit = unit;
+        Dlg().DrawFrontPanel();
+        EXPECT_TRUE(ShowsWholeUnit(Screen(), unit, 1));
+    }
+    // A short unit after them: no descender or last letter of theirs is left on the panel.
+    Dlg().m_strUnit = "s";
+    Dlg().DrawFrontPanel();
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    0", "s").copy(kDisplay));
+}
+
 } // namespace
