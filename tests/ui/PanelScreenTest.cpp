@@ -82,13 +82,13 @@ TEST_F(PanelScreenTest, WindowSystemRepaintShowsThePrintedPanelWithValueAndUnit)
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
     EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
 
-    // Only the receive lamp uncovered: it shows its printed bar, the send lamp stays lit.
-    Expose(QRect(kReceiveLampOrigin, QSize(kLampBarWidth, kLampBarHeight)));
-    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampDarkGreen));
-    EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
+    // Uncovered beside the picture: the picture is not repainted, the lamps stay lit.
+    Expose(QRect(0, kPanelSize.height(), Dlg().width(), Dlg().height() - kPanelSize.height()));
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
 
-    // The whole window uncovered (a dialog closed over it, restored from the task bar).
-    Expose(Dlg().rect());
+    // A cover taken away from the left half of the receive lamp only: no lamp comes back half lit
+    // and half as printed. The whole picture is repainted: both lamps as printed, value and unit.
+    Expose(QRect(kReceiveLampOrigin, QSize(kLampBarWidth / 2, kLampBarHeight)));
     EXPECT_EQ(Screen(), ExpectedPanel("-12.34", "Sec"));
     EXPECT_EQ(Image(), ExpectedPanel("-12.34", "Sec"));
 }
