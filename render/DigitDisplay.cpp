@@ -76,21 +76,29 @@ void CDigitDisplay::DrawUnit(int x, int y, const char* text) {
     }
     // Texts are the program's 8-bit strings, in the locale's encoding like the rest of its UI.
     const QString unit = QString::fromLocal8Bit(text);
-    const QRect cell = CSurfaceLink::TextCell(QPoint(x, y), unit).intersected(m_link.ClientRect());
-    QRect changed;
-    // The previous unit's letters outside the new cell give way to what lies beneath them.
-    const QRegion uncovered = QRegion(m_rcUnit).subtracted(QRegion(cell));
-    if (!uncovered.isEmpty()) {
-        changed |= m_link.RestorePanel(uncovered);
-        for (const QRect& rect : uncovered.intersected(m_rcValue)) {
-            changed |= m_link.CopyToWindow(rect.translated(-m_ptValue), rect.topLeft());
-        }
-    }
-    m_rcUnit = cell;
-    m_ptUnit = QPoint(x, y);
+    const QPoint origin(x, y);
+    const CSurfaceLink::TextPlace place = m_link.PlaceText(origin, unit);
+    const QRect area = place.area.intersected(m_link.ClientRect());
+    // What the previous unit painted outside the new cell gives way to what lies beneath, and so
+    // does the ground of the new letters beyond their cell: drawn afresh on it each time, their
+    // smoothed edges do not thicken from one drawing to the next.
+    QRect changed = RestoreBeneathUnit((QRegion(m_rcUnit) + area).subtracted(place.cell));
+    m_rcUnit = area;
+    m_ptUnit = origin;
     m_strUnit = unit;
-    changed |= WriteUnit(QRegion(cell));
+    changed |= WriteUnit(QRegion(area));
     m_link.Repaint(changed);
+}
+
+QRect CDigitDisplay::RestoreBeneathUnit(const QRegion& region) {
+    if (region.isEmpty()) {
+        return {};
+    }
+    QRect changed = m_link.RestorePanel(region);
+    for (const QRect& rect : region.intersected(m_rcValue)) {
+        changed |= m_link.CopyToWindow(rect.translated(-m_ptValue), rect.topLeft());
+    }
+    return changed;
 }
 
 QRect CDigitDisplay::WriteUnit(const QRegion& clip) {

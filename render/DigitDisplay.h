@@ -43,10 +43,14 @@ public:
 private:
     // Writes the unit drawn last, within `clip` only. Returns what changed.
     QRect WriteUnit(const QRegion& clip);
+    // Puts back what lies beneath the unit inside `region`: the printed panel, and the value
+    // where its cells reach. Returns what changed.
+    QRect RestoreBeneathUnit(const QRegion& region);
 
     CSurfaceLink m_link;
     // What this display has on the picture, in picture pixels: the last value's copy and the
-    // origin of its strip, the last unit's cell, position and text.
+    // origin of its strip, all that the last unit painted (its cell and its letters), its
+    // position and text.
     QRect m_rcValue;
     QPoint m_ptValue;
     QRect m_rcUnit;

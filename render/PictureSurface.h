@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <functional>
 
 // The drawing surface of a picture control. `panel` is the printed picture the control was made
@@ -14,9 +15,10 @@
 // Both images hold device pixels, `nScale` of them to a picture pixel (1, or 2 on a high-density
 // screen, with artwork drawn for that ratio), and keep a device pixel ratio of 1 so that copies
 // between them stay pixel for pixel; rectangles and positions given to and by the renderers are
-// in picture pixels. `textColor` and `backColor` are the surface's current text colours, as a
-// window surface has them; a renderer that writes text sets them for its drawing and puts them
-// back afterwards.
+// in picture pixels. Their resolution is that of the window in picture pixels, so that text
+// written on them, in picture pixels, has the size of the window's own text. `textColor` and
+// `backColor` are the surface's current text colours, as a window surface has them; a renderer that
+// writes text sets them for its drawing and puts them back afterwards.
 struct CPictureSurface {
     QImage panel;
     QImage image;
@@ -25,3 +27,8 @@ struct CPictureSurface {
     QColor textColor = QColor(0, 0, 0);
     QColor backColor = QColor(255, 255, 255);
 };
+
+// The printed picture `resource` drawn for `scale` (1 or 2) as a surface holds it: in device
+// pixels at a ratio of 1, with the resolution of the window it shows on (`logicalDpi`, dots per
+// inch of picture pixels) in place of whatever the file declares. Null when it cannot be loaded.
+QImage LoadSurfacePicture(const QString& resource, int scale, int logicalDpi);

@@ -81,21 +81,29 @@ QRect CSurfaceLink::RestorePanel(const QRegion& area) {
     return Picture(changed);
 }
 
-QRect CSurfaceLink::TextCell(QPoint target, const QString& text) {
+CSurfaceLink::TextPlace CSurfaceLink::PlaceText(QPoint target, const QString& text) const {
     // Without an application object there is no font system to measure with.
-    if (qGuiApp == nullptr || text.isEmpty()) {
+    if (m_pWnd == nullptr || m_pWnd->image.isNull() || qGuiApp == nullptr || text.isEmpty()) {
         return {};
     }
-    const QFontMetrics metrics(QGuiApplication::font());
-    return {target, QSize(metrics.horizontalAdvance(text), metrics.height())};
+    // Measured on the picture itself, whose resolution gives the font its size in pixels when the
+    // text is drawn there.
+    const QFontMetricsF metrics(QGuiApplication::font(), &m_pWnd->image);
+    const QRectF cell(target, QSizeF(metrics.horizontalAdvance(text), metrics.height()));
+    // The letters' ink reaches beyond the cell where a descender or an accent is longer than the
+    // font's line or a last letter wider than its advance ("f", "Å").
+    const QPointF baseline(target.x(), target.y() + metrics.ascent());
+    const QRect ink = metrics.boundingRect(text).translated(baseline).toAlignedRect();
+    const QRect filled = cell.toAlignedRect();
+    return {filled, filled | ink, baseline};
 }
 
 QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion& clip) {
     if (m_pWnd == nullptr || m_pWnd->image.isNull()) {
         return {};
     }
-    const QRect cell = TextCell(target, text);
-    const QRegion area = clip.intersected(cell.intersected(m_rcClient));
+    const TextPlace place = PlaceText(target, text);
+    const QRegion area = clip.intersected(place.area.intersected(m_rcClient));
     if (area.isEmpty()) {
         return {};
     }
@@ -107,11 +115,12 @@ QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion&
     painter.scale(m_nScale, m_nScale);
     painter.setClipRegion(area);
     // The text's cell is filled with the background, as a window surface's opaque text output
-    // does, then the letters are drawn over it.
-    painter.fillRect(cell, m_pWnd->backColor);
+    // does, then the letters are drawn over it from their baseline: no layout rectangle that
+    // would cut a descender or a letter reaching past its advance.
+    painter.fillRect(place.cell, m_pWnd->backColor);
     painter.setFont(QGuiApplication::font());
     painter.setPen(m_pWnd->textColor);
-    painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter.drawText(place.baseline, text);
     painter.end();
     return area.boundingRect();
 }

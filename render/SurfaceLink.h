@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
 #include <QRegion>
 #include <QString>
@@ -37,12 +38,21 @@ public:
     // Puts the printed panel back inside `area`. Returns the bounding rectangle of what changed.
     QRect RestorePanel(const QRegion& area);
 
-    // The cell that `text` takes when written at `target`: its advance wide, one line of the
-    // application's font high.
-    static QRect TextCell(QPoint target, const QString& text);
-    // Writes `text` at `target` (its top left) onto the picture in the application's font with the
-    // surface's text colour, its cell filled with the background colour, within `clip` only.
-    // Returns the rectangle of the picture that changed.
+    // Where `text` goes when written at `target` (its top left): `cell` is what an opaque write
+    // fills, its advance wide and one line of the application's font high; `area` is all the
+    // write may paint, the cell and every letter's ink beyond it (a descender, a wide last
+    // letter); `baseline` is where the first letter sits. In picture pixels, measured at the
+    // picture's own resolution, the one the text is drawn at; empty without a picture or a text.
+    struct TextPlace {
+        QRect cell;
+        QRect area;
+        QPointF baseline;
+    };
+    TextPlace PlaceText(QPoint target, const QString& text) const;
+    // Writes `text` at `target` onto the picture in the application's font with the surface's
+    // text colour, its cell filled with the background colour, within `clip` only: nothing else
+    // cuts it but the picture's edge. The ink beyond the cell is drawn over what lies there, so
+    // the caller puts that back first. Returns the rectangle of the picture that changed.
     QRect WriteText(QPoint target, const QString& text, const QRegion& clip);
 
     // Puts `changed` on screen now.

@@ -2,22 +2,26 @@
 # Takes screenshots of the real program: starts a private Xvfb display, qd7-sim with a few meters
 # on a pseudo-terminal, and qd7test with COM1 pointed at it, waits while the meters are found, and
 # writes main.png (the main window) and, with --about, about.png (the about box, opened through
-# the window's context menu as a user would). With --setup it clicks the front panel and writes
-# readout.png (the main window during the first register read-out), setup.png (the setup dialog
-# with the selected meter's registers), then types the unit "rpm", confirms with OK and writes
-# main-unit.png. With --panel it checks what the front panel shows as values and units change:
-# with Autoscan off it sends typed frames that write the selected meter's process value, first
-# 999999 (panel-wide.png, six cells over the unit frame) then 1 (panel-narrow.png: "    1" and
-# the frame whole), covers the panel with the setup dialog and closes it (panel-uncovered.png:
-# value and unit drawn again, the lamps as printed), then with Autoscan on confirms the shorter
-# unit "s" (panel-unit.png). With --sending it sets the line to 110 baud, where a frame holds the
-# line for 3.2 s, and keeps the shot in which the send lamp is green (sending-110.png). --scale N
-# runs the program with QT_SCALE_FACTOR=N (N = 2: the artwork drawn for high-density screens).
-# It never opens a real serial device: COM1 is the simulator's pty and COM2..COM8 point at a path
-# that does not exist.
+# the window's context menu as a user would). With --menu it opens that menu over the digits while
+# polling goes on and writes menu.png two seconds later (the menu's items over the panel). With
+# --unit TEXT (given once or more) it sets each unit as a user would, clicking the front panel and
+# typing it into the setup dialog, and writes unit-1.png, unit-2.png, ... (the panel with it).
+# With --setup it clicks the front panel and writes readout.png (the main window during the first
+# register read-out), setup.png (the setup dialog with the selected meter's registers), then types
+# the unit "rpm", confirms with OK and writes main-unit.png. With --panel it checks what the front
+# panel shows as values and units change: with Autoscan off it sends typed frames that write the
+# selected meter's process value, first 999999 (panel-wide.png, six cells over the unit frame)
+# then 1 (panel-narrow.png: "    1" and the frame whole), covers the panel with the setup dialog
+# and closes it (panel-uncovered.png: value and unit drawn again, the lamps as printed), then with
+# Autoscan on confirms the shorter unit "s" (panel-unit.png). With --sending it sets the line to
+# 110 baud, where a frame holds the line for 3.2 s, and keeps the shot in which the send lamp is
+# green (sending-110.png). --scale N runs the program with QT_SCALE_FACTOR=N (1 to 4, fractions
+# such as 1.5 too; from 1.5 on the artwork drawn for high-density screens). Shots are read from the
+# X server's screen, as a user sees it. It never opens a real serial device: COM1 is the
+# simulator's pty and COM2..COM8 point at a path that does not exist.
 #
-#   tools/screenshot.sh [--about] [--setup] [--panel] [--sending] [--scale N] [--wait SECONDS]
-#                       [--out DIR] [--build DIR] [--meters LIST]
+#   tools/screenshot.sh [--about] [--menu] [--unit TEXT]... [--setup] [--panel] [--sending]
+#                       [--scale N] [--wait SECONDS] [--out DIR] [--build DIR] [--meters LIST]
 #
 # Defaults: --scale 1, --wait 6, --out build/screenshots, --build build/default (built when
 # missing), --meters 01,02,03,07,12.
@@ -25,6 +29,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 about=0
+menu=0
+units=()
 setup=0
 panel=0
 sending=0
@@ -36,6 +42,8 @@ meters=01,02,03,07,12
 while [ $# -gt 0 ]; do
     case "$1" in
     --about) about=1 ;;
+    --menu) menu=1 ;;
+    --unit) units+=("$2"); shift ;;
     --setup) setup=1 ;;
     --panel) panel=1 ;;
     --sending) sending=1 ;;
@@ -44,17 +52,17 @@ while [ $# -gt 0 ]; do
     --out) out=$2; shift ;;
     --build) build=$2; shift ;;
     --meters) meters=$2; shift ;;
-    -h | --help) sed -n '2,25p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,28p' "$0"; exit 0 ;;
     *) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
 done
-case "$scale" in
-[1-4]) ;;
-*) echo "screenshot.sh: --scale takes 1 to 4" >&2; exit 2 ;;
-esac
+if ! [[ "$scale" =~ ^[0-9]+(\.[0-9]+)?$ ]] || ! awk -v s="$scale" 'BEGIN { exit !(s >= 1 && s <= 4) }'; then
+    echo "screenshot.sh: --scale takes 1 to 4" >&2
+    exit 2
+fi
 
-for tool in Xvfb xwd convert xdotool; do
+for tool in Xvfb convert xdotool; do
     command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing; run tools/setup.sh" >&2; exit 1; }
 done
 if [ ! -x "$build/app/qd7test" ] || [ ! -x "$build/sim/qd7-sim" ]; then
@@ -92,15 +100,21 @@ find_window() {
     done
     echo "$id"
 }
+# Window pixels to screen pixels: $1 times the scale, rounded down.
+scaled() {
+    awk -v v="$1" -v s="$scale" 'BEGIN { printf "%d", v * s }'
+}
+# What the screen shows of window $1, as the PNG $2; menus and boxes open over it are in the shot.
 grab() {
-    xwd -silent -id "$1" | convert xwd:- "png:$2"
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    grab_screen "$X" "$Y" "$WIDTH" "$HEIGHT" "$2"
     echo "screenshot.sh: wrote $2"
 }
 # Moves the pointer to (x, y) in window pixels of the main window, scaled to the screen, and
 # clicks there with the given button (default 1).
 click_main() {
     eval "$(xdotool getwindowgeometry --shell "$main_id")"
-    xdotool mousemove $((X + $1 * scale)) $((Y + $2 * scale)) click "${3:-1}"
+    xdotool mousemove $((X + $(scaled "$1"))) $((Y + $(scaled "$2"))) click "${3:-1}"
 }
 # Waits for the setup dialog (the register read-out before it takes 8.2 s) and prints its id.
 wait_setup() {
@@ -124,6 +138,19 @@ send_frame() {
     sleep 2
 }
 
+# Sets the unit as a user does: a click on the front panel, the read-out, then the unit field of
+# the setup dialog (five tabs from Port, which selects its text), the text typed, and OK.
+set_unit() {
+    local setup_id
+    click_main 60 40
+    setup_id=$(wait_setup)
+    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+    xdotool key Tab Tab Tab Tab Tab
+    xdotool type "$1"
+    xdotool key Return
+    sleep 1.5
+}
+
 main_id=$(find_window "QD7 Series RS485 test app\\.")
 [ -n "$main_id" ] || { echo "screenshot.sh: the main window did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
 sleep "$wait_s"
@@ -140,6 +167,22 @@ if [ "$about" -eq 1 ]; then
     grab "$about_id" "$out/about.png"
     xdotool key Escape
 fi
+
+if [ "$menu" -eq 1 ]; then
+    # A right click on the digits; the menu stays open while ticks redraw the panel beneath it.
+    click_main 120 55 3
+    sleep 2
+    grab "$main_id" "$out/menu.png"
+    xdotool key Escape
+    sleep 0.5
+fi
+
+n=0
+for unit in "${units[@]}"; do
+    n=$((n + 1))
+    set_unit "$unit"
+    grab "$main_id" "$out/unit-$n.png"
+done
 
 if [ "$setup" -eq 1 ]; then
     # A click on the front panel reads the selected meter's eleven registers (8.2 s, progress on
@@ -176,13 +219,8 @@ if [ "$panel" -eq 1 ]; then
     grab "$main_id" "$out/panel-uncovered.png"
     # Autoscan on again, then the unit "s" in place of "Sec".
     click_main 275 93
-    click_main 60 40
-    setup_id=$(wait_setup)
-    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
-    xdotool key Tab Tab Tab Tab Tab
-    xdotool type s
-    xdotool key Return
-    sleep 2
+    set_unit s
+    sleep 0.5
     grab "$main_id" "$out/panel-unit.png"
 fi
 
@@ -194,13 +232,14 @@ if [ "$sending" -eq 1 ]; then
     xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
     xdotool key Tab Home Return
     # The send lamp's bar is green while a frame goes out: take shots until one shows it.
-    lamp_x=$((14 * scale))
-    lamp_y=$((87 * scale))
+    lamp_x=$(scaled 14)
+    lamp_y=$(scaled 87)
     shot="$work/sending.png"
     seen=0
     for _ in $(seq 1 40); do
         sleep 0.25
-        xwd -silent -id "$main_id" | convert xwd:- "png:$shot"
+        eval "$(xdotool getwindowgeometry --shell "$main_id")"
+        grab_screen "$X" "$Y" "$WIDTH" "$HEIGHT" "$shot"
         pixel=$(convert "$shot" -format "%[pixel:p{$lamp_x,$lamp_y}]" info:)
         case "$pixel" in
         "srgb(0,255,0)" | "rgb(0,255,0)" | lime) seen=1; break ;;

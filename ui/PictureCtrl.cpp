@@ -11,12 +11,6 @@
 
 namespace {
 
-QImage LoadPicture(const QString& resourcePath, int scale) {
-    QImage image = QImage(ArtworkPath(resourcePath, scale)).convertToFormat(QImage::Format_RGB32);
-    image.setDevicePixelRatio(1.0); // the surface holds device pixels
-    return image;
-}
-
 // The part of the window that the window system asks to be repainted.
 QRegion ExposedRegion(const QExposeEvent* pEvent) {
     // The event still carries its region; painting code is meant to wait for the paint event
@@ -32,7 +26,9 @@ QRegion ExposedRegion(const QExposeEvent* pEvent) {
 
 CPictureCtrl::CPictureCtrl(const QString& resourcePath, QWidget* parent) : QWidget(parent) {
     m_surface.nScale = ArtworkScale(devicePixelRatioF());
-    m_surface.panel = LoadPicture(resourcePath, m_surface.nScale);
+    // The window's resolution, so that the unit written on the picture has the size of the
+    // window's own text.
+    m_surface.panel = LoadSurfacePicture(resourcePath, m_surface.nScale, logicalDpiY());
     m_surface.image = m_surface.panel.copy();
     m_surface.repaint = [this](const QRect& rect) { PaintNow(rect); };
     // The image covers the whole control: the window beneath never needs repainting for it.
@@ -74,39 +70,31 @@ bool CPictureCtrl::eventFilter(QObject* pWatched, QEvent* pEvent) {
     if (pWatched == m_pWatchedWindow && pEvent->type() == QEvent::Expose && isVisible()) {
         const QRegion exposed = ExposedRegion(static_cast<QExposeEvent*>(pEvent));
         const QPoint origin = mapTo(window(), QPoint(0, 0));
-        RepaintFromWindowSystem(exposed.translated(-origin).intersected(rect()));
+        if (exposed.translated(-origin).intersects(rect())) {
+            RepaintFromWindowSystem();
+        }
     }
     return QWidget::eventFilter(pWatched, pEvent);
 }
 
 void CPictureCtrl::PaintNow(const QRect& rect) {
     if (m_bRepainting) {
-        m_rgnRepainted += rect;
-        return;
+        return; // on screen with the repaint under way
     }
     // A window that is not on screen has nothing to paint; its exposure will repaint it.
     repaint(rect);
 }
 
-void CPictureCtrl::RepaintFromWindowSystem(const QRegion& region) {
-    if (region.isEmpty()) {
-        return;
-    }
-    {
-        const int scale = m_surface.nScale;
-        QPainter painter(&m_surface.image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const QRect& rect : region) {
-            const QRect device(rect.topLeft() * scale, rect.size() * scale);
-            painter.drawImage(device.topLeft(), m_surface.panel, device);
-        }
-    }
+void CPictureCtrl::RepaintFromWindowSystem() {
+    // The whole picture, however little of it was exposed: a drawing never outlives a repaint, and
+    // a lamp half covered must not come back half lit and half as printed. Both lamps show their
+    // printed bars until the next exchange draws them; the owner draws the value and the unit.
+    m_surface.image = m_surface.panel.copy();
     m_bRepainting = true;
-    m_rgnRepainted = region;
     emit repainting();
     m_bRepainting = false;
     // Painted by the repaint the window system is waiting for, all in one.
-    update(m_rgnRepainted);
+    update();
 }
 
 void CPictureCtrl::mousePressEvent(QMouseEvent* pEvent) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPointer>
-#include <QRegion>
 #include <QWidget>
 
 #include "render/PictureSurface.h"
@@ -13,9 +12,9 @@ class QWindow;
 // inside) emits clicked().
 //
 // What the renderers draw is painted at once, before their call returns. When the window system
-// has the picture repaint itself (the window exposed again after it was covered or minimised), the
-// picture shows the printed panel again in the repainted part and emits repainting(), so that its
-// owner draws what belongs on it; earlier drawings do not survive such a repaint.
+// has the picture repaint itself (any part of it exposed again after it was covered or minimised),
+// the whole picture shows the printed panel again and emits repainting(), so that its owner draws
+// what belongs on it; earlier drawings do not survive such a repaint, not even in part.
 class CPictureCtrl : public QWidget {
     Q_OBJECT
 
@@ -41,14 +40,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
 
 private:
-    // The renderers' drawing: on screen now, or gathered while the picture repaints itself.
+    // The renderers' drawing: on screen now, or with the repaint under way.
     void PaintNow(const QRect& rect);
-    // The window system's repaint of `region` (picture pixels).
-    void RepaintFromWindowSystem(const QRegion& region);
+    // The window system's repaint of the picture.
+    void RepaintFromWindowSystem();
 
     CPictureSurface m_surface;
     QPointer<QWindow> m_pWatchedWindow; // the window whose exposures reach the picture
     bool m_bRepainting = false;
-    QRegion m_rgnRepainted;
     bool m_bPressed = false;
 };

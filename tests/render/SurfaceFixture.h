@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QRect>
+#include <QScreen>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -13,7 +15,10 @@
 class SurfaceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_imgPanel = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+        // At the screen's resolution, as the picture control holds it.
+        m_imgPanel =
+            LoadSurfacePicture(QString::fromLatin1(kPanelResource), 1,
+                               qRound(QGuiApplication::primaryScreen()->logicalDotsPerInchY()));
         ASSERT_FALSE(m_imgPanel.isNull());
         m_imgGlyphs = QImage(kGlyphSheetResource).convertToFormat(QImage::Format_RGB32);
         m_imgLamps = QImage(kLampSheetResource).convertToFormat(QImage::Format_RGB32);

@@ -71,4 +71,28 @@ TEST(HighDensityTest, PanelDecorationAndIconAreDrawnForRatioTwo) {
                   .convertToFormat(dlg.windowIcon().pixmap(QSize(32, 32)).toImage().format()));
 }
 
+TEST(HighDensityTest, UnitsAreWrittenWholeAndLeaveNoLetterBehind) {
+    ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    CEnvGuard env;
+    env.Set("QD7_COM1", pty.SlavePath());
+    CMeterTestDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QCoreApplication::processEvents();
+    dlg.m_pPollTimer->stop();
+
+    const QRect panel(QPoint(0, 0), kPanelSize);
+    for (const char* unit : kUnitsReachingOut) {
+        SCOPED_TRACE(unit);
+        dlg.m_strUnit = unit;
+        dlg.DrawFrontPanel();
+        EXPECT_TRUE(ShowsWholeUnit(OnScreen(&dlg, panel), unit, 2));
+    }
+    dlg.m_strUnit = "s";
+    dlg.DrawFrontPanel();
+    EXPECT_EQ(OnScreen(&dlg, panel), ExpectedPanel("    0", "s", 2));
+}
+
 } // namespace

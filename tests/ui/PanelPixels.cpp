@@ -1,7 +1,11 @@
 #include "tests/ui/PanelPixels.h"
 
 #include <QBackingStore>
+#include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPaintDevice>
+#include <QPainter>
+#include <QScreen>
 #include <QWidget>
 
 #include "render/DigitDisplay.h"
@@ -42,9 +46,13 @@ bool ShowsLamp(const QImage& panel, QPoint origin, int state) {
     return SameArea(panel, origin, LampBar(state));
 }
 
+int ScreenDpi() {
+    return qRound(QGuiApplication::primaryScreen()->logicalDotsPerInchY());
+}
+
 QImage ExpectedValueCells(const char* text) {
     CPictureSurface surface;
-    surface.panel = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.panel = LoadSurfacePicture(QString::fromLatin1(kPanelResource), 1, ScreenDpi());
     surface.image = surface.panel;
     CDigitDisplay display;
     display.Attach(&surface);
@@ -62,9 +70,7 @@ QImage ValueCells(const QImage& panel) {
 QImage ExpectedPanel(const char* value, const char* unit, int scale) {
     CPictureSurface surface;
     surface.nScale = scale;
-    surface.panel =
-        QImage(ArtworkPath(kPanelResource, scale)).convertToFormat(QImage::Format_RGB32);
-    surface.panel.setDevicePixelRatio(1.0);
+    surface.panel = LoadSurfacePicture(QString::fromLatin1(kPanelResource), scale, ScreenDpi());
     surface.image = surface.panel;
     CDigitDisplay display;
     display.Attach(&surface);
@@ -89,4 +95,52 @@ QImage OnScreen(const QWidget* pWindow, const QRect& rect) {
                        .convertToFormat(QImage::Format_RGB32);
     image.setDevicePixelRatio(1.0);
     return image;
+}
+
+::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, int scale) {
+    QImage reference(kPanelSize * scale, QImage::Format_RGB32);
+    reference.fill(Qt::black);
+    reference.setDevicePixelRatio(scale);
+    const int dotsPerMetre = qRound(ScreenDpi() / 0.0254);
+    reference.setDotsPerMeterX(dotsPerMetre);
+    reference.setDotsPerMeterY(dotsPerMetre);
+    {
+        QPainter painter(&reference);
+        painter.setFont(QGuiApplication::font());
+        painter.setPen(Qt::white);
+        const QFontMetricsF metrics(painter.font(), &reference);
+        painter.drawText(QPointF(kUnitOrigin.x(), kUnitOrigin.y() + metrics.ascent()),
+                         QString::fromUtf8(unit));
+    }
+    reference.setDevicePixelRatio(1.0);
+    // Letters on the panel beyond the black cell are blended with what lies there, which is never
+    // darker than black: on screen each ink pixel is at least as bright as in the reference.
+    constexpr int kInk = 32;
+    constexpr int kTolerance = 8;
+    int inked = 0;
+    int missing = 0;
+    QRect where;
+    for (int y = 0; y < reference.height(); ++y) {
+        for (int x = 0; x < reference.width(); ++x) {
+            const int ink = qGray(reference.pixel(x, y));
+            if (ink < kInk) {
+                continue;
+            }
+            ++inked;
+            if (!screen.valid(x, y) || qGray(screen.pixel(x, y)) < ink - kTolerance) {
+                ++missing;
+                where |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    if (inked == 0) {
+        return ::testing::AssertionFailure() << "the reference drawing has no ink";
+    }
+    if (missing > 0) {
+        return ::testing::AssertionFailure()
+               << missing << " of " << inked << " ink pixels missing, within x " << where.left()
+               << ".." << where.right() << ", y " << where.top() << ".." << where.bottom()
+               << " (device pixels)";
+    }
+    return ::testing::AssertionSuccess();
 }

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QPoint>
 #include <QRect>
+#include <array>
+#include <gtest/gtest.h>
 
 class QWidget;
 
@@ -18,6 +20,9 @@ bool ShowsGlyph(const QImage& panel, QPoint origin, int cell, int row);
 QImage LampBar(int state);
 bool ShowsLamp(const QImage& panel, QPoint origin, int state);
 
+// The logical resolution of the screen the tests' windows show on, in dots per inch.
+int ScreenDpi();
+
 // The panel's five digit cells as the digit display draws `text` in red on a fresh panel.
 QImage ExpectedValueCells(const char* text);
 // The same five cells of `panel`.
@@ -31,3 +36,14 @@ QImage ExpectedPanel(const char* value, const char* unit, int scale = 1);
 // What the screen shows of `rect` (window pixels) of the top-level window `pWindow`: the pixels
 // handed to the window system, not a fresh rendering of the widgets. In device pixels.
 QImage OnScreen(const QWidget* pWindow, const QRect& rect);
+
+// Units (UTF-8) whose letters reach below the baseline, past their advance ("kgf") or above the
+// font's ascent ("Å"), and letters that come from a fallback font.
+inline constexpr std::array<const char*, 6> kUnitsReachingOut = {"kg/day", "gjpqy|", "m³/h",
+                                                                 "초/h Ω", "kgf",    "Å"};
+
+// Success when `screen` (the picture in device pixels at `scale`) shows every ink pixel of a
+// reference drawing of `unit` at the unit's place: the reference is written white on black in
+// the application's font at the screen's resolution, unclipped, as a label on a window of that
+// ratio would write it. Otherwise the failure names the pixels missing.
+::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, int scale);

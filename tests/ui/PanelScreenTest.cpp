@@ -3,17 +3,22 @@
 // with the value and the unit drawn again, the lamps as printed.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QExposeEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "render/PanelLayout.h"
 #include "tests/support/EnvGuard.h"
@@ -28,6 +33,17 @@ namespace {
 const QRect kPanel(QPoint(0, 0), kPanelSize);
 // The display window and the unit frame: everything of the panel right of the lamps.
 const QRect kDisplay(60, 0, 204, 104);
+
+// An item with its text shows letters, smoothed, on its ground: more than two colours.
+size_t DistinctColours(const QImage& image) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            colours.insert(image.pixel(x, y));
+        }
+    }
+    return colours.size();
+}
 
 class PanelScreenTest : public ::testing::Test {
 protected:
@@ -82,13 +98,13 @@ TEST_F(PanelScreenTest, WindowSystemRepaintShowsThePrintedPanelWithValueAndUnit)
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
     EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
 
-    // Only the receive lamp uncovered: it shows its printed bar, the send lamp stays lit.
-    Expose(QRect(kReceiveLampOrigin, QSize(kLampBarWidth, kLampBarHeight)));
-    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampDarkGreen));
-    EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
+    // Uncovered beside the picture: the picture is not repainted, the lamps stay lit.
+    Expose(QRect(0, kPanelSize.height(), Dlg().width(), Dlg().height() - kPanelSize.height()));
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
 
-    // The whole window uncovered (a dialog closed over it, restored from the task bar).
-    Expose(Dlg().rect());
+    // A cover taken away from the left half of the receive lamp only: no lamp comes back half lit
+    // and half as printed. The whole picture is repainted: both lamps as printed, value and unit.
+    Expose(QRect(kReceiveLampOrigin, QSize(kLampBarWidth / 2, kLampBarHeight)));
     EXPECT_EQ(Screen(), ExpectedPanel("-12.34", "Sec"));
     EXPECT_EQ(Image(), ExpectedPanel("-12.34", "Sec"));
 }
@@ -131,6 +147,67 @@ TEST_F(PanelScreenTest, NarrowerValueAndShorterUnitLeaveNoTraceOfTheEarlierOnes)
     Dlg().m_strUnit = "s";
     Dlg().DrawFrontPanel();
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    1", "s").copy(kDisplay));
+}
+
+TEST_F(PanelScreenTest, UnitsAreWrittenWholeAndLeaveNoLetterBehind) {
+    for (const char* unit : kUnitsReachingOut) {
+        SCOPED_TRACE(unit);
+        Dlg().m_strUnit = unit;
+        Dlg().DrawFrontPanel();
+        EXPECT_TRUE(ShowsWholeUnit(Screen(), unit, 1));
+    }
+    // A short unit after them: no descender or last letter of theirs is left on the panel.
+    Dlg().m_strUnit = "s";
+    Dlg().DrawFrontPanel();
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    0", "s").copy(kDisplay));
+}
+
+TEST_F(PanelScreenTest, SystemMenuOverTheDigitsShowsItsItemsWhileTicksArrive) {
+    // Ticks in quick succession while the menu is open: each redraws the value, the unit and the
+    // lamps beneath it at once.
+    int ticks = 0;
+    QObject::connect(Dlg().m_pPollTimer, &QTimer::timeout, [&ticks] { ++ticks; });
+    Dlg().m_nPollPeriodMs = 5;
+    Dlg().StartPolling();
+
+    const QPoint digits = Dlg().m_pPicture->mapTo(&Dlg(), kValueOrigin + QPoint(12, 12));
+    const QRect digitArea(Dlg().m_pPicture->mapToGlobal(kValueOrigin),
+                          QSize(kGlyphWidth * kPrintedCellCount, kGlyphHeight));
+    bool bChecked = false;
+    QTimer::singleShot(0, [&] {
+        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        // Whatever happens below, the menu's loop ends.
+        const auto closer = qScopeGuard([] {
+            if (QWidget* pPopup = QApplication::activePopupWidget()) {
+                pPopup->close();
+            }
+        });
+        ASSERT_NE(pMenu, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(pMenu));
+        ASSERT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 3; }, 10000));
+        EXPECT_TRUE(pMenu->geometry().intersects(digitArea));
+
+        // What the menu's window shows is the menu as it paints itself, with every item's text.
+        const QImage screen = OnScreen(pMenu, pMenu->rect());
+        ASSERT_FALSE(screen.isNull());
+        EXPECT_EQ(screen, pMenu->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        QStringList items;
+        for (QAction* pAction : pMenu->actions()) {
+            if (pAction->isSeparator()) {
+                continue;
+            }
+            items << pAction->text();
+            EXPECT_GT(DistinctColours(screen.copy(pMenu->actionGeometry(pAction))), 2U)
+                << "letters on the item " << pAction->text().toStdString();
+        }
+        EXPECT_EQ(items, QStringList({QStringLiteral("Close"),
+                                      QString::fromUtf8("QD7Series 정보(&A)...")}));
+        bChecked = true;
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, digits, Dlg().mapToGlobal(digits));
+    QCoreApplication::sendEvent(&Dlg(), &event);
+    EXPECT_TRUE(bChecked);
+    EXPECT_TRUE(Dlg().isVisible()) << "closing the menu chose nothing";
 }
 
 } // namespace

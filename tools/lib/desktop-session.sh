@@ -3,7 +3,8 @@
 # `work` (a temporary folder) and an array `pids`; every process started here is appended to
 # `pids`, for the caller's cleanup to stop in reverse order.
 
-# A private Xvfb on a display number nobody uses; DISPLAY points at it, Wayland is left out.
+# A private Xvfb on a display number nobody uses; DISPLAY points at it, Wayland is left out. The
+# server keeps its screen in "$work/Xvfb_screen0" (XWD format), which grab_screen reads.
 start_xvfb() {
     local n display=""
     for n in $(seq 90 199); do
@@ -13,7 +14,8 @@ start_xvfb() {
         fi
     done
     [ -n "$display" ] || { echo "$script: no free X display number" >&2; exit 1; }
-    Xvfb "$display" -screen 0 1024x768x24 -dpi 96 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb "$display" -screen 0 1024x768x24 -dpi 96 -noreset -nolisten tcp -fbdir "$work" \
+        >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     export DISPLAY=$display
     unset WAYLAND_DISPLAY
@@ -26,6 +28,17 @@ start_xvfb() {
         cat "$work/xvfb.log" >&2
         exit 1
     }
+}
+
+# grab_screen X Y WIDTH HEIGHT FILE: what the screen shows in that rectangle, as a PNG, read from
+# the server's screen itself. xwd, which puts its picture together from what the server reports of
+# each window, shows a menu that lies wholly inside another window as a black box although the
+# screen shows it painted. The pointer, which the server draws into its screen, is moved to the
+# far corner first.
+grab_screen() {
+    xdotool mousemove 1023 767
+    sleep 0.2
+    convert "xwd:$work/Xvfb_screen0" -crop "$3x$4+$1+$2" +repage "png:$5"
 }
 
 # start_sim BUILD METERS: qd7-sim serving METERS on a pseudo-terminal; COM1 is its link, COM2 to

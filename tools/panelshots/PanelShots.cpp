@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +41,9 @@ constexpr std::array kShots = {
 // The picture as the main window draws it: value, unit, then the lamps.
 QImage Draw(const Shot& shot) {
     CPictureSurface surface;
-    surface.panel = QImage(kPanelResource).convertToFormat(QImage::Format_RGB32);
+    surface.panel =
+        LoadSurfacePicture(QString::fromLatin1(kPanelResource), 1,
+                           qRound(QGuiApplication::primaryScreen()->logicalDotsPerInchY()));
     surface.image = surface.panel;
     CDigitDisplay digits;
     digits.Attach(&surface);
