@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The serial line as the real program drives it, measured with strace. qd7test runs under a private
 # Xvfb display against qd7-sim on a pseudo-terminal; strace records every ioctl and write, and the
-# script reports, for N frames (default 20), the median and range of
-#   - RTS up (TIOCMBIS) to RTS down (TIOCMBIC), and
-#   - the frame's write to RTS down,
-# against the frame's time on the line: first at 9600 bit/s (the start-up default), then at
-# 115200, chosen in the setup dialog with the keyboard as a user would. A pty sends at once and
-# has no modem lines, so the figures show the program's own wait.
+# script reports, for N frames (default 20) at each speed, the median and range of
+#   - RTS up (TIOCMBIS) to RTS down (TIOCMBIC), minus the frame's time on the line, and
+#   - the frame's write to RTS down, minus the frame's time,
+# that is how long RTS stays up beyond the frame: the guard, where a pty cannot say when its
+# transmitter is empty. First at 9600 bit/s (the start-up default), then at 1200 and at 115200,
+# each chosen in the setup dialog with the keyboard as a user would. A pty sends at once and has no
+# modem lines, so the figures show the program's own wait. It also counts the bytes written to the
+# device while RTS was down: there must be none.
 #
 # Then the simulator stops (the device is gone, as an unplugged adapter): the script lists the
 # system calls of 10 ticks while the program waits for the device to come back, and, on a second
@@ -29,7 +31,7 @@ while [ $# -gt 0 ]; do
     --idle) idle_s=$2; shift ;;
     --build) build=$2; shift ;;
     --keep) keep=$2; shift ;;
-    -h | --help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,20p' "$0"; exit 0 ;;
     *) echo "serial-line.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -44,6 +46,8 @@ pids=()
 cleanup() {
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        # strace, stopped, lets the program it traces run on: end that one first.
+        pkill -TERM -P "${pids[i]}" 2>/dev/null || true
         kill -TERM "${pids[i]}" 2>/dev/null || true
         wait "${pids[i]}" 2>/dev/null || true
     done
@@ -90,43 +94,69 @@ main_id=$(find_window '^QD7 Series RS485 test app\.$')
 echo "serial-line.sh: $frames frames at 9600 bit/s ..." >&2
 wait_frames "$frames"
 
-# 115200: a click on the front panel, the first read-out, then Port -> Speed, six steps down
-# (9600 -> 115200), Enter for OK.
-eval "$(xdotool getwindowgeometry --shell "$main_id")"
-xdotool mousemove $((X + 60)) $((Y + 40)) click 1
-setup_id=$(find_window '^Setup QD7 & RS232C/RS485$')
-[ -n "$setup_id" ] || { echo "serial-line.sh: the setup dialog did not appear" >&2; exit 1; }
-sleep 0.5
-xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
-xdotool key Tab Down Down Down Down Down Down Return
+
+# Another speed: a click on the front panel, the first read-out, then Port -> Speed, KEY pressed
+# STEPS times in the list (Up goes to slower speeds), Enter for OK.
+choose_speed() {
+    local key=$1 steps=$2 keys=() i
+    for ((i = 0; i < steps; i++)); do keys+=("$key"); done
+    eval "$(xdotool getwindowgeometry --shell "$main_id")"
+    xdotool mousemove $((X + 60)) $((Y + 40)) click 1
+    setup_id=$(find_window '^Setup QD7 & RS232C/RS485$')
+    [ -n "$setup_id" ] || { echo "serial-line.sh: the setup dialog did not appear" >&2; exit 1; }
+    sleep 0.5
+    xdotool windowfocus --sync "$setup_id" 2>/dev/null || true
+    xdotool key Tab "${keys[@]}" Return
+    sleep 1
+}
+echo "serial-line.sh: $frames frames at 1200 bit/s ..." >&2
+choose_speed Up 3 # 9600 -> 1200
+wait_frames "$frames"
 echo "serial-line.sh: $frames frames at 115200 bit/s ..." >&2
-sleep 1
+choose_speed Down 9 # 1200 -> 115200
 wait_frames "$frames"
 
-# Every frame: RTS up, the write of its 35 bytes, RTS down. Frames of the first phase are the
-# first N; those of the second follow the last TCSETS2 (the reopen at 115200).
-awk -v frames="$frames" '
+# Every frame: RTS up, the write of its 35 bytes, RTS down, on the device's descriptor. The speed
+# is the one of the device's latest open: the program opens it again for each new speed. Every
+# write to the device is checked against the state of RTS on it.
+awk -v frames="$frames" -v device="$link" '
     function secs(t,  p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
-    / TCSETS2, / { last_set = n_all }
-    /TIOCMBIS, \[TIOCM_RTS\]/ { on = secs($2); wrote = 0 }
-    /write\(.*, 35\) = 35/ { if (on) wrote = secs($2) }
-    /TIOCMBIC, \[TIOCM_RTS\]/ {
-        if (on && wrote) { n_all++; up[n_all] = secs($2) - on; left[n_all] = secs($2) - wrote }
+    index($0, "openat(AT_FDCWD, \"" device "\"") && $NF ~ /^[0-9]+$/ {
+        fd = $NF; opens++; rts = 0; on = 0
+    }
+    fd != "" && index($0, " close(" fd ")") { fd = "" }
+    fd == "" { next }
+    index($0, " ioctl(" fd ", TIOCMBIS, [TIOCM_RTS]") { rts = 1; on = secs($2); wrote = 0 }
+    index($0, " write(" fd ", ") {
+        writes++
+        if (!rts) { stray++; print "serial-line.sh: a write while RTS was down: " $0 > "/dev/stderr" }
+        if (on && $0 ~ /, 35\) = 35$/) wrote = secs($2)
+    }
+    index($0, " ioctl(" fd ", TIOCMBIC, [TIOCM_RTS]") {
+        rts = 0
+        if (on && wrote) { k = ++n[opens]; up[opens, k] = secs($2) - on; left[opens, k] = secs($2) - wrote }
         on = 0
     }
-    function report(name, from, to, frame_ms,   i, k, a, b, tmp, j) {
-        k = 0
-        for (i = from; i <= to; i++) { k++; a[k] = up[i] * 1000; b[k] = left[i] * 1000 }
+    function sort(a, k,  i, j, tmp) {
         for (i = 2; i <= k; i++) for (j = i; j > 1 && a[j-1] > a[j]; j--) { tmp = a[j]; a[j] = a[j-1]; a[j-1] = tmp }
-        for (i = 2; i <= k; i++) for (j = i; j > 1 && b[j-1] > b[j]; j--) { tmp = b[j]; b[j] = b[j-1]; b[j-1] = tmp }
-        printf "%-12s frames %2d  frame on the line %7.3f ms\n", name, k, frame_ms
-        printf "             RTS up -> down   median %7.3f ms  (min %7.3f, max %7.3f)\n", (a[int((k+1)/2)] + a[int(k/2)+1]) / 2, a[1], a[k]
-        printf "             write  -> down   median %7.3f ms  (min %7.3f, max %7.3f)\n", (b[int((k+1)/2)] + b[int(k/2)+1]) / 2, b[1], b[k]
+    }
+    function median(a, k) { return (a[int((k+1)/2)] + a[int(k/2)+1]) / 2 }
+    function report(phase, speed,   frame_ms, guard_ms, i, k, a, b) {
+        frame_ms = 35 * 10 * 1000 / speed
+        guard_ms = 2 * 10 * 1000 / speed; if (guard_ms < 1) guard_ms = 1
+        k = n[phase] < frames ? n[phase] : frames
+        # The last frames at that speed (the read-out of the setup dialog sends at the old one).
+        for (i = 1; i <= k; i++) { a[i] = (up[phase, n[phase] - k + i] * 1000) - frame_ms; b[i] = (left[phase, n[phase] - k + i] * 1000) - frame_ms }
+        sort(a, k); sort(b, k)
+        printf "%6d bit/s  %2d frames  frame %8.3f ms  guard %6.3f ms\n", speed, k, frame_ms, guard_ms
+        printf "              RTS up -> down, minus the frame   median %7.3f ms  (min %7.3f, max %7.3f)\n", median(a, k), a[1], a[k]
+        printf "              write  -> down, minus the frame   median %7.3f ms  (min %7.3f, max %7.3f)\n", median(b, k), b[1], b[k]
     }
     END {
-        report("9600 bit/s", 1, frames, 35 * 10 * 1000 / 9600)
-        report("115200 bit/s", n_all - frames + 1, n_all, 35 * 10 * 1000 / 115200)
-        if (last_set > n_all - frames) print "serial-line.sh: fewer frames after the reopen than asked" > "/dev/stderr"
+        if (opens < 3) { print "serial-line.sh: the device was opened " opens " times, not 3" > "/dev/stderr"; exit 1 }
+        report(1, 9600); report(2, 1200); report(3, 115200)
+        printf "writes to the device %d, while RTS was down %d\n", writes, stray
+        if (stray) exit 1
     }' "$trace"
 
 # The device gone, still traced: which system calls a tick makes while it waits.

@@ -3,6 +3,9 @@
 #include "serial/SystemError.h"
 
 std::string OpenFailureText(const OpenError& error) {
+    if (error.kind != OpenFailure::None && !error.detail.empty()) {
+        return error.detail;
+    }
     switch (error.kind) {
     case OpenFailure::None:
         return {};

@@ -43,3 +43,9 @@ std::optional<std::string> PortFromEnvironment(int port);
 PortLocation LocatePort(int port, const PortDirectories& dirs);
 // LocatePort for COM1 to COMcount, the ports present listed once.
 std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs);
+
+// The name that finds this device again after it went away (an adapter unplugged): the adapter's
+// link under dirs.byId when one leads to the same device now, else the path itself (a UART, a
+// pseudo-terminal, a link of the user's own). A /dev/ttyUSBn number goes to whichever adapter is
+// plugged in first; the by-id name stays with its adapter.
+std::string StableDeviceName(const std::string& path, const PortDirectories& dirs);

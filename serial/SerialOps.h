@@ -58,6 +58,12 @@ public:
     // True when the driver itself raises RTS around each transmission (the kernel's RS485 mode
     // has been switched on for the device); RTS is then left to it.
     virtual bool KernelDrivesRts(PortHandle h) = 0;
+    // Where the driver raises RTS itself: how long it keeps RTS up before the first byte and after
+    // the last, in milliseconds; 0 keeps the driver's own value. False when the driver does not
+    // take them as asked. Systems whose drivers never drive RTS have none to set.
+    virtual bool SetKernelRtsDelays(PortHandle /*h*/, int /*beforeMs*/, int /*afterMs*/) {
+        return false;
+    }
 
     // Hands up to count bytes to the driver without waiting: the number taken, kWriteWouldBlock
     // when its queue is full, kDeviceGone when the device has gone away, kWriteFailed on any other

@@ -1,6 +1,7 @@
 // The serial port's operating-system calls on Linux: termios (through the kernel's arbitrary-speed
-// interface), the tty and modem-line ioctls, an advisory lock, and the kernel's console list.
-#include "serial/SerialOps.h"
+// interface), the tty and modem-line ioctls, an advisory lock, the kernel's console list and its
+// list of processes.
+#include "serial/SerialOpsLinux.h"
 
 #include <cerrno>
 #include <ctime>
@@ -14,9 +15,10 @@
 
 #include <linux/serial.h>
 
+#include <array>
+#include <optional>
 #include <utility>
 
-#include "serial/ConsoleList.h"
 #include "serial/LineTermios.h"
 #include "serial/UniqueFd.h"
 
@@ -26,23 +28,30 @@ namespace {
 // settings found there, so that closing leaves the device as other programs knew it.
 class CLinuxSerialOps final : public ISerialOps {
 public:
-    explicit CLinuxSerialOps(std::string_view consoleListPath)
-        : m_strConsoleList(consoleListPath) {}
+    explicit CLinuxSerialOps(LinuxSystemFiles files) : m_files(std::move(files)) {}
 
     PortHandle OpenDevice(const std::string& path, OpenError& error) override {
         error = {};
         // Decided before the open: opening a console and setting it up is already a disturbance.
-        const std::string consoles = ReadConsoleList(m_strConsoleList);
+        const std::string consoles = ReadConsoleList(m_files.consoleList);
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
-            return Refuse(error, FailureOfErrno(errno), errno);
+            const int nErrno = errno;
+            return Refuse(error, FailureOfErrno(nErrno), nErrno, MissingPathText(path, nErrno));
         }
         if (!IsSerialCandidate(st, consoles, error)) {
             return kNullPortHandle;
         }
+        // Also before the open: a program that holds the device without a lock would pass both
+        // TIOCEXCL (it opened first) and the lock, and share the line with us.
+        if (const std::optional<DeviceHolder> holder =
+                FindOtherHolder(st.st_rdev, m_files.procRoot, getpid())) {
+            return Refuse(error, OpenFailure::InUse, 0, HolderText(*holder));
+        }
         CUniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (!fd.IsValid()) {
-            return Refuse(error, FailureOfErrno(errno), errno);
+            const int nErrno = errno;
+            return Refuse(error, FailureOfErrno(nErrno), nErrno, AbsentDeviceText(nErrno));
         }
         SavedLine saved;
         if (!TakeOpened(fd.Get(), consoles, saved, error)) {
@@ -95,6 +104,35 @@ public:
         return ioctl(Fd(h), TIOCGRS485, &rs485) == 0 && (rs485.flags & SER_RS485_ENABLED) != 0;
 #else
         (void)h;
+        return false;
+#endif
+    }
+
+    bool SetKernelRtsDelays(PortHandle h, int beforeMs, int afterMs) override {
+#if defined(TIOCGRS485) && defined(TIOCSRS485)
+        serial_rs485 rs485{};
+        if (ioctl(Fd(h), TIOCGRS485, &rs485) != 0) {
+            return false;
+        }
+        if (beforeMs > 0) {
+            rs485.delay_rts_before_send = static_cast<__u32>(beforeMs);
+        }
+        if (afterMs > 0) {
+            rs485.delay_rts_after_send = static_cast<__u32>(afterMs);
+        }
+        if (ioctl(Fd(h), TIOCSRS485, &rs485) != 0) {
+            return false;
+        }
+        // The kernel caps the delays (at 100 ms) without an error: what it kept must be what was
+        // asked, or the converter would still cut the frames that asked for more.
+        serial_rs485 taken{};
+        return ioctl(Fd(h), TIOCGRS485, &taken) == 0 &&
+               (beforeMs <= 0 || taken.delay_rts_before_send == rs485.delay_rts_before_send) &&
+               (afterMs <= 0 || taken.delay_rts_after_send == rs485.delay_rts_after_send);
+#else
+        (void)h;
+        (void)beforeMs;
+        (void)afterMs;
         return false;
 #endif
     }
@@ -212,15 +250,59 @@ private:
         }
         if (!SaveLineSettings(fd, saved)) {
             // A character device without terminal settings is no serial line.
-            Refuse(error, errno == EIO ? OpenFailure::NoDevice : OpenFailure::NotSerial, errno);
+            const int nErrno = errno;
+            if (nErrno == EIO) {
+                Refuse(error, OpenFailure::NoDevice, nErrno, AbsentDeviceText(nErrno));
+            } else {
+                Refuse(error, OpenFailure::NotSerial, nErrno);
+            }
             return false;
         }
         return true;
     }
 
-    static PortHandle Refuse(OpenError& error, OpenFailure kind, int nErrno) {
-        error = OpenError{kind, nErrno};
+    static PortHandle Refuse(OpenError& error, OpenFailure kind, int nErrno,
+                             std::string detail = {}) {
+        error = OpenError{kind, nErrno, std::move(detail)};
         return kNullPortHandle;
+    }
+
+    // What the name leads to when it leads to nothing: a user who typed a path wants to know
+    // whether the file is missing or a link points at a device that is gone.
+    static std::string MissingPathText(const std::string& path, int nErrno) {
+        if (nErrno == ELOOP) {
+            return "a loop of links";
+        }
+        if (nErrno != ENOENT && nErrno != ENOTDIR) {
+            return {};
+        }
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            std::array<char, 4096> target{};
+            const ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
+            if (n > 0) {
+                return "a dangling link (to " + std::string(target.data(), static_cast<size_t>(n)) +
+                       ", which does not exist)";
+            }
+            return "a dangling link";
+        }
+        return "no such file or device";
+    }
+
+    // A device node that is there with no device behind it.
+    static std::string AbsentDeviceText(int nErrno) {
+        switch (nErrno) {
+        case ENOENT:
+        case ENOTDIR:
+            return "no such file or device"; // gone between the look and the open
+        case ENXIO:
+        case ENODEV:
+            return "no device behind this node (unplugged, or a placeholder without hardware)";
+        case EIO:
+            return "the device does not answer (unplugged, or no hardware behind this node)";
+        default:
+            return {};
+        }
     }
 
     static OpenFailure FailureOfErrno(int nErrno) {
@@ -251,7 +333,7 @@ private:
         ioctl(Fd(h), bOn ? TIOCMBIS : TIOCMBIC, &nLine);
     }
 
-    std::string m_strConsoleList;
+    LinuxSystemFiles m_files;
     CUniqueFd m_fd; // the device this object opened; closed at CloseDevice, or when it goes
     SavedLine m_saved;
 };
@@ -259,9 +341,15 @@ private:
 } // namespace
 
 std::unique_ptr<ISerialOps> CreateSystemSerialOps() {
-    return CreateSystemSerialOps(kKernelConsoleList);
+    return CreateLinuxSerialOps(LinuxSystemFiles{});
 }
 
 std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath) {
-    return std::make_unique<CLinuxSerialOps>(consoleListPath);
+    LinuxSystemFiles files;
+    files.consoleList = consoleListPath;
+    return CreateLinuxSerialOps(std::move(files));
+}
+
+std::unique_ptr<ISerialOps> CreateLinuxSerialOps(LinuxSystemFiles files) {
+    return std::make_unique<CLinuxSerialOps>(std::move(files));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <limits>
 
 #include "serial/LineTiming.h"
 
@@ -32,6 +33,25 @@ std::string DescribeLine(const LineSettings& line) {
     return text.data();
 }
 
+// Why COMn has no device: the user's count of the ports present tells whether an adapter is
+// missing or the number is wrong.
+std::string BeyondPortsText(const PortLocation& location) {
+    switch (location.nPresent) {
+    case 0:
+        return "no serial port present";
+    case 1:
+        return "beyond the 1 serial port present";
+    default:
+        return "beyond the " + std::to_string(location.nPresent) + " serial ports present";
+    }
+}
+
+// The kernel takes its RTS delays in whole milliseconds: never less than asked.
+int CeilMs(std::chrono::microseconds us) {
+    constexpr int64_t kMaxMs = std::numeric_limits<int>::max();
+    return static_cast<int>(std::min((us.count() + 999) / 1000, kMaxMs));
+}
+
 } // namespace
 
 CSerialPort::CSerialPort() : m_pOps(CreateSystemSerialOps()) {}
@@ -52,9 +72,7 @@ PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int 
     if (location.device.path.empty()) {
         ReleaseDevice();
         Fail(OpenFailure::NoDevice,
-             "COM" + std::to_string(port) + ": no such device (" +
-                 std::to_string(location.nPresent) +
-                 (location.nPresent == 1 ? " serial port" : " serial ports") + " present)");
+             "COM" + std::to_string(port) + ": " + BeyondPortsText(location));
         return kNullPortHandle;
     }
     return OpenPath(location.device.path, speed, dataBits, parity, stopBits);
@@ -81,8 +99,17 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
                                                " (" + DescribeLine(line) + ")");
         return kNullPortHandle;
     }
-    // In the kernel's RS485 mode the driver raises RTS around each transmission by itself.
+    // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
+    // keeps it up for the delays it is given.
     m_bKernelRts = m_pOps->KernelDrivesRts(h);
+    if (m_bKernelRts && (m_rtsBefore.count() > 0 || m_rtsAfter.count() > 0) &&
+        !m_pOps->SetKernelRtsDelays(h, CeilMs(m_rtsBefore), CeilMs(m_rtsAfter))) {
+        m_pOps->CloseDevice(h);
+        Fail(OpenFailure::SettingsRefused, path + ": the driver refuses the RTS delays (before " +
+                                               std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
+                                               std::to_string(CeilMs(m_rtsAfter)) + " ms)");
+        return kNullPortHandle;
+    }
     m_pOps->SetDtr(h, true);
     if (!m_bKernelRts) {
         m_pOps->SetRts(h, false); // the converter listens to the bus until a frame goes out
@@ -91,6 +118,7 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
     m_pOps->FlushQueues(h);
     m_line = line;
     m_strOpenedPath = path;
+    m_strReopenPath = StableDeviceName(path, m_portDirs);
     m_hPort = h;
     m_bOpen = true;
     m_bLost = false;
@@ -100,13 +128,13 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
 }
 
 PortHandle CSerialPort::Reopen() {
-    if (m_strOpenedPath.empty()) {
+    if (m_strReopenPath.empty()) {
         ReleaseDevice();
         Fail(OpenFailure::NoDevice, "no device was opened before");
         return kNullPortHandle;
     }
-    // A copy: OpenPath stores the path again on success.
-    const std::string path = m_strOpenedPath;
+    // A copy: OpenPath stores the names again on success.
+    const std::string path = m_strReopenPath;
     const bool bLost = m_bLost;
     const PortHandle h =
         OpenPath(path, m_line.speed, m_line.dataBits, m_line.parity, m_line.stopBits);
@@ -162,12 +190,18 @@ bool CSerialPort::Write(const uint8_t* bytes, int count) {
             m_pOps->SleepUs(m_rtsBefore.count());
         }
     }
-    // The whole transmission is bounded, so that an unplugged or stuck adapter cannot hold the
-    // window: twice the frame's time on the line plus a margin.
-    const int64_t nDeadlineUs = m_pOps->NowUs() + 2 * LineTimeUs(m_line, count) + kDrainMarginUs;
+    // Where we drive RTS and cannot ask the transmitter, RTS stays up a guard beyond the frame's
+    // computed end. The whole transmission is bounded, so that an unplugged or stuck adapter
+    // cannot hold the window: twice the frame's time on the line plus a margin, with room for the
+    // guard even where it is longer than the frame (a single slow character).
+    const int64_t nGuardUs = m_bKernelRts ? 0 : RtsGuardUs(m_line);
+    const int64_t nFrameUs = LineTimeUs(m_line, count);
+    const int64_t nDeadlineUs =
+        m_pOps->NowUs() + std::max(2 * nFrameUs, nFrameUs + nGuardUs) + kDrainMarginUs;
     const SendResult sent = SendAll(bytes, count, nDeadlineUs);
     if (sent.nSent > 0 && !sent.bGone) {
-        WaitTransmitterEmpty(sent.nFirstHandedUs + LineTimeUs(m_line, sent.nSent), nDeadlineUs);
+        WaitTransmitterEmpty(sent.nFirstHandedUs + LineTimeUs(m_line, sent.nSent), nGuardUs,
+                             nDeadlineUs);
     }
     if (!m_bKernelRts) {
         if (m_rtsAfter.count() > 0 && !sent.bGone) {
@@ -232,7 +266,7 @@ CSerialPort::SendResult CSerialPort::SendAll(const uint8_t* bytes, int count, in
     return result;
 }
 
-void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nDeadlineUs) {
+void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int64_t nDeadlineUs) {
     const int64_t nCharUs = LineTimeUs(m_line, 1);
     const int64_t nPollUs = std::clamp(nCharUs / 4, kMinPollUs, kMaxPollUs);
     // First the driver's queue: sleep through all but its last character at once.
@@ -247,7 +281,8 @@ void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nDeadlineUs) 
     }
     // Then the UART's FIFO and shift register: where the driver can tell, until it says empty;
     // where it cannot (most USB adapters, a pseudo-terminal), until the frame's time on the line
-    // has passed since its first byte was handed over.
+    // has passed since its first byte was handed over, and the guard after it: the adapter may
+    // have started sending later than the hand-over.
     for (;;) {
         const TransmitterState state = m_pOps->Transmitter(m_hPort);
         const int64_t nNowUs = m_pOps->NowUs();
@@ -255,8 +290,9 @@ void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nDeadlineUs) 
             return;
         }
         if (state == TransmitterState::Unknown) {
-            if (nNowUs < nLineEndUs) {
-                m_pOps->SleepUs(std::min(nLineEndUs, nDeadlineUs) - nNowUs);
+            const int64_t nEndUs = std::min(nLineEndUs + nGuardUs, nDeadlineUs);
+            if (nNowUs < nEndUs) {
+                m_pOps->SleepUs(nEndUs - nNowUs);
             }
             return;
         }

@@ -29,16 +29,21 @@ public:
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
     // The same on a device named by its path (the command-line companion takes any device).
     PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity, int stopBits);
-    // Opens again the device that the last successful Open reached, by the name it was opened by
-    // (an adapter's stable by-id name when it had one, else its path), with the same line
-    // settings. Never looks a port number up again: after an unplug COMn may name another device,
-    // and the lost port waits for its own. kNullPortHandle when nothing was opened yet.
+    // Opens again the device that the last successful Open reached, with the same line settings:
+    // by its adapter's stable by-id name when it had one (whichever name it was opened by), else
+    // by the path it was opened by. Never looks a port number up again: after an unplug COMn may
+    // name another device, and the lost port waits for its own. kNullPortHandle when nothing was
+    // opened yet.
     PortHandle Reopen();
     // The path the last successful Open reached; empty before it.
     const std::string& OpenedPath() const { return m_strOpenedPath; }
-    // Extra time RTS stays up before the first byte and after the transmitter is empty, for
-    // converters that switch slowly; both 0 by default. Where the kernel drives RTS itself (its
-    // RS485 mode) they are handed to the driver at the next Open instead.
+    // The name Reopen opens: the same device's stable name where it has one; empty before Open.
+    const std::string& ReopenPath() const { return m_strReopenPath; }
+    // Extra time RTS stays up before the first byte and after the transmitter is empty (and the
+    // guard after it), for converters that switch slowly; both 0 by default. Where the kernel
+    // drives RTS itself (its RS485 mode) they are handed to the driver at the next Open instead,
+    // in whole milliseconds, a 0 keeping the driver's own; a driver that does not take them fails
+    // that Open.
     void SetRtsDelays(std::chrono::microseconds before, std::chrono::microseconds after);
     // Why the last Open failed, one line that names the device ("/dev/ttyUSB0: permission
     // denied; ..."); empty after a successful Open.
@@ -47,9 +52,10 @@ public:
     OpenFailure FailureKind() const { return m_failure; }
     // False when the port was not open. Puts the device's former settings back.
     bool Close();
-    // Sends count bytes with RTS up and returns once the last of them has left the transmitter,
-    // or once twice the frame's time on the line plus 50 ms have passed. False only when the port
-    // is not open: errors on the line are not reported.
+    // Sends count bytes with RTS up and returns once the last of them has left the transmitter
+    // (where the transmitter cannot tell, the frame's time and a guard of two characters, at least
+    // 1 ms), or once twice the frame's time on the line plus 50 ms have passed. False only when
+    // the port is not open: errors on the line are not reported.
     bool Write(const uint8_t* bytes, int count);
     // Copies at most maxCount of the bytes already received; the rest stays queued. Never waits.
     int Read(uint8_t* buffer, int maxCount);
@@ -78,12 +84,13 @@ private:
     void LoseDevice();
     void Fail(OpenFailure kind, std::string reason);
     SendResult SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
-    void WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nDeadlineUs);
+    void WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int64_t nDeadlineUs);
 
     std::unique_ptr<ISerialOps> m_pOps;
     PortDirectories m_portDirs;
     LineSettings m_line;         // as set at the last successful Open, for the times on the line
-    std::string m_strOpenedPath; // what the last successful Open reached, for Reopen
+    std::string m_strOpenedPath; // what the last successful Open reached
+    std::string m_strReopenPath; // the name that finds that device again, for Reopen
     std::chrono::microseconds m_rtsBefore{0};
     std::chrono::microseconds m_rtsAfter{0};
     bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)

@@ -58,10 +58,12 @@ bool CMeterTestDlg::SendRequest(int address, int commandIndex, int bankDigit, in
 }
 
 void CMeterTestDlg::SendText() {
-    // With Autoscan off no tick brings back a port whose adapter was replugged: "Send" does.
-    ReopenLostPort();
     FrameBuffer frame{};
     m_serialPort.Read(frame.data(), kTextDrainBytes);
+    // With Autoscan off no tick brings back a port whose adapter was replugged: "Send" does. After
+    // the drain, since that is where a device that went while nobody used the port is noticed;
+    // this frame then goes to the device that is back.
+    ReopenLostPort();
     DrawLamp(m_lampDisplay, kSendLampOrigin, LampGreen);
 
     const QByteArray text = m_pTextEdit->text().toLatin1();

@@ -41,7 +41,8 @@ QString SerialText(const std::string& text) {
 }
 
 // What item COMn stands for: the device it opens, how it was named ($QD7_COMn, or an adapter's
-// stable name under /dev/serial/by-id), or that there is none.
+// stable name under /dev/serial/by-id), or that there is none. An adapter is found again by that
+// name after an unplug, never by the number, which another adapter may have taken meanwhile.
 QString PortToolTip(int port, const PortLocation& location) {
     const SerialDevice& device = location.device;
     if (device.path.empty()) {
@@ -52,9 +53,18 @@ QString PortToolTip(int port, const PortLocation& location) {
         tip += QStringLiteral(" (QD7_COM%1=%2)").arg(port).arg(SerialText(device.path));
     }
     if (!device.byIdName.empty()) {
-        tip += QStringLiteral("\n") + SerialText(device.byIdName);
+        tip += QStringLiteral("
+") + SerialText(device.byIdName) +
+               QStringLiteral("
+Reopened by this name after an unplug, never as another adapter");
     }
     return tip;
+}
+
+// The port the window holds lost its device: it waits for that one, whatever COMn names now.
+QString LostPortLine(const CSerialPort& port) {
+    return QStringLiteral("Unplugged: waits for %1 to come back, opens nothing else\n")
+        .arg(SerialText(port.ReopenPath()));
 }
 
 } // namespace
@@ -112,9 +122,15 @@ void CSetupDlg::SetPortToolTips() {
     const PortDirectories dirs =
         m_pMainWnd != nullptr ? m_pMainWnd->m_serialPort.Directories() : PortDirectories{};
     const std::vector<PortLocation> locations = LocatePorts(pPorts->count(), dirs);
+    const bool bLost = m_pMainWnd != nullptr && m_pMainWnd->m_serialPort.IsLost();
+    const int lostPort = bLost ? PortNumber(m_pMainWnd->m_portSettings) : 0;
     for (size_t i = 0; i < locations.size(); ++i) {
         const int item = static_cast<int>(i);
-        pPorts->setItemData(item, PortToolTip(item + 1, locations[i]), Qt::ToolTipRole);
+        QString tip = PortToolTip(item + 1, locations[i]);
+        if (item + 1 == lostPort) {
+            tip.prepend(LostPortLine(m_pMainWnd->m_serialPort));
+        }
+        pPorts->setItemData(item, tip, Qt::ToolTipRole);
     }
 }
 

@@ -23,6 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string Canonical(const std::string& path) {
+    return fs::canonical(path).string();
+}
+
 class PortDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -79,15 +83,53 @@ protected:
         AddAdapter("usb-QD7_Gone-if00-port0", "/nonexistent/ttyUSB9");
     }
 
+    // Two adapters, A and B; the port opens A as COM1, or by a ttyUSB node named in $QD7_COM1.
+    // A is unplugged: its far side hangs up, its by-id link goes and its node's name passes to B,
+    // which now is COM1 as well. The lost port must not open B, and must open A when it is back.
+    void CheckReopenWaitsForItsOwnAdapter(bool bByVariable) {
+        AddAdapter("usb-QD7_A-if00-port0", Pty(0).SlavePath());
+        AddAdapter("usb-QD7_B-if00-port0", Pty(1).SlavePath());
+        const fs::path node = fs::path(m_dirs.devices) / "ttyUSB0";
+        fs::create_symlink(Pty(0).SlavePath(), node);
+        if (bByVariable) {
+            m_env.Set("QD7_COM1", node.string());
+        }
+        CSerialPort port;
+        port.SetPortDirectories(m_dirs);
+        ASSERT_NE(port.Open(1, 9600, 8, 0, 0), kNullPortHandle);
+        EXPECT_EQ(port.ReopenPath(), m_dirs.byId + "/usb-QD7_A-if00-port0");
+
+        m_ptys[0]->CloseMaster();
+        fs::remove(fs::path(m_dirs.byId) / "usb-QD7_A-if00-port0");
+        fs::remove(node);
+        fs::create_symlink(Pty(1).SlavePath(), node);
+        std::array<uint8_t, 8> buffer{};
+        EXPECT_EQ(port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+        ASSERT_TRUE(port.IsLost());
+        ASSERT_EQ(LocatePort(1, m_dirs).device.device, Canonical(Pty(1).SlavePath()));
+
+        const int fdWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(fdWatch, 0);
+        ASSERT_GE(inotify_add_watch(fdWatch, Pty(1).SlavePath().c_str(), IN_OPEN), 0);
+        EXPECT_EQ(port.Reopen(), kNullPortHandle);
+        EXPECT_TRUE(port.IsLost());
+        std::array<char, 4096> events{};
+        EXPECT_LT(read(fdWatch, events.data(), events.size()), 0) << "the other adapter was opened";
+        close(fdWatch);
+
+        AddAdapter("usb-QD7_A-if00-port0", Pty(2).SlavePath()); // A back, at another number
+        ASSERT_NE(port.Reopen(), kNullPortHandle);
+        EXPECT_FALSE(port.IsLost());
+        const std::array<uint8_t, 3> bytes = {0x02, 0x41, 0x03};
+        EXPECT_TRUE(port.Write(bytes.data(), static_cast<int>(bytes.size())));
+        EXPECT_EQ(m_ptys[2]->ReadMaster(3, 1000), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+
     CEnvGuard m_env;
     fs::path m_root;
     PortDirectories m_dirs;
     std::vector<std::unique_ptr<PtyPair>> m_ptys;
 };
-
-std::string Canonical(const std::string& path) {
-    return fs::canonical(path).string();
-}
 
 TEST_F(PortDeviceTest, UartsByNumberThenAdaptersByName) {
     LayOutBench();
@@ -153,7 +195,7 @@ TEST_F(PortDeviceTest, OpenLooksAgainAndReachesTheAdapterByItsName) {
     port.SetPortDirectories(m_dirs);
     EXPECT_EQ(port.Open(1, 9600, 8, 0, 0), kNullPortHandle);
     EXPECT_EQ(port.FailureKind(), OpenFailure::NoDevice);
-    EXPECT_EQ(port.FailureReason(), "COM1: no such device (0 serial ports present)");
+    EXPECT_EQ(port.FailureReason(), "COM1: no serial port present");
 
     AddAdapter("usb-QD7_A-if00-port0", Pty(0).SlavePath());
     ASSERT_NE(port.Open(1, 9600, 8, 0, 0), kNullPortHandle);
@@ -162,7 +204,15 @@ TEST_F(PortDeviceTest, OpenLooksAgainAndReachesTheAdapterByItsName) {
     EXPECT_EQ(m_ptys[0]->ReadMaster(3, 1000), std::vector<uint8_t>(bytes.begin(), bytes.end()));
 
     EXPECT_EQ(port.Open(2, 9600, 8, 0, 0), kNullPortHandle);
-    EXPECT_EQ(port.FailureReason(), "COM2: no such device (1 serial port present)");
+    EXPECT_EQ(port.FailureReason(), "COM2: beyond the 1 serial port present");
+}
+
+TEST_F(PortDeviceTest, ReopenWaitsForItsOwnAdapterOpenedAsComN) {
+    CheckReopenWaitsForItsOwnAdapter(false);
+}
+
+TEST_F(PortDeviceTest, ReopenWaitsForItsOwnAdapterOpenedByItsNodeName) {
+    CheckReopenWaitsForItsOwnAdapter(true);
 }
 
 // Opening a device can toggle its modem lines (and reset a board behind it): the mapping only

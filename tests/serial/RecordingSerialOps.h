@@ -15,7 +15,8 @@ struct FakeLine {
     // Behaviour.
     OpenFailure openFailure = OpenFailure::None; // anything else: OpenDevice fails so
     bool bConfigureRefuses = false;
-    bool bKernelRs485 = false; // the driver raises RTS itself
+    bool bKernelRs485 = false;         // the driver raises RTS itself
+    bool bKernelDelaysRefused = false; // ... and does not take RTS delays
     bool bGone = false;        // the device has gone away: writes and the input queue say so
     int nWriteChunk = 1 << 20; // most bytes one WriteSome takes
     bool bWouldBlockBetweenChunks = false; // every other WriteSome finds the queue full
@@ -81,6 +82,10 @@ public:
     void SetDtr(PortHandle, bool bOn) override { Record(bOn ? "dtr on" : "dtr off"); }
     void SetRts(PortHandle, bool bOn) override { Record(bOn ? "rts on" : "rts off"); }
     bool KernelDrivesRts(PortHandle) override { return m_line.bKernelRs485; }
+    bool SetKernelRtsDelays(PortHandle, int beforeMs, int afterMs) override {
+        Record("rs485 delays " + std::to_string(beforeMs) + " " + std::to_string(afterMs));
+        return m_line.bKernelRs485 && !m_line.bKernelDelaysRefused;
+    }
 
     int WriteSome(PortHandle, const uint8_t* bytes, int count) override {
         if (m_line.bGone) {

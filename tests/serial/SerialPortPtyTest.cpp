@@ -167,6 +167,8 @@ TEST_F(SerialPortPtyTest, FailedOpenSaysWhichDeviceAndWhy) {
     const std::string stem = ::testing::TempDir() + "qd7-open-" + std::to_string(getpid());
     const std::string plainFile = stem + ".txt";
     std::ofstream(plainFile) << "not a port\n";
+    const std::string danglingLink = stem + "-unplugged";
+    ASSERT_EQ(symlink("/nonexistent/qd7-ttyUSB9", danglingLink.c_str()), 0);
     const std::string consoleList = stem + "-consoles.txt";
     struct stat st {};
     ASSERT_EQ(stat(m_pty.SlavePath().c_str(), &st), 0);
@@ -185,7 +187,9 @@ TEST_F(SerialPortPtyTest, FailedOpenSaysWhichDeviceAndWhy) {
     const std::string pty = m_pty.SlavePath();
     const std::vector<Case> cases = {
         {"missing", "/nonexistent/qd7-no-such-port", "", 0, OpenFailure::NoDevice,
-         "no such device"},
+         "no such file or device"},
+        {"dangling link", danglingLink, "", 0, OpenFailure::NoDevice,
+         "a dangling link (to /nonexistent/qd7-ttyUSB9, which does not exist)"},
         {"plain file", plainFile, "", 0, OpenFailure::NotSerial, "not a serial device"},
         {"held by another port", pty, "", 0, OpenFailure::InUse, "in use by another program"},
         {"kernel console", pty, consoleList, 0, OpenFailure::KernelConsole, "console"},
@@ -207,6 +211,7 @@ TEST_F(SerialPortPtyTest, FailedOpenSaysWhichDeviceAndWhy) {
         holder.Close();
     }
     std::remove(plainFile.c_str());
+    std::remove(danglingLink.c_str());
     std::remove(consoleList.c_str());
 }
 

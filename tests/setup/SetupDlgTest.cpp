@@ -346,18 +346,20 @@ TEST_F(SetupDlgTest, PortItemsNameTheirDevicesAsTheyAreNow) {
         return tips;
     };
     const QString com1 = QString::fromStdString(m_pty.SlavePath());
+    const QString reopened =
+        QStringLiteral("\nReopened by this name after an unplug, never as another adapter");
     QStringList tips = toolTips();
     ASSERT_EQ(tips.size(), 8);
     EXPECT_EQ(tips[0], com1 + QStringLiteral(" (QD7_COM1=") + com1 + QStringLiteral(")"));
     // COM1 is the variable's; the second port present is adapter B.
     EXPECT_EQ(tips[1], QString::fromStdString(adapterB.SlavePath()) +
-                           QStringLiteral("\nusb-QD7_B-if00-port0"));
+                           QStringLiteral("\nusb-QD7_B-if00-port0") + reopened);
     EXPECT_EQ(tips[2], QStringLiteral("No serial port (2 present)"));
 
     ASSERT_EQ(symlink(adapterC.SlavePath().c_str(), (byId + "/usb-QD7_C-if00-port0").c_str()), 0);
     tips = toolTips();
     EXPECT_EQ(tips[2], QString::fromStdString(adapterC.SlavePath()) +
-                           QStringLiteral("\nusb-QD7_C-if00-port0"));
+                           QStringLiteral("\nusb-QD7_C-if00-port0") + reopened);
     EXPECT_EQ(tips[3], QStringLiteral("No serial port (3 present)"));
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

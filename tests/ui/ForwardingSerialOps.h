@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "serial/SerialOps.h"
@@ -16,7 +17,8 @@ public:
         std::function<void()> fnBeforeClose;
         std::function<void()> fnBeforeWrite;
         int nCloses = 0;
-        int nOpens = 0; // attempts, successful or not
+        int nOpens = 0;                       // attempts, successful or not
+        std::vector<std::string> openedPaths; // the paths of those attempts
     };
 
     explicit CForwardingSerialOps(Record& record)
@@ -24,6 +26,7 @@ public:
 
     PortHandle OpenDevice(const std::string& path, OpenError& error) override {
         ++m_record.nOpens;
+        m_record.openedPaths.push_back(path);
         return m_pSystem->OpenDevice(path, error);
     }
     void CloseDevice(PortHandle h) override {
@@ -41,6 +44,9 @@ public:
     void SetDtr(PortHandle h, bool bOn) override { m_pSystem->SetDtr(h, bOn); }
     void SetRts(PortHandle h, bool bOn) override { m_pSystem->SetRts(h, bOn); }
     bool KernelDrivesRts(PortHandle h) override { return m_pSystem->KernelDrivesRts(h); }
+    bool SetKernelRtsDelays(PortHandle h, int beforeMs, int afterMs) override {
+        return m_pSystem->SetKernelRtsDelays(h, beforeMs, afterMs);
+    }
     int WriteSome(PortHandle h, const uint8_t* bytes, int count) override {
         if (m_record.fnBeforeWrite) {
             m_record.fnBeforeWrite();

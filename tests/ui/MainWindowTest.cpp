@@ -247,7 +247,7 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     EXPECT_EQ(box.buttons.size(), 2);
     EXPECT_TRUE(box.buttons.contains(QStringLiteral("OK")) ||
                 box.buttons.contains(QStringLiteral("&OK")));
-    const std::string reason = "/nonexistent/qd7-test/com1: no such device";
+    const std::string reason = "/nonexistent/qd7-test/com1: no such file or device";
     EXPECT_EQ(box.detailedText.toStdString(), reason);
     // Its first line; the offscreen platform may add notes of its own behind it.
     EXPECT_EQ(stderrText.substr(0, stderrText.find('\n')),

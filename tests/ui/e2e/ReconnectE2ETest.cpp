@@ -1,7 +1,8 @@
 // An adapter unplugged and plugged in again, end to end: COM1 is the first port present, a USB
 // adapter known by its stable by-id name, here a link to a pty served by the simulated bus. The
 // pty goes away mid-poll and a new one (another device number) appears under the same name;
-// polling must come back by itself, with the same line settings and no dialog.
+// polling must come back by itself, with the same line settings and no dialog, on that adapter
+// and never on another one that has taken COM1's number meanwhile.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -25,7 +26,10 @@
 #include "tests/support/PtyMeter.h"
 #include "tests/ui/ForwardingSerialOps.h"
 #include "tests/ui/ModalCatcher.h"
+#include "ui/DialogLayout.h"
 #include "ui/MeterTestDlg.h"
+#include "ui/SetupDlg.h"
+#include "ui/SetupDlgLayout.h"
 
 namespace {
 
@@ -33,6 +37,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 constexpr const char* kAdapterName = "usb-QD7_RS485_Adapter-if00-port0";
+constexpr const char* kOtherAdapterName = "usb-QD7_Spare_Adapter-if00-port0"; // sorts after
 constexpr int kMeter = 3;
 constexpr int kSpeedIndex115200 = 12;
 
@@ -51,9 +56,14 @@ protected:
         m_root = root;
         fs::create_directories(m_root / "by-id");
         m_env.Unset("QD7_COM1");
+        m_pBus = MakeBus();
+        m_pOtherBus = MakeBus();
+    }
+    // The same meter behind each adapter, on a bus of its own so that each counts its frames.
+    static std::unique_ptr<CSimBus> MakeBus() {
         std::vector<CSimMeter> meters;
         meters.emplace_back(kMeter);
-        m_pBus = std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
+        return std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
     }
     void TearDown() override {
         m_pDlg.reset();
@@ -62,24 +72,26 @@ protected:
         fs::remove_all(m_root, ec);
     }
 
-    // A new adapter under the stable name; the link is replaced in one step, as udev does.
-    Adapter& Plug() {
-        m_vecAdapters.push_back(std::make_unique<Adapter>(*m_pBus));
+    // A new adapter under its stable name; the link is replaced in one step, as udev does.
+    Adapter& Plug(const char* name = kAdapterName) {
+        CSimBus& bus = name == kAdapterName ? *m_pBus : *m_pOtherBus;
+        m_vecAdapters.push_back(std::make_unique<Adapter>(bus));
         Adapter& adapter = *m_vecAdapters.back();
         EXPECT_TRUE(adapter.pty.IsOpen());
         EXPECT_TRUE(adapter.server.ServeFd(adapter.pty.MasterFd()));
         EXPECT_TRUE(adapter.server.Start());
-        const fs::path link = m_root / "by-id" / kAdapterName;
         const fs::path fresh = m_root / "by-id" / ".new-link";
         fs::create_symlink(adapter.pty.SlavePath(), fresh);
-        fs::rename(fresh, link);
+        fs::rename(fresh, LinkOf(name));
         return adapter;
     }
-    // The adapter gone: its device node disappears and the open port sees a hang-up.
-    void Unplug(Adapter& adapter) {
+    // The adapter gone: the open port sees a hang-up and udev removes its link.
+    void Unplug(Adapter& adapter, const char* name = kAdapterName) {
         adapter.server.Stop();
         adapter.pty.CloseMaster();
+        fs::remove(LinkOf(name));
     }
+    fs::path LinkOf(const char* name) const { return m_root / "by-id" / name; }
 
     void OpenWindow() {
         m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
@@ -117,6 +129,7 @@ protected:
     CEnvGuard m_env;
     fs::path m_root;
     std::unique_ptr<CSimBus> m_pBus;
+    std::unique_ptr<CSimBus> m_pOtherBus;
     std::vector<std::unique_ptr<Adapter>> m_vecAdapters;
     CForwardingSerialOps::Record m_record;
     std::unique_ptr<CMeterTestDlg> m_pDlg;
@@ -145,8 +158,8 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
     EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
 
-    // While it is away a tick tries at most once (here the name leads nowhere, so no device is
-    // even tried), quietly, and the window goes on.
+    // While it is away a tick tries at most once (here the name is gone, so no device is even
+    // opened), quietly, and the window goes on.
     for (int i = 0; i < 6; ++i) {
         const int opens = m_record.nOpens;
         m_pDlg->OnPollTimer(0);
@@ -173,22 +186,76 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     EXPECT_TRUE(catcher.m_vecSeen.empty()) << catcher.m_vecSeen.front().text.toStdString();
 }
 
-// With Autoscan off no tick comes: "Send" finds the adapter back by itself.
+// With Autoscan off no tick comes: "Send" finds the adapter back by itself, and its frame goes
+// out, whether the loss was noticed by an earlier Send or only by this one.
 TEST_F(ReconnectE2E, SendReopensTheLostPortWhilePollingIsOff) {
+    for (const bool bSendWhileAway : {true, false}) {
+        SCOPED_TRACE(bSendWhileAway ? "a Send while it was away" : "first Send after the replug");
+        CModalCatcher catcher;
+        Adapter& first = Plug();
+        OpenWindow();
+        m_pDlg->m_pAutoscan->setChecked(false);
+        m_pDlg->ApplyAutoscanMode();
+        m_pDlg->m_pTextEdit->setText(QStringLiteral("03RX0P0+0000000"));
+        Unplug(first);
+        if (bSendWhileAway) {
+            m_pDlg->SendText();
+            EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+        }
+
+        Adapter& second = Plug();
+        const uint64_t frames = second.server.FramesReceived();
+        m_pDlg->SendText();
+        EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
+        ASSERT_TRUE(second.server.WaitForFrames(frames + 1, 2s));
+        EXPECT_EQ(second.server.ReceivedBodies().back(), "03RX0P0+0000000");
+        EXPECT_TRUE(catcher.m_vecSeen.empty());
+        m_pDlg.reset();
+        m_vecAdapters.clear();
+    }
+}
+
+// Two adapters: COM1 is the first by its sorted by-id name, COM2 the other. When the first goes,
+// COM1 names the other one; the window waits for its own adapter, says so in the setup dialog's
+// port list, never opens or polls the other, and goes on with the first when it is back.
+TEST_F(ReconnectE2E, ALostPortWaitsForItsOwnAdapterNotTheOneNowNamedByItsNumber) {
     CModalCatcher catcher;
     Adapter& first = Plug();
+    Adapter& other = Plug(kOtherAdapterName);
     OpenWindow();
-    m_pDlg->m_pAutoscan->setChecked(false);
-    m_pDlg->ApplyAutoscanMode();
-    m_pDlg->m_pTextEdit->setText(QStringLiteral("03RX0P0+0000000"));
-    Unplug(first);
-    m_pDlg->SendText();
-    EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    PollUntilListed(first);
 
-    Adapter& second = Plug();
-    m_pDlg->SendText();
+    Unplug(first);
+    for (int i = 0; i < 2 && !m_pDlg->m_serialPort.IsLost(); ++i) {
+        m_pDlg->OnPollTimer(0);
+    }
+    ASSERT_TRUE(m_pDlg->m_serialPort.IsLost());
+    const PortDirectories& dirs = m_pDlg->m_serialPort.Directories();
+    ASSERT_EQ(LocatePort(1, dirs).device.byIdName, kOtherAdapterName);
+    for (int i = 0; i < 6; ++i) {
+        m_pDlg->OnPollTimer(0);
+        EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+    }
+
+    CSetupDlg setup;
+    setup.m_pMainWnd = m_pDlg.get();
+    setup.OnInitDialog();
+    const auto* pPorts = qobject_cast<const QComboBox*>(FindDialogItem(&setup, kIdcSetupPort));
+    ASSERT_NE(pPorts, nullptr);
+    const QString tip = pPorts->itemData(0, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Unplugged: waits for %1 to come back")
+                                   .arg(QString::fromStdString(LinkOf(kAdapterName).string()))))
+        << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QString::fromLatin1(kOtherAdapterName))) << tip.toStdString();
+
+    Adapter& back = Plug();
+    PollUntilListed(back);
     EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
-    EXPECT_TRUE(second.server.WaitForFrames(1, 2s));
+    EXPECT_EQ(other.server.FramesReceived(), 0U);
+    for (const std::string& path : m_record.openedPaths) {
+        EXPECT_EQ(path, LinkOf(kAdapterName).string());
+    }
     EXPECT_TRUE(catcher.m_vecSeen.empty());
 }
 

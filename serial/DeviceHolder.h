@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// A program that holds a serial device open without taking its lock (a terminal program left
+// running, a logger) shares the line unnoticed: it reads the meters' replies away, and its own
+// bytes collide with our frames. The kernel lists every process's open files under /proc, so
+// such a holder can be found before we open the device, as far as this user may look: another
+// user's descriptors stay hidden unless we are root, so the search is best effort.
+
+// Where Linux lists its processes.
+inline constexpr std::string_view kProcRoot = "/proc";
+
+struct DeviceHolder {
+    pid_t pid = 0;
+    std::string name; // the program's name as the kernel keeps it (/proc/PID/comm); may be empty
+};
+
+// The first process other than `self`, in the process list under procRoot, with a descriptor on
+// the character device `rdev`. For a pseudo-terminal, a process that also holds its master side
+// is the line's far end (a simulated bus, a terminal emulator), not a second user, and is passed
+// over; so is one that holds a master the kernel does not say the index of.
+std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procRoot, pid_t self);
+
+// "in use by another program (4711, minicom)", the reason a user reads.
+std::string HolderText(const DeviceHolder& holder);
