@@ -53,10 +53,8 @@ QString PortToolTip(int port, const PortLocation& location) {
         tip += QStringLiteral(" (QD7_COM%1=%2)").arg(port).arg(SerialText(device.path));
     }
     if (!device.byIdName.empty()) {
-        tip += QStringLiteral("
-") + SerialText(device.byIdName) +
-               QStringLiteral("
-Reopened by this name after an unplug, never as another adapter");
+        tip += QStringLiteral("\n") + SerialText(device.byIdName) +
+               QStringLiteral("\nReopened by this name after an unplug, never as another adapter");
     }
     return tip;
 }
