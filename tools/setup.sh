@@ -10,6 +10,7 @@ required=(
     clang
     fonts-nanum fonts-baekmuk
     xvfb xauth x11-apps imagemagick xdotool strace
+    ser2net
     locales
     help2man dpkg-dev file lintian desktop-file-utils appstream
     g++-mingw-w64-x86-64-posix wine wine64
