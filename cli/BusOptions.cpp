@@ -9,6 +9,7 @@
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
+#include "serial/PortAddress.h"
 
 namespace {
 
@@ -63,6 +64,12 @@ bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
     }
     if (value.empty()) {
         error = "--port needs a device path or COMn";
+        return false;
+    }
+    // A device server's address is checked now: a typing mistake is a usage error, not a port
+    // that cannot be opened.
+    if (std::string reason; IsNetworkPort(value) && !ParseNetworkAddress(value, reason)) {
+        error = "--port: " + Quoted(value) + ": " + reason;
         return false;
     }
     o.strDevicePath = value;
@@ -367,11 +374,11 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     return true;
 }
 
-std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork) {
     if (options.timeout.count() > 0) {
         return options.timeout;
     }
-    return DefaultReplyTimeout(LineSettings{options.nSpeed, options.nDataBits, options.nParity,
-                                            options.nStopBits}) +
-           options.rtsDelayBefore + options.rtsDelayAfter;
+    const LineSettings line{options.nSpeed, options.nDataBits, options.nParity, options.nStopBits};
+    return DefaultReplyTimeout(line) + options.rtsDelayBefore + options.rtsDelayAfter +
+           (bNetwork ? NetworkMargin(line) : std::chrono::milliseconds{0});
 }

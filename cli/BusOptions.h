@@ -48,8 +48,9 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
                      std::string& error);
 
 // The timeout in force: --timeout, else the one the line settings give plus the RTS delays, which
-// hold the bus before the meter can answer.
-std::chrono::milliseconds ReplyTimeout(const BusOptions& options);
+// hold the bus before the meter can answer, and the network's margin where the port opened
+// (bNetwork) is on a device server.
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork = false);
 
 // --help, laid out so that help2man can make the manual page from it.
 std::string BusUsage();

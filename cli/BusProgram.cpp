@@ -11,6 +11,7 @@
 #include "cli/OutputFile.h"
 #include "cli/ReadingWriter.h"
 #include "cli/ReplyTimeout.h"
+#include "serial/PortAddress.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -61,7 +62,7 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         return kExitPortFailed;
     }
 
-    CBusExchange exchange(port, ReplyTimeout(options),
+    CBusExchange exchange(port, ReplyTimeout(options, IsNetworkPort(port.OpenedPath())),
                           CharacterTime(LineSettings{options.nSpeed, options.nDataBits,
                                                      options.nParity, options.nStopBits}),
                           stop);

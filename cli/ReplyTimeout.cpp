@@ -8,6 +8,13 @@ std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line) {
     return std::chrono::ceil<std::chrono::milliseconds>(onLine) + kTurnaroundMargin;
 }
 
+std::chrono::milliseconds NetworkMargin(const LineSettings& line) {
+    constexpr std::chrono::microseconds kNetworkDelay{5000};
+    constexpr int kGatheredCharacters = 2;
+    return std::chrono::ceil<std::chrono::milliseconds>(
+        kNetworkDelay + std::chrono::microseconds{LineTimeUs(line, kGatheredCharacters)});
+}
+
 std::chrono::microseconds CharacterTime(const LineSettings& line) {
     return std::chrono::microseconds{LineTimeUs(line, 1)};
 }
