@@ -48,4 +48,6 @@ int ReceiveSome(SocketHandle socket, uint8_t* buffer, int count);
 // Waits at most timeoutUs until the socket can take more bytes (bWrite) or has some to read, or
 // has been closed; false when the time ran out.
 bool WaitSocket(SocketHandle socket, bool bWrite, int64_t timeoutUs);
+// Says that nothing more will be sent (the peer reads the end of the stream); receiving goes on.
+void ShutdownSending(SocketHandle socket);
 void CloseSocket(SocketHandle socket);

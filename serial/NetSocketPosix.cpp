@@ -274,6 +274,10 @@ bool WaitSocket(SocketHandle socket, bool bWrite, int64_t timeoutUs) {
     }
 }
 
+void ShutdownSending(SocketHandle socket) {
+    shutdown(static_cast<int>(socket), SHUT_WR);
+}
+
 void CloseSocket(SocketHandle socket) {
     if (socket != kNoSocket) {
         close(static_cast<int>(socket));

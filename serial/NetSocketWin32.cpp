@@ -263,6 +263,10 @@ bool WaitSocket(SocketHandle socket, bool bWrite, int64_t timeoutUs) {
     return select(0, bWrite ? nullptr : &ready, bWrite ? &ready : nullptr, &failed, &tv) > 0;
 }
 
+void ShutdownSending(SocketHandle socket) {
+    shutdown(static_cast<SOCKET>(socket), SD_SEND);
+}
+
 void CloseSocket(SocketHandle socket) {
     if (socket != kNoSocket) {
         closesocket(static_cast<SOCKET>(socket));

@@ -17,6 +17,8 @@ constexpr size_t kMaxReceived = 64 * 1024;
 // Answers of the server that nobody awaits (SET-CONTROL's, line-state notes) are kept this many.
 constexpr size_t kMaxMessages = 64;
 constexpr size_t kReceiveChunk = 4096;
+// How long closing waits for the server to close its side.
+constexpr std::chrono::milliseconds kCloseWait{250};
 // Of what a server says before it closes, this much goes into the reason.
 constexpr size_t kMaxClosingWords = 80;
 
@@ -113,7 +115,25 @@ CNetworkLink::CNetworkLink(const NetworkAddress& address, SocketHandle socket)
     : m_address(address), m_socket(socket) {}
 
 CNetworkLink::~CNetworkLink() {
-    Flush(); // a last SET-CONTROL, if the socket takes it now; never waited for
+    Flush(); // a last SET-CONTROL, if the socket takes it now
+    // The end of the stream first, and a short wait for the server to close its side: a server
+    // that serves one client at a time (ser2net) gives the port up only once it has seen the end,
+    // and would turn away a connection made again at once, as after new line settings.
+    if (!m_bGone) {
+        ShutdownSending(m_socket);
+        const Clock::time_point deadline = Clock::now() + kCloseWait;
+        std::array<uint8_t, kReceiveChunk> discard{};
+        for (;;) {
+            const int n = ReceiveSome(m_socket, discard.data(), static_cast<int>(discard.size()));
+            const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+            if ((n != kSocketWouldBlock && n <= 0) || left.count() <= 0) {
+                break;
+            }
+            if (n == kSocketWouldBlock) {
+                WaitSocket(m_socket, false, left.count());
+            }
+        }
+    }
     CloseSocket(m_socket);
 }
 
