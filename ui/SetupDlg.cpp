@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "serial/PortAddress.h"
 #include "serial/PortDevice.h"
 #include "ui/DialogLayout.h"
 #include "ui/MeterTestDlg.h"
@@ -47,6 +48,11 @@ QString PortToolTip(int port, const PortLocation& location) {
     const SerialDevice& device = location.device;
     if (device.path.empty()) {
         return QStringLiteral("No serial port (%1 present)").arg(location.nPresent);
+    }
+    if (location.bFromEnvironment && IsNetworkPort(device.path)) {
+        return QStringLiteral("%1 (QD7_COM%2): a serial device server on the network")
+            .arg(SerialText(device.path))
+            .arg(port);
     }
     QString tip = SerialText(device.device.empty() ? device.path : device.device);
     if (location.bFromEnvironment) {
