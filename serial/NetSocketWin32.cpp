@@ -160,7 +160,7 @@ SOCKET ConnectOne(const std::vector<uint8_t>& address, Clock::time_point deadlin
     FD_ZERO(&failed);
     FD_SET(s, &writable);
     FD_SET(s, &failed);
-    const timeval tv = TimeVal(LeftUs(deadline));
+    timeval tv = TimeVal(LeftUs(deadline));
     const int n = select(0, nullptr, &writable, &failed, &tv);
     if (n <= 0) {
         nCode = n == 0 ? WSAETIMEDOUT : WSAGetLastError();
@@ -259,7 +259,7 @@ bool WaitSocket(SocketHandle socket, bool bWrite, int64_t timeoutUs) {
     FD_ZERO(&failed);
     FD_SET(s, &ready);
     FD_SET(s, &failed);
-    const timeval tv = TimeVal(std::max<int64_t>(timeoutUs, 0));
+    timeval tv = TimeVal(std::max<int64_t>(timeoutUs, 0));
     return select(0, bWrite ? nullptr : &ready, bWrite ? &ready : nullptr, &failed, &tv) > 0;
 }
 
