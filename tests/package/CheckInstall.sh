@@ -7,11 +7,15 @@
 #   - the man pages are man pages.
 # Exits 77 (skipped) when a validator is not installed.
 #
-#   CheckInstall.sh SOURCE_DIR BUILD_DIR APP_ID
+#   CheckInstall.sh SOURCE_DIR BUILD_DIR APP_ID DOCS
+#
+# DOCS is ON when the build installs each package's copyright file and changelog (OFF where
+# debhelper does it).
 set -euo pipefail
 source=$1
 build=$2
 id=$3
+docs=$4
 for tool in desktop-file-validate appstreamcli readelf; do
     command -v "$tool" >/dev/null || { echo "CheckInstall: $tool is not installed; skipped"; exit 77; }
 done
@@ -38,18 +42,21 @@ declare -A expected
 expected[qd7test]="usr/bin/qd7test
 usr/share/applications/$id.desktop
 usr/share/metainfo/$id.metainfo.xml
-usr/share/man/man1/qd7test.1.gz
-usr/share/doc/qd7test/copyright
-usr/share/doc/qd7test/changelog.gz"
+usr/share/man/man1/qd7test.1.gz"
 for size in 16 24 32 48 64 128 256; do
     expected[qd7test]+=$'\n'"usr/share/icons/hicolor/${size}x${size}/apps/$id.png"
 done
 expected[qd7-bus]="usr/bin/qd7-bus
 usr/bin/qd7-sim
 usr/share/man/man1/qd7-bus.1.gz
-usr/share/man/man1/qd7-sim.1.gz
-usr/share/doc/qd7-bus/copyright
-usr/share/doc/qd7-bus/changelog.gz"
+usr/share/man/man1/qd7-sim.1.gz"
+case "$docs" in
+ON | on | TRUE | true | 1)
+    for package in qd7test qd7-bus; do
+        expected[$package]+=$'\n'"usr/share/doc/$package/copyright"$'\n'"usr/share/doc/$package/changelog.gz"
+    done
+    ;;
+esac
 # The shell completions, where cli/ has them.
 [ ! -e "$source/cli/completions/qd7-bus.bash" ] ||
     expected[qd7-bus]+=$'\n'usr/share/bash-completion/completions/qd7-bus

@@ -19,6 +19,8 @@ for tool in dpkg-buildpackage dh lintian git cpack; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=../../tools/lib/source-copy.sh
+. "$source/tools/lib/source-copy.sh"
 
 fail=0
 say() {
@@ -27,19 +29,10 @@ say() {
 }
 
 version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)
-copy_tree() { # folder
-    mkdir -p "$1"
-    git -C "$source" ls-files -z --cached --others --exclude-standard |
-        (cd "$source" && while IFS= read -r -d '' f; do
-            [ -e "$f" ] || [ -L "$f" ] && printf '%s\0' "$f"
-        done) |
-        tar -C "$source" --null -T - -cf - | tar -C "$1" -xf -
-}
-
 build() { # name options-for-dpkg-buildpackage...
     local name=$1 tree=$work/$1/qd7test-$version
     shift
-    copy_tree "$tree"
+    copy_source_tree "$source" "$tree"
     echo "CheckSourcePackage: dpkg-buildpackage $* in $tree"
     if ! (cd "$tree" && dpkg-buildpackage "$@" >"$work/$name.log" 2>&1); then
         tail -n 80 "$work/$name.log"
@@ -67,7 +60,7 @@ for deb in "$work"/a/*.deb; do
 done
 
 # Everything lintian says, -I --pedantic, that is not overridden with a reason in debian/.
-lintian -I --pedantic --no-tag-display-limit "$work/a/qd7test_${version}_$arch.changes" \
+lintian -I --pedantic --tag-display-limit 0 "$work/a/qd7test_${version}_$arch.changes" \
     >"$work/lintian.log" 2>&1 || true
 if grep -E '^[EWIPX]: ' "$work/lintian.log"; then
     say "lintian reports the tags above"
