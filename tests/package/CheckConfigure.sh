@@ -8,10 +8,11 @@
 #     configuration with a message naming it.
 # Exits 77 (skipped) when appstreamcli is not installed.
 #
-#   CheckConfigure.sh SOURCE_DIR APP_ID
+#   CheckConfigure.sh SOURCE_DIR APP_ID GENERATOR
 set -euo pipefail
 source=$1
 id=$2
+generator=$3
 command -v appstreamcli >/dev/null || { echo "CheckConfigure: appstreamcli is not installed; skipped"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -25,7 +26,7 @@ say() {
 configure() { # folder options...
     local dir=$work/$1
     shift
-    cmake -S "$source" -B "$dir" -G Ninja -DBUILD_TESTING=OFF "$@" >"$dir.log" 2>&1
+    cmake -S "$source" -B "$dir" -G "$generator" -DBUILD_TESTING=OFF "$@" >"$dir.log" 2>&1
 }
 
 # A user's or a packager's build: the test frameworks made unfindable, so any use of them fails.
@@ -33,12 +34,13 @@ homepage='https://qd7.test/tools?a=1&b=2'
 if configure release -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_Qt6Test=ON \
     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DQD7_HOMEPAGE="$homepage" \
     -DQD7_SCREENSHOTS_URL=https://qd7.test/shots/; then
-    targets=$(cmake --build "$work/release" --target help)
+    # The targets as the generator lists them: "name: phony" (Ninja) or "... name" (Make).
+    targets=$(cmake --build "$work/release" --target help | sed -n 's/^\(\.\.\. \)\{0,1\}\([^ :]*\).*/\2/p')
     for tool in qd7-artwork qd7-panel-shots; do
-        if grep -q "^$tool:" <<<"$targets"; then say "BUILD_TESTING=OFF still builds $tool"; fi
+        if grep -qx "$tool" <<<"$targets"; then say "BUILD_TESTING=OFF still builds $tool"; fi
     done
     for program in qd7test qd7-bus qd7-sim; do
-        grep -q "^$program:" <<<"$targets" || say "BUILD_TESTING=OFF does not build $program"
+        grep -qx "$program" <<<"$targets" || say "BUILD_TESTING=OFF does not build $program"
     done
     metainfo=$work/release/packaging/$id.metainfo.xml
     grep -qF '<url type="homepage">https://qd7.test/tools?a=1&amp;b=2</url>' "$metainfo" ||
