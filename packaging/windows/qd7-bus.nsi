@@ -40,6 +40,12 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 The qd7test deve
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+; The MIT licence grants its rights without asking for consent: the page shows it and goes on.
+!define MUI_PAGE_HEADER_TEXT "Licence"
+!define MUI_PAGE_HEADER_SUBTEXT "The terms under which qd7-bus ${VERSION} is given to you."
+!define MUI_LICENSEPAGE_TEXT_TOP "qd7-bus is free software under the MIT licence:"
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "Nothing needs to be accepted to install and use qd7-bus."
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
