@@ -45,6 +45,12 @@ parallel="parallel=$(nproc)"
 DEB_BUILD_OPTIONS="$parallel" build a -us -uc
 DEB_BUILD_OPTIONS="$parallel nocheck" build b -us -uc -b
 grep -q 'dh_auto_test' "$work/a.log" || say "the first build ran no tests"
+# The packaging flags rule: in every compile the last optimisation flag is dpkg-buildflags' own
+# (no build type's -O3 after it), so DEB_BUILD_OPTIONS=noopt works.
+wanted=$(DEB_BUILD_OPTIONS="$parallel" dpkg-buildflags --get CXXFLAGS | grep -o -- '-O[0-9s]' | tail -n 1)
+last=$(grep -E '/c\+\+ .* -o [^ ]+\.o -c ' "$work/a.log" | sed 's/.*\(-O[0-9s]\).*/\1/' | sort | uniq -c)
+[ "$(awk '{ print $2 }' <<<"$last")" = "$wanted" ] ||
+    say "compiles whose last optimisation flag is not dpkg-buildflags' $wanted:"$'\n'"$last"
 grep -E '^[0-9]+% tests passed' "$work/a.log" || say "the first build's tests did not report"
 
 arch=$(dpkg --print-architecture)
