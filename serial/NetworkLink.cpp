@@ -17,6 +17,8 @@ constexpr size_t kMaxReceived = 64 * 1024;
 // Answers of the server that nobody awaits (SET-CONTROL's, line-state notes) are kept this many.
 constexpr size_t kMaxMessages = 64;
 constexpr size_t kReceiveChunk = 4096;
+// How long a raw TCP port is watched after connecting for a server that closes it again at once.
+constexpr std::chrono::milliseconds kRawRefusalWait{50};
 // How long closing waits for the server to close its side.
 constexpr std::chrono::milliseconds kCloseWait{250};
 // Of what a server says before it closes, this much goes into the reason.
@@ -154,7 +156,16 @@ std::unique_ptr<CNetworkLink> CNetworkLink::Connect(const NetworkAddress& addres
     }
     std::unique_ptr<CNetworkLink> link(new CNetworkLink(address, socket)); // private constructor
     if (address.protocol == NetworkProtocol::RawTcp) {
-        return link;
+        // A server whose port is taken accepts and closes again at once, often with a word of
+        // why ("Port already in use"): a short look tells that from a port that is open.
+        link->PumpUntil([&] { return link->IsGone(); },
+                        std::min(deadline, Clock::now() + kRawRefusalWait));
+        if (!link->IsGone()) {
+            return link;
+        }
+        error = OpenError{OpenFailure::InUse, 0,
+                          "the server closed the connection" + link->ClosingWords()};
+        return nullptr;
     }
     link->Queue(link->m_telnet.Opening());
     link->Flush();
@@ -171,7 +182,7 @@ std::unique_ptr<CNetworkLink> CNetworkLink::Connect(const NetworkAddress& addres
         error = OpenError{OpenFailure::NotSerial, 0,
                           "the server refuses the COM-port option (RFC 2217)" + rawHint};
     } else if (link->IsGone()) {
-        error = OpenError{OpenFailure::NoDevice, 0,
+        error = OpenError{OpenFailure::InUse, 0,
                           "the server closed the connection" + link->ClosingWords()};
     } else {
         error = OpenError{OpenFailure::NotSerial, 0,

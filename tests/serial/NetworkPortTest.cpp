@@ -301,6 +301,22 @@ TEST_F(DeviceServerTest, ARefusedSettingFailsTheOpenWithTheReason) {
         << port.FailureReason() << m_pServer->Log();
 }
 
+// A server serves one client at a time: the next one is told the server's own reason.
+TEST_F(DeviceServerTest, ASecondClientIsToldWhyItIsTurnedAway) {
+    for (const CSer2net::Mode mode : {CSer2net::Mode::RawTcp, CSer2net::Mode::Rfc2217}) {
+        Serve(mode);
+        SCOPED_TRACE(m_pServer->Url());
+        CSerialPort first;
+        ASSERT_NE(first.OpenPath(m_pServer->Url(), 9600, 8, 0, 0), kNullPortHandle)
+            << first.FailureReason();
+        CSerialPort second;
+        EXPECT_EQ(second.OpenPath(m_pServer->Url(), 9600, 8, 0, 0), kNullPortHandle);
+        EXPECT_EQ(second.FailureReason(), m_pServer->Url() + ": the server closed the "
+                                                             "connection: \"Port already in use\"");
+        m_pServer->Stop();
+    }
+}
+
 // A server restarted (or the network gone) is an adapter unplugged: the port closes quietly and
 // opens again, by the same address, when the server is back.
 TEST_F(DeviceServerTest, ADroppedConnectionIsAnUnplugAndTheSameAddressOpensAgain) {
