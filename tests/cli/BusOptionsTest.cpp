@@ -81,6 +81,9 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"RTS delays beside a timeout given",
          {"--rts-delay-after", "5", "--timeout", "300", "read", "07"},
          "read COM1 9600 8N1 bank0 300ms text @7 rts0/5"},
+        {"a device server's port",
+         {"--port", "rfc2217://[::1]:4001", "scan"},
+         "scan rfc2217://[::1]:4001 9600 8N1 bank0 107ms text 0..99"},
         {"-- ends the options",
          {"send", "--", "07RX1C1+000000-"},
          "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
@@ -103,6 +106,9 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"format", {"--format", "xml", "scan"}, "error: text, csv, json"},
         {"COM0", {"--port", "COM0", "scan"}, "error: COM1..COM255"},
         {"empty port", {"--port=", "scan"}, "error: --port needs"},
+        {"device server without a port number",
+         {"--port", "tcp://meter-gw", "scan"},
+         "error: --port: \"tcp://meter-gw\": the port number is missing"},
         {"three-digit address", {"read", "007"}, "error: \"007\" is not an address"},
         {"address above 99", {"watch", "100"}, "error: \"100\" is not an address"},
         {"read without address", {"read"}, "error: read needs an address"},
@@ -135,6 +141,17 @@ TEST(BusOptions, ParsesTheCommandLine) {
             EXPECT_EQ(got, c.expected) << c.name;
         }
     }
+}
+
+// On a device server's port the reply comes later by what the server gathers and the network
+// takes; a timeout given is taken as it is.
+TEST(BusOptions, TheDefaultTimeoutOfANetworkPortHasTheNetworksMargin) {
+    BusOptions options;
+    EXPECT_EQ(ReplyTimeout(options, true).count(), 115);
+    options.nSpeed = 1200; // two characters take 16.7 ms
+    EXPECT_EQ(ReplyTimeout(options, true).count(), ReplyTimeout(options, false).count() + 22);
+    options.timeout = std::chrono::milliseconds(250);
+    EXPECT_EQ(ReplyTimeout(options, true).count(), 250);
 }
 
 TEST(BusOptions, HelpAndVersionWinOverEverythingAfterThem) {
