@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "cli/ReplyTimeout.h"
+#include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
@@ -231,8 +232,7 @@ bool ParseBody(std::string_view body, BusOptions& o, std::string& error) {
         error = "send: the body holds a character that is not printable ASCII";
         return false;
     }
-    if (!std::isdigit(static_cast<unsigned char>(body[0])) ||
-        !std::isdigit(static_cast<unsigned char>(body[1]))) {
+    if (!ParseAddress(body.substr(0, 2))) {
         error = "send: the body must begin with the meter's address, two digits";
         return false;
     }

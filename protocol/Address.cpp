@@ -1,0 +1,24 @@
+#include "protocol/Address.h"
+
+#include "protocol/NumberText.h"
+
+std::string FormatAddress(int address) {
+    if (IsAddress(address)) {
+        const std::array<char, 2> digits = AddressDigits(address);
+        return std::string(digits.data(), digits.size());
+    }
+    return std::to_string(address); // at least two characters already: "-1", "100"
+}
+
+std::optional<int> ParseAddress(std::string_view text) {
+    if (text.size() > 2) {
+        return std::nullopt;
+    }
+    const auto value = ParseWholeNumber(text, 0, kAddressCount - 1);
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
+std::optional<int> ReplyAddress(uint8_t tens, uint8_t ones) {
+    const int address = 10 * (static_cast<int>(tens) - '0') + (static_cast<int>(ones) - '0');
+    return IsAddress(address) ? std::optional<int>(address) : std::nullopt;
+}
