@@ -10,6 +10,7 @@
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
+#include "serial/PortDevice.h"
 
 namespace {
 
@@ -38,27 +39,18 @@ std::optional<int> ParseRegister(std::string_view text) {
     return std::nullopt;
 }
 
-bool IsComName(std::string_view text) {
-    return text.size() > 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
-           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(text[2])) == 'M' &&
-           std::all_of(text.begin() + 3, text.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
-}
-
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
 bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
-    if (IsComName(value)) {
-        const auto n = ParseWholeNumber(value.substr(3), 1, kMaxComPort);
-        if (!n) {
+    if (const std::optional<int> n = ParseComName(value)) {
+        if (*n < 1 || *n > kMaxComPort) {
             error = "--port: " + Quoted(value) + " is not a port COM1..COM" +
                     std::to_string(kMaxComPort);
             return false;
         }
-        o.nComPort = static_cast<int>(*n);
+        o.nComPort = *n;
         o.strDevicePath.clear();
         return true;
     }
