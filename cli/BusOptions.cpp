@@ -5,7 +5,6 @@
 #include <cctype>
 #include <optional>
 
-#include "cli/ReplyTimeout.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
@@ -130,22 +129,22 @@ const std::array<ValueOption, 14> kValueOptions = {{
      [](BusOptions& o, std::string_view v, std::string& e) {
          int64_t n = 0;
          return SetNumber(n, "--speed", v, kMinSpeed, kMaxSpeed, e) &&
-                (o.nSpeed = static_cast<int>(n), true);
+                (o.line.speed = static_cast<int>(n), true);
      }},
     {"--data", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          static constexpr std::array<Choice, 2> kChoices = {{{"7", 7}, {"8", 8}}};
-         return SetChoice(o.nDataBits, "--data", kChoices, v, e);
+         return SetChoice(o.line.dataBits, "--data", kChoices, v, e);
      }},
     {"--parity", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          static constexpr std::array<Choice, 3> kChoices = {{{"none", 0}, {"odd", 1}, {"even", 2}}};
-         return SetChoice(o.nParity, "--parity", kChoices, v, e);
+         return SetChoice(o.line.parity, "--parity", kChoices, v, e);
      }},
     {"--stop", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          static constexpr std::array<Choice, 2> kChoices = {{{"1", 0}, {"2", 2}}};
-         return SetChoice(o.nStopBits, "--stop", kChoices, v, e);
+         return SetChoice(o.line.stopBits, "--stop", kChoices, v, e);
      }},
     {"--bank", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -357,13 +356,4 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
         return false;
     }
     return true;
-}
-
-std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
-    if (options.timeout.count() > 0) {
-        return options.timeout;
-    }
-    return DefaultReplyTimeout(LineSettings{options.nSpeed, options.nDataBits, options.nParity,
-                                            options.nStopBits}) +
-           options.rtsDelayBefore + options.rtsDelayAfter;
 }

@@ -66,7 +66,7 @@ CSerialPort::~CSerialPort() {
     Close();
 }
 
-PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {
+PortHandle CSerialPort::Open(int port, const LineSettings& line) {
     // Read afresh at every open: an adapter plugged in since the last one is found.
     const PortLocation location = LocatePort(port, m_portDirs);
     if (location.device.path.empty()) {
@@ -75,11 +75,14 @@ PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int 
              "COM" + std::to_string(port) + ": " + BeyondPortsText(location));
         return kNullPortHandle;
     }
-    return OpenPath(location.device.path, speed, dataBits, parity, stopBits);
+    return OpenPath(location.device.path, line);
 }
 
-PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBits, int parity,
-                                 int stopBits) {
+PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {
+    return Open(port, LineSettings{speed, dataBits, parity, stopBits});
+}
+
+PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& line) {
     // Opening again without a Close would leak the device held so far and keep it locked.
     ReleaseDevice();
     OpenError error;
@@ -91,7 +94,6 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
         Fail(error.kind, path + ": " + OpenFailureText(error));
         return kNullPortHandle;
     }
-    const LineSettings line{speed, dataBits, parity, stopBits};
     if (!m_pOps->Configure(h, line)) {
         m_pOps->CloseDevice(h);
         Fail(OpenFailure::SettingsRefused, path + ": " +
@@ -133,11 +135,11 @@ PortHandle CSerialPort::Reopen() {
         Fail(OpenFailure::NoDevice, "no device was opened before");
         return kNullPortHandle;
     }
-    // A copy: OpenPath stores the names again on success.
+    // Copies: OpenPath stores both again on success.
     const std::string path = m_strReopenPath;
+    const LineSettings line = m_line;
     const bool bLost = m_bLost;
-    const PortHandle h =
-        OpenPath(path, m_line.speed, m_line.dataBits, m_line.parity, m_line.stopBits);
+    const PortHandle h = OpenPath(path, line);
     if (h == kNullPortHandle) {
         m_bLost = bLost; // still waiting for its own device
     }

@@ -21,14 +21,16 @@ public:
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
 
-    // port 1..8 (COMn: $QD7_COMn, else the n-th serial port present, see LocatePort), speed in
-    // bit/s, data bits 7 or 8, parity code 0 none / 1 odd / 2 even (3 mark, 4 space), stop-bits
-    // code 0 one / 2 two. Returns the device handle, kNullPortHandle on failure (the object stays
+    // port 1..8 (COMn: $QD7_COMn, else the n-th serial port present, see LocatePort) with the
+    // line settings. Returns the device handle, kNullPortHandle on failure (the object stays
     // closed, FailureReason says why). An open port is closed first. Both queues are empty
     // afterwards, DTR is on and RTS off.
+    PortHandle Open(int port, const LineSettings& line);
+    // The same with the settings one by one: speed in bit/s, data bits 7 or 8, parity code 0 none
+    // / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
     // The same on a device named by its path (the command-line companion takes any device).
-    PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity, int stopBits);
+    PortHandle OpenPath(const std::string& path, const LineSettings& line);
     // Opens again the device that the last successful Open reached, with the same line settings:
     // by its adapter's stable by-id name when it had one (whichever name it was opened by), else
     // by the path it was opened by. Never looks a port number up again: after an unplug COMn may
