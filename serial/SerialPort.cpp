@@ -71,8 +71,7 @@ PortHandle CSerialPort::Open(int port, const LineSettings& line) {
     const PortLocation location = LocatePort(port, m_portDirs);
     if (location.device.path.empty()) {
         ReleaseDevice();
-        Fail(OpenFailure::NoDevice,
-             "COM" + std::to_string(port) + ": " + BeyondPortsText(location));
+        Fail("COM" + std::to_string(port) + ": " + BeyondPortsText(location));
         return kNullPortHandle;
     }
     return OpenPath(location.device.path, line);
@@ -91,14 +90,13 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
         if (error.kind == OpenFailure::None) {
             error.kind = OpenFailure::Other;
         }
-        Fail(error.kind, path + ": " + OpenFailureText(error));
+        Fail(path + ": " + OpenFailureText(error));
         return kNullPortHandle;
     }
     if (!m_pOps->Configure(h, line)) {
         m_pOps->CloseDevice(h);
-        Fail(OpenFailure::SettingsRefused, path + ": " +
-                                               OpenFailureText({OpenFailure::SettingsRefused, 0}) +
-                                               " (" + DescribeLine(line) + ")");
+        Fail(path + ": " + OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" +
+             DescribeLine(line) + ")");
         return kNullPortHandle;
     }
     // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
@@ -107,9 +105,9 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
     if (m_bKernelRts && (m_rtsBefore.count() > 0 || m_rtsAfter.count() > 0) &&
         !m_pOps->SetKernelRtsDelays(h, CeilMs(m_rtsBefore), CeilMs(m_rtsAfter))) {
         m_pOps->CloseDevice(h);
-        Fail(OpenFailure::SettingsRefused, path + ": the driver refuses the RTS delays (before " +
-                                               std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
-                                               std::to_string(CeilMs(m_rtsAfter)) + " ms)");
+        Fail(path + ": the driver refuses the RTS delays (before " +
+             std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
+             std::to_string(CeilMs(m_rtsAfter)) + " ms)");
         return kNullPortHandle;
     }
     m_pOps->SetDtr(h, true);
@@ -122,9 +120,7 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
     m_strOpenedPath = path;
     m_strReopenPath = StableDeviceName(path, m_portDirs);
     m_hPort = h;
-    m_bOpen = true;
-    m_bLost = false;
-    m_failure = OpenFailure::None;
+    Enter(DeviceState::Held);
     m_strFailure.clear();
     return m_hPort;
 }
@@ -132,18 +128,14 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
 PortHandle CSerialPort::Reopen() {
     if (m_strReopenPath.empty()) {
         ReleaseDevice();
-        Fail(OpenFailure::NoDevice, "no device was opened before");
+        Fail("no device was opened before");
         return kNullPortHandle;
     }
-    // Copies: OpenPath stores both again on success.
+    // Copies: OpenPath stores both again on success. A failure leaves a lost port lost: it is
+    // still waiting for its own device.
     const std::string path = m_strReopenPath;
     const LineSettings line = m_line;
-    const bool bLost = m_bLost;
-    const PortHandle h = OpenPath(path, line);
-    if (h == kNullPortHandle) {
-        m_bLost = bLost; // still waiting for its own device
-    }
-    return h;
+    return OpenPath(path, line);
 }
 
 void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::microseconds after) {
@@ -152,30 +144,32 @@ void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::mi
 }
 
 bool CSerialPort::Close() {
-    m_bLost = false;
-    if (!m_bOpen) {
-        return false;
-    }
+    const bool bHeld = m_state == DeviceState::Held;
     ReleaseDevice();
-    return true;
+    Enter(DeviceState::None); // a lost device is no longer waited for either
+    return bHeld;
+}
+
+void CSerialPort::Enter(DeviceState state) {
+    m_state = state;
+    m_bOpen = state == DeviceState::Held;
 }
 
 void CSerialPort::ReleaseDevice() {
-    if (!m_bOpen) {
+    if (m_state != DeviceState::Held) {
         return;
     }
     m_pOps->CloseDevice(m_hPort);
     m_hPort = kNullPortHandle;
-    m_bOpen = false;
+    Enter(DeviceState::None);
 }
 
 void CSerialPort::LoseDevice() {
     ReleaseDevice();
-    m_bLost = true;
+    Enter(DeviceState::Lost);
 }
 
-void CSerialPort::Fail(OpenFailure kind, std::string reason) {
-    m_failure = kind;
+void CSerialPort::Fail(std::string reason) {
     m_strFailure = std::move(reason);
 }
 

@@ -50,8 +50,6 @@ public:
     // Why the last Open failed, one line that names the device ("/dev/ttyUSB0: permission
     // denied; ..."); empty after a successful Open.
     const std::string& FailureReason() const { return m_strFailure; }
-    // The same reason as a value; OpenFailure::None after a successful Open.
-    OpenFailure FailureKind() const { return m_failure; }
     // False when the port was not open. Puts the device's former settings back.
     bool Close();
     // Sends count bytes with RTS up and returns once the last of them has left the transmitter
@@ -66,25 +64,31 @@ public:
     // True once the device went away under an open port (an adapter unplugged): Read or Write
     // then closed the port quietly. Stays true until an Open succeeds or Close is called, so the
     // owner knows to open the same port again when the device is back.
-    bool IsLost() const { return m_bLost; }
+    bool IsLost() const { return m_state == DeviceState::Lost; }
 
     // Where Open looks for the devices behind the port numbers; the system's own by default.
     void SetPortDirectories(PortDirectories dirs) { m_portDirs = std::move(dirs); }
     const PortDirectories& Directories() const { return m_portDirs; }
 
     PortHandle m_hPort = kNullPortHandle;
-    bool m_bOpen = false;
+    bool m_bOpen = false; // true while m_state is Held: set with it in Enter, nowhere else
 
 private:
+    // Where the port stands with its device: none held (never opened, closed by its owner, or an
+    // Open failed), the device held, or the device gone under the open port and waited for.
+    enum class DeviceState { None, Held, Lost };
+
     struct SendResult {
         int nSent = 0;              // bytes the driver took
         int64_t nFirstHandedUs = 0; // when it had taken the first of them
         bool bGone = false;         // the device went away meanwhile
     };
 
+    // The one place the state changes, and m_bOpen with it.
+    void Enter(DeviceState state);
     void ReleaseDevice();
     void LoseDevice();
-    void Fail(OpenFailure kind, std::string reason);
+    void Fail(std::string reason);
     SendResult SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
     void WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int64_t nDeadlineUs);
 
@@ -96,7 +100,6 @@ private:
     std::chrono::microseconds m_rtsBefore{0};
     std::chrono::microseconds m_rtsAfter{0};
     bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)
-    bool m_bLost = false;
-    OpenFailure m_failure = OpenFailure::None;
+    DeviceState m_state = DeviceState::None;
     std::string m_strFailure;
 };
