@@ -17,8 +17,3 @@ std::optional<int> ParseAddress(std::string_view text) {
     const auto value = ParseWholeNumber(text, 0, kAddressCount - 1);
     return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }
-
-std::optional<int> ReplyAddress(uint8_t tens, uint8_t ones) {
-    const int address = 10 * (static_cast<int>(tens) - '0') + (static_cast<int>(ones) - '0');
-    return IsAddress(address) ? std::optional<int>(address) : std::nullopt;
-}

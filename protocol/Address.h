@@ -31,5 +31,8 @@ std::optional<int> ParseAddress(std::string_view text);
 
 // The address a reply carries in its two address bytes: 10 × (first − '0') + (second − '0'), taken
 // when it lies in 0..99. Only the resulting number is checked, so "0:" reads as 10, as the meters'
-// replies have always been read.
-std::optional<int> ReplyAddress(uint8_t tens, uint8_t ones);
+// replies have always been read. Inline: every reply is parsed through it.
+constexpr std::optional<int> ReplyAddress(uint8_t tens, uint8_t ones) {
+    const int address = 10 * (static_cast<int>(tens) - '0') + (static_cast<int>(ones) - '0');
+    return IsAddress(address) ? std::optional<int>(address) : std::nullopt;
+}
