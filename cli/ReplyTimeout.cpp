@@ -18,3 +18,11 @@ std::chrono::milliseconds NetworkMargin(const LineSettings& line) {
 std::chrono::microseconds CharacterTime(const LineSettings& line) {
     return std::chrono::microseconds{LineTimeUs(line, 1)};
 }
+
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork) {
+    if (options.timeout.count() > 0) {
+        return options.timeout;
+    }
+    return DefaultReplyTimeout(options.line) + options.rtsDelayBefore + options.rtsDelayAfter +
+           (bNetwork ? NetworkMargin(options.line) : std::chrono::milliseconds{0});
+}

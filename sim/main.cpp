@@ -18,7 +18,7 @@
 #include "serial/StandardStreams.h"
 #include "sim/SimBus.h"
 #include "sim/SimOptions.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ void LogLine(std::string_view line) {
 
 // What the options name: our own TCP port, a device server's port, an existing device or a new
 // pseudo-terminal.
-bool OpenServed(const SimOptions& options, CSimPtyServer& server) {
+bool OpenServed(const SimOptions& options, CSimServer& server) {
     std::string error;
     bool bOpened = false;
     if (!options.strListen.empty()) {
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
 
     CSimBus bus(MakeMeters(options), options.faults, options.nSeed);
     ApplySilences(options, bus);
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     if (!OpenServed(options, server)) {
         return 1;
     }

@@ -132,7 +132,7 @@ TEST(NetworkPortNames, OpenWhatTheyNameOrSayWhyNot) {
         SCOPED_TRACE(c.name);
         CSerialPort port;
         const auto start = Clock::now();
-        const PortHandle h = port.OpenPath(c.name, 9600, 8, 0, 0);
+        const PortHandle h = port.OpenPath(c.name, {9600, 8, 0, 0});
         EXPECT_LT(Clock::now() - start, kOpenBound);
         if (c.expected.empty()) {
             EXPECT_NE(h, kNullPortHandle) << port.FailureReason();
@@ -163,7 +163,7 @@ TEST(NetworkPortNames, RtsDelaysOnARawPortAreRefusedWithTheReason) {
     ASSERT_TRUE(server.IsValid());
     CSerialPort port;
     port.SetRtsDelays(5ms, 0ms);
-    EXPECT_EQ(port.OpenPath("tcp://127.0.0.1:" + server.Port(), 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_EQ(port.OpenPath("tcp://127.0.0.1:" + server.Port(), {9600, 8, 0, 0}), kNullPortHandle);
     EXPECT_NE(port.FailureReason().find("the device server switches the RS485 direction"),
               std::string::npos)
         << port.FailureReason();
@@ -257,7 +257,7 @@ TEST_F(DeviceServerTest, EveryByteValuePassesBothWaysUnchanged) {
         Serve(mode);
         SCOPED_TRACE(m_pServer->Url());
         CSerialPort port;
-        ASSERT_NE(port.OpenPath(m_pServer->Url(), 115200, 8, 0, 0), kNullPortHandle)
+        ASSERT_NE(port.OpenPath(m_pServer->Url(), {115200, 8, 0, 0}), kNullPortHandle)
             << port.FailureReason() << m_pServer->Log();
         // IAC (FF), CR and NUL among them: Telnet's escapes must be undone exactly.
         EXPECT_TRUE(port.Write(all.data(), static_cast<int>(all.size())));
@@ -281,7 +281,7 @@ TEST_F(DeviceServerTest, TheServerSetsTheLineAsAskedAndConfirmsIt) {
         SCOPED_TRACE(std::to_string(line.speed) + " bit/s, stop-bits code " +
                      std::to_string(line.stopBits));
         CSerialPort port;
-        ASSERT_NE(port.OpenPath(m_pServer->Url(), line.speed, 8, 2, line.stopBits), kNullPortHandle)
+        ASSERT_NE(port.OpenPath(m_pServer->Url(), {line.speed, 8, 2, line.stopBits}), kNullPortHandle)
             << port.FailureReason() << m_pServer->Log();
         EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, static_cast<unsigned>(line.speed));
         EXPECT_EQ((PtyLine().c_cflag & CSTOPB) != 0, line.stopBits == 2);
@@ -292,12 +292,12 @@ TEST_F(DeviceServerTest, ARefusedSettingFailsTheOpenWithTheReason) {
     Serve(CSer2net::Mode::Rfc2217);
     CSerialPort port;
     // ser2net does not take one and a half stop bits, and says nothing to them.
-    EXPECT_EQ(port.OpenPath(m_pServer->Url(), 9600, 8, 0, 1), kNullPortHandle);
+    EXPECT_EQ(port.OpenPath(m_pServer->Url(), {9600, 8, 0, 1}), kNullPortHandle);
     EXPECT_EQ(port.FailureReason(), m_pServer->Url() +
                                         ": the device server does not confirm 1.5 stop bits (no "
                                         "answer within 1 s)");
     // The connection was given up: the server, which takes one client at a time, takes the next.
-    EXPECT_NE(port.OpenPath(m_pServer->Url(), 9600, 8, 0, 2), kNullPortHandle)
+    EXPECT_NE(port.OpenPath(m_pServer->Url(), {9600, 8, 0, 2}), kNullPortHandle)
         << port.FailureReason() << m_pServer->Log();
 }
 
@@ -307,10 +307,10 @@ TEST_F(DeviceServerTest, ASecondClientIsToldWhyItIsTurnedAway) {
         Serve(mode);
         SCOPED_TRACE(m_pServer->Url());
         CSerialPort first;
-        ASSERT_NE(first.OpenPath(m_pServer->Url(), 9600, 8, 0, 0), kNullPortHandle)
+        ASSERT_NE(first.OpenPath(m_pServer->Url(), {9600, 8, 0, 0}), kNullPortHandle)
             << first.FailureReason();
         CSerialPort second;
-        EXPECT_EQ(second.OpenPath(m_pServer->Url(), 9600, 8, 0, 0), kNullPortHandle);
+        EXPECT_EQ(second.OpenPath(m_pServer->Url(), {9600, 8, 0, 0}), kNullPortHandle);
         EXPECT_EQ(second.FailureReason(), m_pServer->Url() + ": the server closed the "
                                                              "connection: \"Port already in use\"");
         m_pServer->Stop();
@@ -322,7 +322,7 @@ TEST_F(DeviceServerTest, ASecondClientIsToldWhyItIsTurnedAway) {
 TEST_F(DeviceServerTest, ADroppedConnectionIsAnUnplugAndTheSameAddressOpensAgain) {
     Serve(CSer2net::Mode::Rfc2217);
     CSerialPort port;
-    ASSERT_NE(port.OpenPath(m_pServer->Url(), 19200, 8, 0, 2), kNullPortHandle)
+    ASSERT_NE(port.OpenPath(m_pServer->Url(), {19200, 8, 0, 2}), kNullPortHandle)
         << port.FailureReason();
     m_pServer->Stop();
     std::array<uint8_t, 16> buffer{};

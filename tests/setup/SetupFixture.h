@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 #include "ui/MeterTestDlg.h"
@@ -47,7 +47,7 @@ protected:
     CEnvGuard m_env;
     PtyPair m_pty;
     CSimBus m_bus;
-    CSimPtyServer m_server;
+    CSimServer m_server;
     std::unique_ptr<CMeterTestDlg> m_pDlg;
 
     bool m_bExpectReplies = true;

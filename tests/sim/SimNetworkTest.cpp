@@ -14,7 +14,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/sim/SimPeer.h"
 #include "tests/sim/SimProcess.h"
 #include "tests/support/LineProbe.h"
@@ -52,7 +52,7 @@ DecodedResponse Ask(int fd, int address, int reg) {
 // first goes on, and once it has gone the next one is served.
 TEST(SimOnTcp, ServesOneClientAtATime) {
     CSimBus bus({CSimMeter(7)}, {}, 1, [] { return 0ms; });
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     std::string error;
     ASSERT_TRUE(server.Listen("tcp://127.0.0.1:0", error)) << error;
     ASSERT_TRUE(server.Start());

@@ -19,7 +19,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/FdIo.h"
 #include "tests/support/LineProbe.h"
@@ -129,7 +129,7 @@ protected:
     CEnvGuard m_env;
     PtyPair m_pty;
     CSimBus m_bus{{CSimMeter(kMeter)}, {}, 1, [] { return 0ms; }};
-    CSimPtyServer m_server{m_bus};
+    CSimServer m_server{m_bus};
     std::unique_ptr<CSer2net> m_pSer2net;
     std::unique_ptr<CMeterTestDlg> m_pDlg;
     uint64_t m_nFrames = 0;

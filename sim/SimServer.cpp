@@ -1,4 +1,4 @@
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,13 +25,13 @@ constexpr int kWriteTimeoutMs = 200;
 
 } // namespace
 
-CSimPtyServer::CSimPtyServer(CSimBus& bus) : m_bus(bus) {}
+CSimServer::CSimServer(CSimBus& bus) : m_bus(bus) {}
 
-CSimPtyServer::~CSimPtyServer() {
+CSimServer::~CSimServer() {
     Stop();
 }
 
-bool CSimPtyServer::OpenPty() {
+bool CSimServer::OpenPty() {
     if (IsRunning()) {
         return false;
     }
@@ -47,7 +47,7 @@ bool CSimPtyServer::OpenPty() {
     return true;
 }
 
-bool CSimPtyServer::OpenDevice(const std::string& path, int speed, std::string& error) {
+bool CSimServer::OpenDevice(const std::string& path, int speed, std::string& error) {
     if (IsRunning()) {
         error = "the server is running";
         return false;
@@ -64,7 +64,7 @@ bool CSimPtyServer::OpenDevice(const std::string& path, int speed, std::string& 
     return true;
 }
 
-bool CSimPtyServer::ServeFd(int fd) {
+bool CSimServer::ServeFd(int fd) {
     if (IsRunning() || fd < 0) {
         return false;
     }
@@ -76,7 +76,7 @@ bool CSimPtyServer::ServeFd(int fd) {
     return true;
 }
 
-bool CSimPtyServer::OpenNetwork(const std::string& url, int speed, std::string& error) {
+bool CSimServer::OpenNetwork(const std::string& url, int speed, std::string& error) {
     if (IsRunning()) {
         error = "the server is running";
         return false;
@@ -106,7 +106,7 @@ bool CSimPtyServer::OpenNetwork(const std::string& url, int speed, std::string& 
     return true;
 }
 
-bool CSimPtyServer::Listen(const std::string& url, std::string& error) {
+bool CSimServer::Listen(const std::string& url, std::string& error) {
     if (IsRunning()) {
         error = "the server is running";
         return false;
@@ -131,7 +131,7 @@ bool CSimPtyServer::Listen(const std::string& url, std::string& error) {
     return true;
 }
 
-void CSimPtyServer::Reset() {
+void CSimServer::Reset() {
     m_fdOwned.Reset();
     m_fdKeeper.Reset();
     m_hServedFd = -1;
@@ -140,7 +140,7 @@ void CSimPtyServer::Reset() {
     m_pLink.reset();
 }
 
-int CSimPtyServer::DeviceFd() const {
+int CSimServer::DeviceFd() const {
     if (m_pLink) {
         return static_cast<int>(m_pLink->Socket());
     }
@@ -150,18 +150,18 @@ int CSimPtyServer::DeviceFd() const {
     return m_fdOwned.IsValid() ? m_fdOwned.Get() : m_hServedFd;
 }
 
-std::string CSimPtyServer::Failure() const {
+std::string CSimServer::Failure() const {
     const std::lock_guard lock(m_failureMutex);
     return m_strFailure;
 }
 
-void CSimPtyServer::SetTrafficLog(std::function<void(std::string_view)> sink) {
+void CSimServer::SetTrafficLog(std::function<void(std::string_view)> sink) {
     if (!IsRunning()) {
         m_fnLog = std::move(sink);
     }
 }
 
-bool CSimPtyServer::Start() {
+bool CSimServer::Start() {
     if (IsRunning() || !HasDevice()) {
         return false;
     }
@@ -189,7 +189,7 @@ bool CSimPtyServer::Start() {
     return true;
 }
 
-void CSimPtyServer::Stop() {
+void CSimServer::Stop() {
     if (m_thread.joinable()) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_fdStop.Get(), &one, sizeof one);
@@ -203,7 +203,7 @@ void CSimPtyServer::Stop() {
     m_bRunning = false;
 }
 
-void CSimPtyServer::Run() {
+void CSimServer::Run() {
     bool peerGone = false;
     while (true) {
         std::array<pollfd, 3> fds{};
@@ -244,7 +244,7 @@ void CSimPtyServer::Run() {
     Notify();
 }
 
-void CSimPtyServer::AcceptWaitingClient() {
+void CSimServer::AcceptWaitingClient() {
     CUniqueFd client = AcceptClient(m_fdListen.Get());
     if (!client.IsValid()) {
         return;
@@ -259,13 +259,13 @@ void CSimPtyServer::AcceptWaitingClient() {
     m_fdClient = std::move(client);
 }
 
-void CSimPtyServer::DropClient() {
+void CSimServer::DropClient() {
     LogBytes("client left", nullptr, 0);
     m_fdClient.Reset();
     m_vecPending.clear(); // replies to the client that left are lost with it
 }
 
-ssize_t CSimPtyServer::WriteDevice(const uint8_t* bytes, size_t count) {
+ssize_t CSimServer::WriteDevice(const uint8_t* bytes, size_t count) {
     if (m_fdClient.IsValid()) {
         // A socket: no SIGPIPE when the client has just gone.
         return ::send(m_fdClient.Get(), bytes, count, MSG_NOSIGNAL);
@@ -273,7 +273,7 @@ ssize_t CSimPtyServer::WriteDevice(const uint8_t* bytes, size_t count) {
     return ::write(DeviceFd(), bytes, count);
 }
 
-void CSimPtyServer::ReadDevice(bool& peerGone) {
+void CSimServer::ReadDevice(bool& peerGone) {
     std::array<uint8_t, kReadChunk> buffer{};
     if (m_pLink) {
         const int nAvailable = m_pLink->Available();
@@ -294,7 +294,7 @@ void CSimPtyServer::ReadDevice(bool& peerGone) {
     Hear(buffer.data(), static_cast<size_t>(n));
 }
 
-void CSimPtyServer::Hear(const uint8_t* bytes, size_t count) {
+void CSimServer::Hear(const uint8_t* bytes, size_t count) {
     LogBytes("rx ", bytes, count);
     const auto now = Clock::now();
     for (SimReply& reply : m_bus.Feed(std::span(bytes, count))) {
@@ -306,7 +306,7 @@ void CSimPtyServer::Hear(const uint8_t* bytes, size_t count) {
     Notify();
 }
 
-void CSimPtyServer::SendDueReplies() {
+void CSimServer::SendDueReplies() {
     const auto now = Clock::now();
     const auto due = std::find_if(m_vecPending.begin(), m_vecPending.end(),
                                   [now](const PendingReply& p) { return p.due > now; });
@@ -324,7 +324,7 @@ void CSimPtyServer::SendDueReplies() {
     }
 }
 
-bool CSimPtyServer::WriteToLink(const std::vector<uint8_t>& bytes) {
+bool CSimServer::WriteToLink(const std::vector<uint8_t>& bytes) {
     if (DeviceFd() < 0) {
         return false;
     }
@@ -357,7 +357,7 @@ bool CSimPtyServer::WriteToLink(const std::vector<uint8_t>& bytes) {
     return !m_pLink->IsGone();
 }
 
-bool CSimPtyServer::WriteAll(const std::vector<uint8_t>& bytes) {
+bool CSimServer::WriteAll(const std::vector<uint8_t>& bytes) {
     if (m_pLink) {
         return WriteToLink(bytes);
     }
@@ -390,7 +390,7 @@ bool CSimPtyServer::WriteAll(const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-int CSimPtyServer::PollTimeout(bool peerGone) const {
+int CSimServer::PollTimeout(bool peerGone) const {
     int timeout = peerGone ? kPeerGoneRetryMs : -1;
     if (!m_vecPending.empty()) {
         const auto wait =
@@ -401,22 +401,22 @@ int CSimPtyServer::PollTimeout(bool peerGone) const {
     return timeout;
 }
 
-void CSimPtyServer::Notify() {
+void CSimServer::Notify() {
     { const std::lock_guard lock(m_waitMutex); }
     m_cvProgress.notify_all();
 }
 
-bool CSimPtyServer::WaitForReplies(uint64_t count, std::chrono::milliseconds timeout) {
+bool CSimServer::WaitForReplies(uint64_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_waitMutex);
     return m_cvProgress.wait_for(lock, timeout, [&] { return RepliesSent() >= count; });
 }
 
-bool CSimPtyServer::WaitForFrames(uint64_t count, std::chrono::milliseconds timeout) {
+bool CSimServer::WaitForFrames(uint64_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_waitMutex);
     return m_cvProgress.wait_for(lock, timeout, [&] { return FramesReceived() >= count; });
 }
 
-void CSimPtyServer::LogBytes(std::string_view prefix, const uint8_t* bytes, size_t count) {
+void CSimServer::LogBytes(std::string_view prefix, const uint8_t* bytes, size_t count) {
     if (m_fnLog) {
         std::string line(prefix);
         if (count > 0) {
