@@ -10,12 +10,18 @@
 #include <functional>
 #include <vector>
 
-// Accepts every modal window that opens while it lives (a message box, the about box) and records
-// what it showed. It polls from a timer, so it also runs inside the modal loop of that window.
+// Watches the modal windows that open while it lives, from a timer that also runs inside their
+// modal loops. Accepting, it records what each one showed (a message box, the about box) and closes
+// it as a user would. Strict, a message box is a test failure at once, with its text and details,
+// and is closed so that the test goes on: a box nobody expected (a port that another program held
+// for a moment at start-up) must fail the test, never hang it in the box's loop. Other modal windows
+// (the setup dialog) are the test's own to close.
 class CModalCatcher : public QObject {
     Q_OBJECT
 
 public:
+    enum class Mode { Accept, FailOnMessageBox };
+
     struct Seen {
         QString className;
         QString title;
@@ -28,12 +34,15 @@ public:
         QRect frame; // where it opened, window frame included
     };
 
-    CModalCatcher();
+    explicit CModalCatcher(Mode mode = Mode::Accept);
+    void SetMode(Mode mode) { m_mode = mode; }
+
     std::vector<Seen> m_vecSeen;
     // Runs while a modal window is up, before it is closed.
     std::function<void()> m_fnWhileOpen;
 
 private:
     void Poll();
+    Mode m_mode;
     QTimer m_timer;
 };
