@@ -57,6 +57,8 @@ void CMeterTestDlg::ConnectHandlers() {
     connect(m_controls.pPicture, &CPictureCtrl::repainting, this, &CMeterTestDlg::OnPaint);
     connect(m_pSystemMenu, &QMenu::triggered, this,
             [this](QAction* pAction) { OnSysCommand(pAction->data().toUInt()); });
+    // The end of the modal run (OK, Cancel, Escape, the close box) tears the window down.
+    connect(this, &QDialog::finished, this, &CMeterTestDlg::DestroyWindow);
 }
 
 void CMeterTestDlg::setVisible(bool visible) {
@@ -182,12 +184,6 @@ bool CMeterTestDlg::DestroyWindow() {
     m_view.DetachPanel();
     QDialog::setVisible(false);
     return true;
-}
-
-int CMeterTestDlg::exec() {
-    const int result = QDialog::exec();
-    DestroyWindow();
-    return result;
 }
 
 void CMeterTestDlg::OnPaint() {

@@ -20,7 +20,7 @@ class QMenu;
 // Start-up: the first show (exec() or show()) places the window on the pointer and runs
 // OnInitDialog before the window appears; OnInitDialog starts the poll timer and then opens the
 // port, so a port that does not open shows its box while the ticks already run. Teardown:
-// DestroyWindow after the modal run, or with the window object.
+// DestroyWindow when the modal run ends (finished), or with the window object.
 class CMeterTestDlg : public QDialog, public ISetupDlgHost {
     Q_OBJECT
 
@@ -38,7 +38,6 @@ public:
 
     bool OnInitDialog();
     bool DestroyWindow();
-    int exec() override;
     void setVisible(bool visible) override;
 
     // Handlers: the Autoscan box, a click on the front panel (the setup dialog, and on OK its
