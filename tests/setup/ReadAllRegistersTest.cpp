@@ -12,11 +12,8 @@
 #include <vector>
 
 #include "sim/SimBus.h"
-#include "tests/serial/RecordingSerialOps.h"
 #include "tests/setup/SimReadOut.h"
-#include "tests/support/EnvGuard.h"
-#include "tests/ui/RecordingMeterView.h"
-#include "ui/MeterSession.h"
+#include "tests/ui/SessionFixture.h"
 
 namespace {
 
@@ -36,16 +33,10 @@ struct CRecordingProgress final : IReadOutProgress {
     std::optional<int> nPosition;
 };
 
-class ReadAllRegistersTest : public ::testing::Test {
+class ReadAllRegistersTest : public SessionFixture {
 protected:
     void SetUp() override {
-        m_env.Set("QD7_COM1", "/fake/com1");
-        // As after start-up: Autoscan on, polling.
-        m_view.Check(Box::Autoscan, true);
-        m_view.Check(Box::Pnp, true);
-        m_session.StartPolling();
-        m_session.OpenPortFromSettings();
-        ASSERT_EQ(m_session.State(), DeviceState::Open);
+        SessionFixture::SetUp();
         m_view.fnDuringSleep = [this](int ms) {
             m_vecTimerRunningInSleep.push_back(m_view.bTimerRunning);
             if (m_fnOnSleep) {
@@ -57,11 +48,6 @@ protected:
         };
     }
 
-    void List(std::initializer_list<int> addresses) {
-        for (const int address : addresses) {
-            m_session.UpdateAddressList(address, true);
-        }
-    }
     static std::vector<std::string> SnapshotTexts(const RegisterSnapshot& snapshot) {
         std::vector<std::string> texts;
         for (const float value : snapshot.values) {
@@ -75,10 +61,6 @@ protected:
     const std::vector<int> kRunPauses = {500, 700, 700, 700, 700, 700,
                                          700, 700, 700, 700, 700, 700};
 
-    CEnvGuard m_env;
-    FakeLine m_line;
-    CRecordingMeterView m_view{&m_line};
-    CMeterSession m_session{m_view, MakeRecordingOps(m_line)};
     // The meters' clock stands still, so every value is known in advance.
     CSimBus m_bus{{CSimMeter(kMeterA), CSimMeter(kMeterB)}, {}, 1, [] {
                       return std::chrono::milliseconds(0);

@@ -10,11 +10,8 @@
 #include <vector>
 
 #include "protocol/FrameCodec.h"
-#include "tests/serial/RecordingSerialOps.h"
-#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyMeter.h"
-#include "tests/ui/RecordingMeterView.h"
-#include "ui/MeterSession.h"
+#include "tests/ui/SessionFixture.h"
 
 namespace {
 
@@ -24,25 +21,15 @@ std::string Entry(int address) {
     return text.data();
 }
 
-class ExchangeTest : public ::testing::Test {
+class ExchangeTest : public SessionFixture {
 protected:
-    void SetUp() override {
-        m_env.Set("QD7_COM1", "/fake/com1");
-        m_session.OpenPortFromSettings();
-        ASSERT_EQ(m_session.State(), DeviceState::Open);
-        m_line.ClearEvents();
-        m_view.calls.clear();
-    }
-
     // The bytes written since the last look.
     std::vector<uint8_t> Sent() { return std::exchange(m_line.sent, {}); }
     static std::vector<uint8_t> Wire(const FrameBuffer& frame) {
         return {frame.begin(), frame.begin() + kWireFrameLength};
     }
     void List(std::initializer_list<int> addresses, int selected) {
-        for (const int address : addresses) {
-            m_session.UpdateAddressList(address, true);
-        }
+        SessionFixture::List(addresses);
         m_view.selection = m_view.FindAddressEntry(Entry(selected));
     }
     // The address the poll cycle polled last, as a send tick would have left it.
@@ -69,11 +56,6 @@ protected:
         }
         return timeline;
     }
-
-    CEnvGuard m_env;
-    FakeLine m_line;
-    CRecordingMeterView m_view{&m_line};
-    CMeterSession m_session{m_view, MakeRecordingOps(m_line)};
 };
 
 TEST_F(ExchangeTest, RequestShowsItsBodyAndCrcAndSendsThirtyFiveBytesWithTheLamps) {

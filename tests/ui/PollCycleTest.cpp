@@ -12,11 +12,8 @@
 #include <vector>
 
 #include "protocol/FrameCodec.h"
-#include "tests/serial/RecordingSerialOps.h"
-#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyMeter.h"
-#include "tests/ui/RecordingMeterView.h"
-#include "ui/MeterSession.h"
+#include "tests/ui/SessionFixture.h"
 #include "ui/PollCycle.h"
 
 // How a failed row shows the cycle's values; found by argument-dependent lookup.
@@ -293,22 +290,8 @@ TEST(PollCycleRunTest, WithAMeterListedTheSelectedMeterAlternatesWithTheProbes) 
     EXPECT_EQ(cycle.State().scanCursor, 2);
 }
 
-class PollSessionTest : public ::testing::Test {
+class PollSessionTest : public SessionFixture {
 protected:
-    void SetUp() override {
-        m_env.Set("QD7_COM1", "/fake/com1");
-        // As start-up leaves the boxes: Autoscan and PNP on, Bank 1 off.
-        m_view.Check(Box::Autoscan, true);
-        m_view.Check(Box::Pnp, true);
-        m_session.StartPolling();
-        m_session.OpenPortFromSettings();
-        ASSERT_EQ(m_session.State(), DeviceState::Open);
-    }
-    void List(std::initializer_list<int> addresses) {
-        for (const int address : addresses) {
-            m_session.UpdateAddressList(address, true);
-        }
-    }
     // The body of the request the last send tick wrote.
     std::string SentBody() {
         const std::vector<uint8_t> sent = std::exchange(m_line.sent, {});
@@ -317,11 +300,6 @@ protected:
         }
         return {sent.begin() + 1, sent.begin() + 1 + kFrameBodyLength};
     }
-
-    CEnvGuard m_env;
-    FakeLine m_line;
-    CRecordingMeterView m_view{&m_line};
-    CMeterSession m_session{m_view, MakeRecordingOps(m_line)};
 };
 
 TEST_F(PollSessionTest, TicksSendWithTheBoxesAsTheyAreThenReadAndAlwaysRedraw) {
