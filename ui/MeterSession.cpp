@@ -7,6 +7,7 @@
 
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/NumberText.h"
 
 namespace {
 
@@ -155,12 +156,7 @@ void CMeterSession::UpdateAddressList(int address, bool found) {
 
 int CMeterSession::SelectedAddress() const {
     // The two digits of the selected entry; the empty text (no selection) reads as 0.
-    const std::string text = m_view.AddressListText();
-    int address = 0;
-    if (std::sscanf(text.c_str(), "%d", &address) != 1) {
-        return 0;
-    }
-    return address;
+    return ParseAddress(m_view.AddressListText()).value_or(0);
 }
 
 bool CMeterSession::SendRequest(int address, int commandIndex, int bankDigit, int registerIndex,

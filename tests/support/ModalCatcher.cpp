@@ -7,6 +7,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+namespace {
+
+// Far beyond what any test keeps a window open for; its own waits are bounded in seconds.
+constexpr qint64 kLeftOpenMs = 60'000;
+
+} // namespace
+
 CModalCatcher::CModalCatcher(Mode mode) : m_mode(mode) {
     m_timer.setInterval(2);
     connect(&m_timer, &QTimer::timeout, this, &CModalCatcher::Poll);
@@ -21,11 +28,12 @@ void CModalCatcher::Poll() {
     auto* pBox = qobject_cast<QMessageBox*>(pDialog);
     if (m_mode == Mode::FailOnMessageBox) {
         if (pBox == nullptr) {
+            WatchLeftOpen(pDialog);
             return;
         }
         ADD_FAILURE() << "a message box that the test did not expect: \""
-                      << pBox->text().toStdString() << "\" ("
-                      << pBox->detailedText().toStdString() << ")";
+                      << pBox->text().toStdString() << "\" (" << pBox->detailedText().toStdString()
+                      << ")";
     }
     Seen seen;
     seen.className = QString::fromLatin1(pDialog->metaObject()->className());
@@ -60,4 +68,17 @@ void CModalCatcher::Poll() {
         }
     }
     pDialog->accept();
+}
+
+void CModalCatcher::WatchLeftOpen(QDialog* pDialog) {
+    if (pDialog != m_pWatched) {
+        m_pWatched = pDialog;
+        m_watchedFor.start();
+        return;
+    }
+    if (m_watchedFor.elapsed() > kLeftOpenMs) {
+        ADD_FAILURE() << "a modal window was left open: \"" << pDialog->windowTitle().toStdString()
+                      << "\"";
+        pDialog->reject();
+    }
 }

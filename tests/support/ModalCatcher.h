@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -14,8 +16,11 @@
 // modal loops. Accepting, it records what each one showed (a message box, the about box) and closes
 // it as a user would. Strict, a message box is a test failure at once, with its text and details,
 // and is closed so that the test goes on: a box nobody expected (a port that another program held
-// for a moment at start-up) must fail the test, never hang it in the box's loop. Other modal windows
-// (the setup dialog) are the test's own to close.
+// for a moment at start-up) must fail the test, never hang it in the box's loop. Other modal
+// windows (the setup dialog) are the test's own to close; one still open after a minute fails the
+// test too and is closed.
+class QDialog;
+
 class CModalCatcher : public QObject {
     Q_OBJECT
 
@@ -43,6 +48,11 @@ public:
 
 private:
     void Poll();
+    // Strict: a window the test left open for longer than a minute is closed, and the test fails.
+    void WatchLeftOpen(QDialog* pDialog);
+
     Mode m_mode;
     QTimer m_timer;
+    QPointer<QDialog> m_pWatched;
+    QElapsedTimer m_watchedFor;
 };
