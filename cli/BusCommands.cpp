@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "serial/SerialPort.h"
@@ -40,11 +41,11 @@ Reading MakeReading(const ExchangeResult& result, int address, int bank, std::st
     return reading;
 }
 
-// What a typed body asks for, as far as it says: its address, and its bank and register when
-// they are a digit and a known code.
+// What a typed body asks for, as far as it says: its address (the parser let only a body with
+// one through), and its bank and register when they are a digit and a known code.
 ReplyExpectation ExpectationOf(const std::string& body) {
     ReplyExpectation expect;
-    expect.address = 10 * (body[0] - '0') + (body[1] - '0');
+    expect.address = ParseAddress(std::string_view(body).substr(0, 2)).value_or(0);
     if (std::isdigit(static_cast<unsigned char>(body[kBodyBank])) != 0) {
         expect.bank = body[kBodyBank] - '0';
     }

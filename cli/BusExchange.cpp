@@ -28,7 +28,7 @@ constexpr std::chrono::seconds kMinLateWatch{2};
 constexpr size_t kMaxOverdue = 128;
 
 std::optional<size_t> AddressSlot(int address) {
-    if (address < 0 || address >= kAddressCount) {
+    if (!IsAddress(address)) {
         return std::nullopt;
     }
     return static_cast<size_t>(address);

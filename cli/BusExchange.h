@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "cli/ReplyFinder.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/ReplyFinder.h"
 
 class CSerialPort;
 

@@ -5,10 +5,11 @@
 #include <cctype>
 #include <optional>
 
-#include "cli/ReplyTimeout.h"
+#include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
+#include "serial/PortDevice.h"
 
 namespace {
 
@@ -37,27 +38,18 @@ std::optional<int> ParseRegister(std::string_view text) {
     return std::nullopt;
 }
 
-bool IsComName(std::string_view text) {
-    return text.size() > 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
-           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(text[2])) == 'M' &&
-           std::all_of(text.begin() + 3, text.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
-}
-
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
 bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
-    if (IsComName(value)) {
-        const auto n = ParseWholeNumber(value.substr(3), 1, kMaxComPort);
-        if (!n) {
+    if (const std::optional<int> n = ParseComName(value)) {
+        if (*n < 1 || *n > kMaxComPort) {
             error = "--port: " + Quoted(value) + " is not a port COM1..COM" +
                     std::to_string(kMaxComPort);
             return false;
         }
-        o.nComPort = static_cast<int>(*n);
+        o.nComPort = *n;
         o.strDevicePath.clear();
         return true;
     }
@@ -137,22 +129,22 @@ const std::array<ValueOption, 14> kValueOptions = {{
      [](BusOptions& o, std::string_view v, std::string& e) {
          int64_t n = 0;
          return SetNumber(n, "--speed", v, kMinSpeed, kMaxSpeed, e) &&
-                (o.nSpeed = static_cast<int>(n), true);
+                (o.line.speed = static_cast<int>(n), true);
      }},
     {"--data", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          static constexpr std::array<Choice, 2> kChoices = {{{"7", 7}, {"8", 8}}};
-         return SetChoice(o.nDataBits, "--data", kChoices, v, e);
+         return SetChoice(o.line.dataBits, "--data", kChoices, v, e);
      }},
     {"--parity", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          static constexpr std::array<Choice, 3> kChoices = {{{"none", 0}, {"odd", 1}, {"even", 2}}};
-         return SetChoice(o.nParity, "--parity", kChoices, v, e);
+         return SetChoice(o.line.parity, "--parity", kChoices, v, e);
      }},
     {"--stop", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          static constexpr std::array<Choice, 2> kChoices = {{{"1", 0}, {"2", 2}}};
-         return SetChoice(o.nStopBits, "--stop", kChoices, v, e);
+         return SetChoice(o.line.stopBits, "--stop", kChoices, v, e);
      }},
     {"--bank", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -231,8 +223,7 @@ bool ParseBody(std::string_view body, BusOptions& o, std::string& error) {
         error = "send: the body holds a character that is not printable ASCII";
         return false;
     }
-    if (!std::isdigit(static_cast<unsigned char>(body[0])) ||
-        !std::isdigit(static_cast<unsigned char>(body[1]))) {
+    if (!ParseAddress(body.substr(0, 2))) {
         error = "send: the body must begin with the meter's address, two digits";
         return false;
     }
@@ -365,13 +356,4 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
         return false;
     }
     return true;
-}
-
-std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
-    if (options.timeout.count() > 0) {
-        return options.timeout;
-    }
-    return DefaultReplyTimeout(LineSettings{options.nSpeed, options.nDataBits, options.nParity,
-                                            options.nStopBits}) +
-           options.rtsDelayBefore + options.rtsDelayAfter;
 }

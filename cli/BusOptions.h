@@ -8,19 +8,17 @@
 #include <vector>
 
 #include "protocol/FrameCodec.h"
+#include "serial/LineSettings.h"
 
 enum class BusCommand { None, Scan, Read, Watch, Send };
 enum class OutputFormat { Text, Csv, Json };
 
-// The command line of qd7-bus. Line settings are kept in the port class's codes.
+// The command line of qd7-bus.
 struct BusOptions {
     // The port: COMn (mapped as the window program maps it) unless a device path is given.
     int nComPort = 1;
     std::string strDevicePath;
-    int nSpeed = 9600;
-    int nDataBits = 8;
-    int nParity = 0;   // 0 none, 1 odd, 2 even
-    int nStopBits = 0; // 0 one, 2 two
+    LineSettings line; // parity none, odd or even; one or two stop bits
     int nBank = 0;
     std::chrono::milliseconds timeout{0}; // 0: DefaultReplyTimeout of the line settings
     // Extra time RTS stays up before a frame's first byte and after its last, for converters
@@ -46,10 +44,6 @@ struct BusOptions {
 // False with `error` set on the first mistake.
 bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
                      std::string& error);
-
-// The timeout in force: --timeout, else the one the line settings give plus the RTS delays, which
-// hold the bus before the meter can answer.
-std::chrono::milliseconds ReplyTimeout(const BusOptions& options);
 
 // --help, laid out so that help2man can make the manual page from it.
 std::string BusUsage();

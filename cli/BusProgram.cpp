@@ -50,21 +50,15 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
 
     CSerialPort port;
     port.SetRtsDelays(options.rtsDelayBefore, options.rtsDelayAfter);
-    const PortHandle handle =
-        options.strDevicePath.empty()
-            ? port.Open(options.nComPort, options.nSpeed, options.nDataBits, options.nParity,
-                        options.nStopBits)
-            : port.OpenPath(options.strDevicePath, options.nSpeed, options.nDataBits,
-                            options.nParity, options.nStopBits);
+    const PortHandle handle = options.strDevicePath.empty()
+                                  ? port.Open(options.nComPort, options.line)
+                                  : port.OpenPath(options.strDevicePath, options.line);
     if (handle == kNullPortHandle) {
         std::fprintf(err, "qd7-bus: %s\n", port.FailureReason().c_str());
         return kExitPortFailed;
     }
 
-    CBusExchange exchange(port, ReplyTimeout(options),
-                          CharacterTime(LineSettings{options.nSpeed, options.nDataBits,
-                                                     options.nParity, options.nStopBits}),
-                          stop);
+    CBusExchange exchange(port, ReplyTimeout(options), CharacterTime(options.line), stop);
     CLateReplyNotes lateNotes(err);
     exchange.SetLateReplySink([&lateNotes](const LateReply& late) { lateNotes.Note(late); });
     // A log appended to already has its header; a watch in text shows when each reading was.

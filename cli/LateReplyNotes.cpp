@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/ReadingFormat.h"
+#include "protocol/Address.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::chrono::milliseconds SuggestedTimeout(std::chrono::milliseconds delay) {
 }
 
 void CLateReplyNotes::Note(const LateReply& late) {
-    if (late.address < 0 || late.address >= kAddressCount) {
+    if (!IsAddress(late.address)) {
         return;
     }
     const std::chrono::milliseconds suggestion = SuggestedTimeout(late.delay);

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdio>
 #include <string_view>
-#include <system_error>
+
+#include "protocol/Address.h"
+#include "protocol/FrameCodec.h"
 
 namespace {
 
@@ -55,10 +56,20 @@ std::string JsonString(std::string_view text) {
 
 } // namespace
 
-std::string FormatAddress(int address) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "%02d", address);
-    return text.data();
+std::string_view StatusName(ReplyStatus status) {
+    switch (status) {
+    case ReplyStatus::Ok:
+        return "ok";
+    case ReplyStatus::Silent:
+        return "silent";
+    case ReplyStatus::Corrupt:
+        return "corrupt";
+    case ReplyStatus::Rejected:
+        return "rejected";
+    case ReplyStatus::NoDevice:
+        return "nodevice";
+    }
+    return "?";
 }
 
 std::string FormatIsoTime(std::chrono::system_clock::time_point time) {
@@ -78,26 +89,15 @@ std::string FormatIsoTime(std::chrono::system_clock::time_point time) {
 }
 
 std::string FormatValue(float value, int decimals) {
-    // std::to_chars ignores the process locale: a decimal comma would split a csv field.
-    const double v = value == 0.0F ? 0.0 : static_cast<double>(value);
-    std::array<char, 64> text{};
-    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), v,
-                                            std::chars_format::fixed, std::clamp(decimals, 0, 9));
-    return error == std::errc() ? std::string(text.data(), end) : std::string();
+    return FormatFixed(value == 0.0F ? 0.0F : value, decimals);
 }
 
 std::string FormatHex(const std::vector<uint8_t>& bytes) {
-    static constexpr std::string_view kHex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (const uint8_t byte : bytes) {
-        if (!out.empty()) {
-            out += ' ';
-        }
-        out += kHex[byte >> 4];
-        out += kHex[byte & 0x0F];
+    std::string text = FormatHexDump(bytes.data(), static_cast<int>(bytes.size()));
+    if (!text.empty()) {
+        text.pop_back();
     }
-    return out;
+    return text;
 }
 
 std::string CsvHeader() {

@@ -3,9 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "cli/ReplyFinder.h"
+#include "protocol/ReplyFinder.h"
 
 // One row of output: a request and its verdict.
 struct Reading {
@@ -19,14 +20,14 @@ struct Reading {
     std::vector<uint8_t> raw;
 };
 
-// "07": a bus address as two digits.
-std::string FormatAddress(int address);
+// A row's status: "ok", "silent", "corrupt", "rejected", "nodevice".
+std::string_view StatusName(ReplyStatus status);
 // "2024-05-01T12:00:00.123Z": ISO 8601 in UTC, milliseconds cut, not rounded.
 std::string FormatIsoTime(std::chrono::system_clock::time_point time);
-// The value with `decimals` places (held to 0..9) and a decimal point whatever the locale;
-// a negative zero is written as zero.
+// The value with `decimals` places (held to 0..9) and a decimal point whatever the locale
+// (FormatFixed); a negative zero is written as zero.
 std::string FormatValue(float value, int decimals);
-// "06 02 30": upper-case hex, a space between bytes.
+// "06 02 30": the hex dump without the space after the last byte, a field of its own in a row.
 std::string FormatHex(const std::vector<uint8_t>& bytes);
 
 // The csv header row and rows, and the json objects, each with its newline.

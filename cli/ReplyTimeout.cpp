@@ -11,3 +11,10 @@ std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line) {
 std::chrono::microseconds CharacterTime(const LineSettings& line) {
     return std::chrono::microseconds{LineTimeUs(line, 1)};
 }
+
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
+    if (options.timeout.count() > 0) {
+        return options.timeout;
+    }
+    return DefaultReplyTimeout(options.line) + options.rtsDelayBefore + options.rtsDelayAfter;
+}

@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-#include "serial/SerialOps.h"
+#include "cli/BusOptions.h"
+#include "serial/LineSettings.h"
 
 // Beyond the request's and the reply's own time on the line, what a reply may take to come back:
 // the meter reading the request and turning its transmitter on, the converter switching
@@ -19,3 +20,7 @@ std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line);
 
 // The time one character takes on the line.
 std::chrono::microseconds CharacterTime(const LineSettings& line);
+
+// The timeout in force: --timeout, else the default of the line settings plus the RTS delays,
+// which hold the bus before the meter can answer.
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options);

@@ -1,4 +1,4 @@
-// The reply finder of qd7-bus on any bytes, as they come off the line in any cutting.
+// The reply finder on any bytes, as they come off the line in any cutting.
 //
 // The first bytes of an input choose what was asked (address, bank or any, register or any) and
 // how the rest is cut into reads; the rest is what came back. The same bytes fed whole and in
@@ -10,9 +10,9 @@
 // A random stream almost never holds a reply whose CRC matches, so each input is also run with the
 // CRC of every reply start (ACK STX and 17 more bytes) made right, which takes the mutations on to
 // the address, bank and register checks.
-#include "cli/ReplyFinder.h"
 #include "protocol/Crc8.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/ReplyFinder.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -51,7 +51,7 @@ int Digit(uint8_t byte) {
 
 std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int commandIndex,
                                          int bankDigit, int registerIndex, double value) {
-    if (address < 0 || address >= kAddressCount || commandIndex < 0 ||
+    if (!IsAddress(address) || commandIndex < 0 ||
         commandIndex >= static_cast<int>(CommandTable.size()) || bankDigit < 0 || bankDigit > 9 ||
         registerIndex < 0 || registerIndex >= kRegisterCount || !std::isfinite(value) ||
         std::fabs(value) >= kMaxRequestMagnitude) {
@@ -64,8 +64,9 @@ std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int co
     // nearest, ties to even, in the current rounding mode), and the sign is the value's own, so
     // a value that rounds to zero from below keeps its '-' as printf writes it.
     std::array<char, kFrameBodyLength> body{};
-    body[kBodyAddress] = static_cast<char>('0' + address / 10);
-    body[kBodyAddress + 1] = static_cast<char>('0' + address % 10);
+    const std::array<char, 2> digits = AddressDigits(address);
+    body[kBodyAddress] = digits[0];
+    body[kBodyAddress + 1] = digits[1];
     body[kBodyCommand] = command[0];
     body[kBodyCommand + 1] = command[1];
     body[kBodyBank] = static_cast<char>('0' + bankDigit);
@@ -110,12 +111,12 @@ DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
     if (found == RegisterCodeTable.end()) {
         return result;
     }
-    const int address = 10 * Digit(bytes[2]) + Digit(bytes[3]);
-    if (address < 0 || address >= kAddressCount) {
+    const std::optional<int> address = ReplyAddress(bytes[2], bytes[3]);
+    if (!address) {
         return result;
     }
 
-    result.address = address;
+    result.address = *address;
     result.registerIndex = static_cast<int>(found - RegisterCodeTable.begin());
     result.bank = Digit(bytes[6]);
     const double sign = bytes[9] == '-' ? -1.0 : 1.0;
@@ -136,19 +137,23 @@ DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
     return result;
 }
 
-std::string FormatValueText(float value, int decimals) {
-    // "%*.*f" as the C locale writes it. std::to_chars ignores the process locale: a desktop that
-    // writes a decimal comma must not turn -12.34 into "-12,34", which the display cannot show.
-    const int precision = std::clamp(decimals, 0, 9);
-    const size_t width = decimals == 0 ? 5 : 6;
+std::string FormatFixed(float value, int decimals) {
+    // std::to_chars ignores the process locale: a desktop that writes a decimal comma must not
+    // turn -12.34 into "-12,34", which the display cannot show and which splits a csv field.
     std::array<char, 64> digits{};
     const auto [end, error] =
         std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<double>(value),
-                      std::chars_format::fixed, precision);
-    if (error != std::errc()) {
-        return {};
+                      std::chars_format::fixed, std::clamp(decimals, 0, 9));
+    return error == std::errc() ? std::string(digits.data(), end) : std::string();
+}
+
+std::string FormatValueText(float value, int decimals) {
+    // "%*.*f": right-aligned in 5 characters without decimals, else in 6.
+    const size_t width = decimals == 0 ? 5 : 6;
+    std::string text = FormatFixed(value, decimals);
+    if (text.empty()) {
+        return text;
     }
-    std::string text(digits.data(), end);
     if (text.size() < width) {
         text.insert(0, width - text.size(), ' ');
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/Crc8.h"
 
@@ -13,8 +14,6 @@ inline constexpr uint8_t kStx = 0x02;
 inline constexpr uint8_t kEtx = 0x03;
 inline constexpr uint8_t kAck = 0x06;
 inline constexpr uint8_t kFill = 0xFF;
-
-inline constexpr int kAddressCount = 100; // bus addresses 00..99, two digits in every frame
 
 inline constexpr int kFrameBufferSize = 64;   // outgoing buffer, all 0xFF before a frame is written
 inline constexpr int kWireFrameLength = 35;   // bytes 0..34 of the buffer go on the wire
@@ -53,6 +52,11 @@ struct DecodedResponse {
 
 // Checks and decodes a reply; reads no byte at or beyond `length`.
 DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length);
+
+// A reply's value with `decimals` places, held to 0..9, as "%.*f" writes it in the C locale:
+// a decimal point whatever the process locale, no padding. The one formatting of values behind
+// the display text and every other text that shows a reading.
+std::string FormatFixed(float value, int decimals);
 
 // Text for the seven-segment display: "%*.*f", width 5 for no decimals else 6, precision clamped
 // to 0..9 so the text never exceeds kMaxDisplayText characters.

@@ -2,8 +2,6 @@
 
 #include <charconv>
 
-#include "protocol/FrameCodec.h"
-
 std::optional<int64_t> ParseWholeNumber(std::string_view text, int64_t low, int64_t high) {
     // from_chars takes a leading minus; "-0" is no whole number as a user writes one.
     if (text.empty() || text.front() == '-') {
@@ -15,12 +13,4 @@ std::optional<int64_t> ParseWholeNumber(std::string_view text, int64_t low, int6
         return std::nullopt;
     }
     return value;
-}
-
-std::optional<int> ParseAddress(std::string_view text) {
-    if (text.size() > 2) {
-        return std::nullopt;
-    }
-    const auto value = ParseWholeNumber(text, 0, kAddressCount - 1);
-    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
 }

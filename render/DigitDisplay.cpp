@@ -19,8 +19,8 @@ CDigitDisplay::~CDigitDisplay() {
     Detach();
 }
 
-void CDigitDisplay::Attach(CPictureSurface* pWnd) {
-    m_link.Attach(pWnd, kGlyphSheetResource);
+void CDigitDisplay::Attach(CPictureSurface* pSurface) {
+    m_link.Attach(pSurface, kGlyphSheetResource);
     m_rcValue = QRect();
     m_rcUnit = QRect();
     m_strUnit.clear();
@@ -32,7 +32,7 @@ int CDigitDisplay::GlyphIndex(char ch) {
 }
 
 void CDigitDisplay::DrawValue(int x, int y, const char* text) {
-    if (m_link.Window() == nullptr || text == nullptr) {
+    if (m_link.Surface() == nullptr || text == nullptr) {
         return;
     }
     const int rowTop = kGlyphHeight * m_nColorRow;
@@ -55,8 +55,9 @@ void CDigitDisplay::DrawValue(int x, int y, const char* text) {
             cursor += kGlyphWidth;
         }
     }
-    const QRect copied =
-        cursor > 0 ? m_link.CopyToWindow(QRect(0, 0, cursor, kGlyphHeight), QPoint(x, y)) : QRect();
+    const QRect copied = cursor > 0
+                             ? m_link.CopyToSurface(QRect(0, 0, cursor, kGlyphHeight), QPoint(x, y))
+                             : QRect();
     QRect changed = copied;
     // Cells that only the previous value covered: the printed panel, and the unit's letters where
     // its cell lies there (a value of six cells reaches into the unit's frame).
@@ -71,7 +72,7 @@ void CDigitDisplay::DrawValue(int x, int y, const char* text) {
 }
 
 void CDigitDisplay::DrawUnit(int x, int y, const char* text) {
-    if (m_link.Window() == nullptr || text == nullptr) {
+    if (m_link.Surface() == nullptr || text == nullptr) {
         return;
     }
     // Texts are the program's 8-bit strings, in the locale's encoding like the rest of its UI.
@@ -96,28 +97,28 @@ QRect CDigitDisplay::RestoreBeneathUnit(const QRegion& region) {
     }
     QRect changed = m_link.RestorePanel(region);
     for (const QRect& rect : region.intersected(m_rcValue)) {
-        changed |= m_link.CopyToWindow(rect.translated(-m_ptValue), rect.topLeft());
+        changed |= m_link.CopyToSurface(rect.translated(-m_ptValue), rect.topLeft());
     }
     return changed;
 }
 
 QRect CDigitDisplay::WriteUnit(const QRegion& clip) {
-    CPictureSurface* pWnd = m_link.Window();
-    if (pWnd == nullptr || m_strUnit.isEmpty() || !clip.intersects(m_rcUnit)) {
+    CPictureSurface* pSurface = m_link.Surface();
+    if (pSurface == nullptr || m_strUnit.isEmpty() || !clip.intersects(m_rcUnit)) {
         return {};
     }
-    const QColor oldText = pWnd->textColor;
-    const QColor oldBack = pWnd->backColor;
-    pWnd->backColor = QColor(kUnitBack);
-    pWnd->textColor = QColor(kUnitText);
+    const QColor oldText = pSurface->textColor;
+    const QColor oldBack = pSurface->backColor;
+    pSurface->backColor = QColor(kUnitBack);
+    pSurface->textColor = QColor(kUnitText);
     const QRect changed = m_link.WriteText(m_ptUnit, m_strUnit, clip);
-    pWnd->textColor = oldText;
-    pWnd->backColor = oldBack;
+    pSurface->textColor = oldText;
+    pSurface->backColor = oldBack;
     return changed;
 }
 
 void CDigitDisplay::Detach() {
-    if (m_link.Window() == nullptr) {
+    if (m_link.Surface() == nullptr) {
         return;
     }
     m_nColorRow = 0;

@@ -24,7 +24,7 @@ public:
     CDigitDisplay& operator=(const CDigitDisplay&) = delete;
 
     // Binds to the picture and loads the glyph sheet; made once, before any drawing.
-    void Attach(CPictureSurface* pWnd);
+    void Attach(CPictureSurface* pSurface);
     // The sheet cell of a character: "." 0, "0".."9" 1..10, "-" 11, anything else blank (12).
     static int GlyphIndex(char ch);
     // Draws `text` as glyphs with its top left corner at (x, y). A point lights the point of the

@@ -9,14 +9,14 @@ CLampDisplay::~CLampDisplay() {
     Detach();
 }
 
-void CLampDisplay::Attach(CPictureSurface* pWnd) {
-    m_link.Attach(pWnd, kLampSheetResource);
+void CLampDisplay::Attach(CPictureSurface* pSurface) {
+    m_link.Attach(pSurface, kLampSheetResource);
 }
 
 void CLampDisplay::DrawLamp(int x, int y, LampState state) {
     const int bar = static_cast<int>(state);
     // Outside the sheet's four bars the copy would take whatever the composition image held.
-    if (m_link.Window() == nullptr || bar < 0 || bar >= kLampCount) {
+    if (m_link.Surface() == nullptr || bar < 0 || bar >= kLampCount) {
         return;
     }
     const QRect bar0(0, 0, kLampBarWidth, kLampBarHeight);
@@ -24,7 +24,7 @@ void CLampDisplay::DrawLamp(int x, int y, LampState state) {
         CSurfaceLink::CComposer composer(m_link);
         composer.CopyFromSheet(bar0.translated(kLampBarWidth * bar, kLampBarTop), QPoint(0, 0));
     }
-    m_link.Repaint(m_link.CopyToWindow(bar0, QPoint(x, y)));
+    m_link.Repaint(m_link.CopyToSurface(bar0, QPoint(x, y)));
 }
 
 void CLampDisplay::Detach() {

@@ -15,7 +15,7 @@ public:
     CLampDisplay& operator=(const CLampDisplay&) = delete;
 
     // Binds to the picture and loads the lamp sheet; made once, before any drawing.
-    void Attach(CPictureSurface* pWnd);
+    void Attach(CPictureSurface* pSurface);
     // Draws the bar of `state` with its top left corner at (x, y). A state without a bar draws
     // nothing.
     void DrawLamp(int x, int y, LampState state);

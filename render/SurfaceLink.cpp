@@ -11,29 +11,29 @@ namespace {
 
 // The off-screen images take a format that a painter draws into directly and that copies onto
 // the picture without conversion in the usual case: the picture's own when it is one of those.
-QImage::Format CompatibleFormat(const QImage& window) {
-    switch (window.format()) {
+QImage::Format CompatibleFormat(const QImage& surface) {
+    switch (surface.format()) {
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32_Premultiplied:
-        return window.format();
+        return surface.format();
     default:
-        return window.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                        : QImage::Format_RGB32;
+        return surface.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                         : QImage::Format_RGB32;
     }
 }
 
 } // namespace
 
-void CSurfaceLink::Attach(CPictureSurface* pWnd, const char* sheetResource) {
+void CSurfaceLink::Attach(CPictureSurface* pSurface, const char* sheetResource) {
     Detach();
-    if (pWnd == nullptr) {
+    if (pSurface == nullptr) {
         return;
     }
-    m_pWnd = pWnd;
-    m_nScale = std::max(1, pWnd->nScale);
-    const QRect device = pWnd->image.rect();
+    m_pSurface = pSurface;
+    m_nScale = std::max(1, pSurface->nScale);
+    const QRect device = pSurface->image.rect();
     m_rcClient = QRect(0, 0, device.width() / m_nScale, device.height() / m_nScale);
-    const QImage::Format format = CompatibleFormat(pWnd->image);
+    const QImage::Format format = CompatibleFormat(pSurface->image);
     m_imgCompose = QImage(device.size(), format);
     if (!m_imgCompose.isNull()) {
         m_imgCompose.fill(Qt::black); // a fresh bitmap starts black, not with stale memory
@@ -44,7 +44,7 @@ void CSurfaceLink::Attach(CPictureSurface* pWnd, const char* sheetResource) {
 }
 
 void CSurfaceLink::Detach() {
-    m_pWnd = nullptr;
+    m_pSurface = nullptr;
     m_rcClient = QRect();
 }
 
@@ -57,38 +57,40 @@ QRect CSurfaceLink::Picture(const QRect& deviceRect) const {
     return {deviceRect.topLeft() / m_nScale, deviceRect.size() / m_nScale};
 }
 
-QRect CSurfaceLink::CopyToWindow(const QRect& composed, QPoint target) {
-    if (m_pWnd == nullptr) {
+QRect CSurfaceLink::CopyToSurface(const QRect& composed, QPoint target) {
+    if (m_pSurface == nullptr) {
         return {};
     }
-    return Picture(Blit(m_pWnd->image, target * m_nScale, m_imgCompose, Device(composed)));
+    return Picture(Blit(m_pSurface->image, target * m_nScale, m_imgCompose, Device(composed)));
 }
 
 QRect CSurfaceLink::RestorePanel(const QRegion& area) {
-    if (m_pWnd == nullptr || m_pWnd->image.isNull() || area.isEmpty()) {
+    if (m_pSurface == nullptr || m_pSurface->image.isNull() || area.isEmpty()) {
         return {};
     }
     QPainter painter;
-    if (!painter.begin(&m_pWnd->image)) {
+    if (!painter.begin(&m_pSurface->image)) {
         return {};
     }
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     QRect changed;
     for (const QRect& rect : area) {
         const QRect device = Device(rect);
-        changed |= Blit(painter, m_pWnd->image.rect(), device.topLeft(), m_pWnd->panel, device);
+        changed |=
+            Blit(painter, m_pSurface->image.rect(), device.topLeft(), m_pSurface->panel, device);
     }
     return Picture(changed);
 }
 
 CSurfaceLink::TextPlace CSurfaceLink::PlaceText(QPoint target, const QString& text) const {
     // Without an application object there is no font system to measure with.
-    if (m_pWnd == nullptr || m_pWnd->image.isNull() || qGuiApp == nullptr || text.isEmpty()) {
+    if (m_pSurface == nullptr || m_pSurface->image.isNull() || qGuiApp == nullptr ||
+        text.isEmpty()) {
         return {};
     }
     // Measured on the picture itself, whose resolution gives the font its size in pixels when the
     // text is drawn there.
-    const QFontMetricsF metrics(QGuiApplication::font(), &m_pWnd->image);
+    const QFontMetricsF metrics(QGuiApplication::font(), &m_pSurface->image);
     const QRectF cell(target, QSizeF(metrics.horizontalAdvance(text), metrics.height()));
     // The letters' ink reaches beyond the cell where a descender or an accent is longer than the
     // font's line or a last letter wider than its advance ("f", "Å").
@@ -99,7 +101,7 @@ CSurfaceLink::TextPlace CSurfaceLink::PlaceText(QPoint target, const QString& te
 }
 
 QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion& clip) {
-    if (m_pWnd == nullptr || m_pWnd->image.isNull()) {
+    if (m_pSurface == nullptr || m_pSurface->image.isNull()) {
         return {};
     }
     const TextPlace place = PlaceText(target, text);
@@ -108,7 +110,7 @@ QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion&
         return {};
     }
     QPainter painter;
-    if (!painter.begin(&m_pWnd->image)) {
+    if (!painter.begin(&m_pSurface->image)) {
         return {};
     }
     // In picture pixels; on a picture of ratio 2 the letters are drawn at twice the size, sharp.
@@ -117,17 +119,17 @@ QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion&
     // The text's cell is filled with the background, as a window surface's opaque text output
     // does, then the letters are drawn over it from their baseline: no layout rectangle that
     // would cut a descender or a letter reaching past its advance.
-    painter.fillRect(place.cell, m_pWnd->backColor);
+    painter.fillRect(place.cell, m_pSurface->backColor);
     painter.setFont(QGuiApplication::font());
-    painter.setPen(m_pWnd->textColor);
+    painter.setPen(m_pSurface->textColor);
     painter.drawText(place.baseline, text);
     painter.end();
     return area.boundingRect();
 }
 
 void CSurfaceLink::Repaint(const QRect& changed) const {
-    if (m_pWnd != nullptr && !changed.isEmpty() && m_pWnd->repaint) {
-        m_pWnd->repaint(changed);
+    if (m_pSurface != nullptr && !changed.isEmpty() && m_pSurface->repaint) {
+        m_pSurface->repaint(changed);
     }
 }
 

@@ -21,19 +21,19 @@
 // a changed rectangle on screen, so a renderer shows the result of several steps at once.
 class CSurfaceLink {
 public:
-    // Binds to `pWnd` and prepares the composition image and the sheet. Reports nothing: when
+    // Binds to `pSurface` and prepares the composition image and the sheet. Reports nothing: when
     // the picture has no image or the sheet cannot be loaded, later copies have nothing to copy.
     // A link that is already attached is detached first.
-    void Attach(CPictureSurface* pWnd, const char* sheetResource);
+    void Attach(CPictureSurface* pSurface, const char* sheetResource);
     void Detach();
 
-    CPictureSurface* Window() const { return m_pWnd; }
+    CPictureSurface* Surface() const { return m_pSurface; }
     // The picture's rectangle in picture pixels; empty while detached.
     QRect ClientRect() const { return m_rcClient; }
 
     // Copies a rectangle of the composition image onto the picture at `target`, clipped to the
     // picture. Returns the rectangle of the picture that changed.
-    QRect CopyToWindow(const QRect& composed, QPoint target);
+    QRect CopyToSurface(const QRect& composed, QPoint target);
 
     // Puts the printed panel back inside `area`. Returns the bounding rectangle of what changed.
     QRect RestorePanel(const QRegion& area);
@@ -74,7 +74,7 @@ private:
     QRect Device(const QRect& rect) const;
     QRect Picture(const QRect& deviceRect) const;
 
-    CPictureSurface* m_pWnd = nullptr;
+    CPictureSurface* m_pSurface = nullptr;
     int m_nScale = 1;
     QRect m_rcClient;
     QImage m_imgCompose;

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "serial/SerialOps.h"
+#include "serial/LineSettings.h"
 
 // How long characters take on the line, from the settings alone: every backend needs the same
 // figures for its transmit wait, so they are worked out here once.

@@ -2,9 +2,16 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Which device each port number (COM1, COM2, ...) stands for.
+
+// A port named by its number as users write it: "COM" in any case and decimal digits only
+// ("COM3", "com12"), wherever a port is named (qd7-bus --port, $QD7_COMn on Windows). The number
+// it spells; 0 where the digits spell no port ("COM0", or more than any port number), so that the
+// caller can refuse it rather than take it for a device path. Nothing for any other name.
+std::optional<int> ParseComName(std::string_view name);
 
 // Where the system lists its serial ports. The program passes the real places; tests hand in
 // folders of their own, with links to pseudo-terminals.

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <charconv>
 #include <string_view>
 #include <tuple>
 
@@ -20,19 +18,6 @@ namespace {
 constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr std::string_view kDevicePrefix = "\\\\.\\";
 
-// The number of a port name ("COM12", any case, gives 12); 0 for any other name.
-int ComNumber(std::string_view name) {
-    if (name.size() < 4 || std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
-        return 0;
-    }
-    const std::string_view digits = name.substr(3);
-    int n = 0;
-    const auto [pEnd, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    return ec == std::errc() && pEnd == digits.data() + digits.size() && n > 0 ? n : 0;
-}
-
 std::string DevicePath(int port) {
     return std::string(kDevicePrefix) + "COM" + std::to_string(port);
 }
@@ -40,7 +25,7 @@ std::string DevicePath(int port) {
 // A bare port name as users write it ("COM12") opens as \\.\COM12: without the prefix the system
 // finds COM1 to COM9 only. Anything else is taken as it is.
 std::string OpenablePath(const std::string& value) {
-    const int n = ComNumber(value);
+    const int n = ParseComName(value).value_or(0);
     return n > 0 ? DevicePath(n) : value;
 }
 
@@ -90,7 +75,7 @@ std::vector<SerialDevice> ListSerialDevices(const PortDirectories&) {
                 continue;
             }
             const std::string portName(data.data()); // "COM3"; the data may lack its terminator
-            if (const int n = ComNumber(portName); n > 0) {
+            if (const int n = ParseComName(portName).value_or(0); n > 0) {
                 found.emplace_back(n, SerialDevice{DevicePath(n), DevicePath(n),
                                                    std::string(valueName.data(), nNameLength)});
             }

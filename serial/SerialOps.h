@@ -5,19 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "serial/LineSettings.h"
 #include "serial/OpenFailure.h"
 
 // A device handle as the port class hands it out; kNullPortHandle while none is held.
 using PortHandle = std::intptr_t;
 inline constexpr PortHandle kNullPortHandle = -1;
-
-// The line as CSerialPort::Open receives it, in the platform-neutral codes of the port class.
-struct LineSettings {
-    int speed = 9600; // bit/s
-    int dataBits = 8; // 7 or 8
-    int parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stopBits = 0; // 0 one, 2 two (1, one and a half, is refused)
-};
 
 // What the line-status register says about the transmitter; Unknown where the driver cannot tell
 // (a pseudo-terminal, many USB adapters).

@@ -66,20 +66,22 @@ CSerialPort::~CSerialPort() {
     Close();
 }
 
-PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {
+PortHandle CSerialPort::Open(int port, const LineSettings& line) {
     // Read afresh at every open: an adapter plugged in since the last one is found.
     const PortLocation location = LocatePort(port, m_portDirs);
     if (location.device.path.empty()) {
         ReleaseDevice();
-        Fail(OpenFailure::NoDevice,
-             "COM" + std::to_string(port) + ": " + BeyondPortsText(location));
+        Fail("COM" + std::to_string(port) + ": " + BeyondPortsText(location));
         return kNullPortHandle;
     }
-    return OpenPath(location.device.path, speed, dataBits, parity, stopBits);
+    return OpenPath(location.device.path, line);
 }
 
-PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBits, int parity,
-                                 int stopBits) {
+PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {
+    return Open(port, LineSettings{speed, dataBits, parity, stopBits});
+}
+
+PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& line) {
     // Opening again without a Close would leak the device held so far and keep it locked.
     ReleaseDevice();
     OpenError error;
@@ -88,15 +90,13 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
         if (error.kind == OpenFailure::None) {
             error.kind = OpenFailure::Other;
         }
-        Fail(error.kind, path + ": " + OpenFailureText(error));
+        Fail(path + ": " + OpenFailureText(error));
         return kNullPortHandle;
     }
-    const LineSettings line{speed, dataBits, parity, stopBits};
     if (!m_pOps->Configure(h, line)) {
         m_pOps->CloseDevice(h);
-        Fail(OpenFailure::SettingsRefused, path + ": " +
-                                               OpenFailureText({OpenFailure::SettingsRefused, 0}) +
-                                               " (" + DescribeLine(line) + ")");
+        Fail(path + ": " + OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" +
+             DescribeLine(line) + ")");
         return kNullPortHandle;
     }
     // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
@@ -105,9 +105,9 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
     if (m_bKernelRts && (m_rtsBefore.count() > 0 || m_rtsAfter.count() > 0) &&
         !m_pOps->SetKernelRtsDelays(h, CeilMs(m_rtsBefore), CeilMs(m_rtsAfter))) {
         m_pOps->CloseDevice(h);
-        Fail(OpenFailure::SettingsRefused, path + ": the driver refuses the RTS delays (before " +
-                                               std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
-                                               std::to_string(CeilMs(m_rtsAfter)) + " ms)");
+        Fail(path + ": the driver refuses the RTS delays (before " +
+             std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
+             std::to_string(CeilMs(m_rtsAfter)) + " ms)");
         return kNullPortHandle;
     }
     m_pOps->SetDtr(h, true);
@@ -120,9 +120,7 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
     m_strOpenedPath = path;
     m_strReopenPath = StableDeviceName(path, m_portDirs);
     m_hPort = h;
-    m_bOpen = true;
-    m_bLost = false;
-    m_failure = OpenFailure::None;
+    Enter(DeviceState::Held);
     m_strFailure.clear();
     return m_hPort;
 }
@@ -130,18 +128,14 @@ PortHandle CSerialPort::OpenPath(const std::string& path, int speed, int dataBit
 PortHandle CSerialPort::Reopen() {
     if (m_strReopenPath.empty()) {
         ReleaseDevice();
-        Fail(OpenFailure::NoDevice, "no device was opened before");
+        Fail("no device was opened before");
         return kNullPortHandle;
     }
-    // A copy: OpenPath stores the names again on success.
+    // Copies: OpenPath stores both again on success. A failure leaves a lost port lost: it is
+    // still waiting for its own device.
     const std::string path = m_strReopenPath;
-    const bool bLost = m_bLost;
-    const PortHandle h =
-        OpenPath(path, m_line.speed, m_line.dataBits, m_line.parity, m_line.stopBits);
-    if (h == kNullPortHandle) {
-        m_bLost = bLost; // still waiting for its own device
-    }
-    return h;
+    const LineSettings line = m_line;
+    return OpenPath(path, line);
 }
 
 void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::microseconds after) {
@@ -150,30 +144,32 @@ void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::mi
 }
 
 bool CSerialPort::Close() {
-    m_bLost = false;
-    if (!m_bOpen) {
-        return false;
-    }
+    const bool bHeld = m_state == DeviceState::Held;
     ReleaseDevice();
-    return true;
+    Enter(DeviceState::None); // a lost device is no longer waited for either
+    return bHeld;
+}
+
+void CSerialPort::Enter(DeviceState state) {
+    m_state = state;
+    m_bOpen = state == DeviceState::Held;
 }
 
 void CSerialPort::ReleaseDevice() {
-    if (!m_bOpen) {
+    if (m_state != DeviceState::Held) {
         return;
     }
     m_pOps->CloseDevice(m_hPort);
     m_hPort = kNullPortHandle;
-    m_bOpen = false;
+    Enter(DeviceState::None);
 }
 
 void CSerialPort::LoseDevice() {
     ReleaseDevice();
-    m_bLost = true;
+    Enter(DeviceState::Lost);
 }
 
-void CSerialPort::Fail(OpenFailure kind, std::string reason) {
-    m_failure = kind;
+void CSerialPort::Fail(std::string reason) {
     m_strFailure = std::move(reason);
 }
 

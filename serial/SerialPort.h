@@ -21,14 +21,16 @@ public:
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
 
-    // port 1..8 (COMn: $QD7_COMn, else the n-th serial port present, see LocatePort), speed in
-    // bit/s, data bits 7 or 8, parity code 0 none / 1 odd / 2 even (3 mark, 4 space), stop-bits
-    // code 0 one / 2 two. Returns the device handle, kNullPortHandle on failure (the object stays
+    // port 1..8 (COMn: $QD7_COMn, else the n-th serial port present, see LocatePort) with the
+    // line settings. Returns the device handle, kNullPortHandle on failure (the object stays
     // closed, FailureReason says why). An open port is closed first. Both queues are empty
     // afterwards, DTR is on and RTS off.
+    PortHandle Open(int port, const LineSettings& line);
+    // The same with the settings one by one: speed in bit/s, data bits 7 or 8, parity code 0 none
+    // / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
     // The same on a device named by its path (the command-line companion takes any device).
-    PortHandle OpenPath(const std::string& path, int speed, int dataBits, int parity, int stopBits);
+    PortHandle OpenPath(const std::string& path, const LineSettings& line);
     // Opens again the device that the last successful Open reached, with the same line settings:
     // by its adapter's stable by-id name when it had one (whichever name it was opened by), else
     // by the path it was opened by. Never looks a port number up again: after an unplug COMn may
@@ -48,8 +50,6 @@ public:
     // Why the last Open failed, one line that names the device ("/dev/ttyUSB0: permission
     // denied; ..."); empty after a successful Open.
     const std::string& FailureReason() const { return m_strFailure; }
-    // The same reason as a value; OpenFailure::None after a successful Open.
-    OpenFailure FailureKind() const { return m_failure; }
     // False when the port was not open. Puts the device's former settings back.
     bool Close();
     // Sends count bytes with RTS up and returns once the last of them has left the transmitter
@@ -64,25 +64,31 @@ public:
     // True once the device went away under an open port (an adapter unplugged): Read or Write
     // then closed the port quietly. Stays true until an Open succeeds or Close is called, so the
     // owner knows to open the same port again when the device is back.
-    bool IsLost() const { return m_bLost; }
+    bool IsLost() const { return m_state == DeviceState::Lost; }
 
     // Where Open looks for the devices behind the port numbers; the system's own by default.
     void SetPortDirectories(PortDirectories dirs) { m_portDirs = std::move(dirs); }
     const PortDirectories& Directories() const { return m_portDirs; }
 
     PortHandle m_hPort = kNullPortHandle;
-    bool m_bOpen = false;
+    bool m_bOpen = false; // true while m_state is Held: set with it in Enter, nowhere else
 
 private:
+    // Where the port stands with its device: none held (never opened, closed by its owner, or an
+    // Open failed), the device held, or the device gone under the open port and waited for.
+    enum class DeviceState { None, Held, Lost };
+
     struct SendResult {
         int nSent = 0;              // bytes the driver took
         int64_t nFirstHandedUs = 0; // when it had taken the first of them
         bool bGone = false;         // the device went away meanwhile
     };
 
+    // The one place the state changes, and m_bOpen with it.
+    void Enter(DeviceState state);
     void ReleaseDevice();
     void LoseDevice();
-    void Fail(OpenFailure kind, std::string reason);
+    void Fail(std::string reason);
     SendResult SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
     void WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int64_t nDeadlineUs);
 
@@ -94,7 +100,6 @@ private:
     std::chrono::microseconds m_rtsBefore{0};
     std::chrono::microseconds m_rtsAfter{0};
     bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)
-    bool m_bLost = false;
-    OpenFailure m_failure = OpenFailure::None;
+    DeviceState m_state = DeviceState::None;
     std::string m_strFailure;
 };

@@ -23,7 +23,6 @@ public:
 
     int Get() const { return m_hFd; }
     bool IsValid() const { return m_hFd >= 0; }
-    int Release() { return std::exchange(m_hFd, -1); }
     void Reset(int fd = -1) {
         if (m_hFd >= 0) {
             ::close(m_hFd);

@@ -8,10 +8,6 @@ namespace {
 
 constexpr int kNoAnswerAs = -1;
 
-bool IsAddress(int address) {
-    return address >= 0 && address < kAddressCount;
-}
-
 SimClock SteadyClockFromNow() {
     const auto start = std::chrono::steady_clock::now();
     return [start] {

@@ -29,11 +29,12 @@ std::optional<SimRequest> ParseRequestBody(std::string_view body) {
     if (body.size() != static_cast<size_t>(kFrameBodyLength)) {
         return std::nullopt;
     }
-    SimRequest request;
-    if (!IsDigit(body[0]) || !IsDigit(body[1]) || !IsDigit(body[4]) || !IsDigit(body[14])) {
+    const std::optional<int> address = ParseAddress(body.substr(0, 2));
+    if (!address || !IsDigit(body[4]) || !IsDigit(body[14])) {
         return std::nullopt;
     }
-    request.address = (body[0] - '0') * 10 + (body[1] - '0');
+    SimRequest request;
+    request.address = *address;
     request.commandIndex = FindCode(CommandTable, body.substr(2, 2));
     request.bank = body[4] - '0';
     request.registerIndex = FindCode(RegisterCodeTable, body.substr(5, 2));

@@ -17,7 +17,7 @@
 #include "serial/StandardStreams.h"
 #include "sim/SimBus.h"
 #include "sim/SimOptions.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
 
     CSimBus bus(MakeMeters(options), options.faults, options.nSeed);
     ApplySilences(options, bus);
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     if (options.strDevice.empty() ? !server.OpenPty()
                                   : !server.OpenDevice(options.strDevice, options.nSpeed, error)) {
         PrintError(options.strDevice.empty() ? "cannot create a pseudo-terminal" : error);

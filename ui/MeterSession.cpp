@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
@@ -28,13 +29,6 @@ constexpr int kReadOutDrainBytes = 100;
 constexpr int kReadOutReplyWaitMs = 700;
 // Eleven positions in a range of ten: the bar shows full from the tenth register on.
 constexpr int kProgressTop = 10;
-
-// "%02d": two digits, so that the list's text order is its numeric order.
-std::string AddressText(int address) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "%02d", address);
-    return text.data();
-}
 
 } // namespace
 
@@ -62,7 +56,7 @@ void CMeterSession::OpenPortFromSettings() {
     m_stage = Stage::Running;
     const int port = PortNumber(m_portSettings);
     const LineSettings line = ToLineSettings(m_portSettings);
-    if (m_serialPort.Open(port, line.speed, line.dataBits, line.parity, line.stopBits) ==
+    if (m_serialPort.Open(port, line) ==
         kNullPortHandle) {
         std::array<char, 32> message{};
         std::snprintf(message.data(), message.size(), "COM%d can't open!", port);
@@ -131,7 +125,7 @@ void CMeterSession::StopPolling() {
 }
 
 void CMeterSession::UpdateAddressList(int address, bool found) {
-    const std::string entry = AddressText(address);
+    const std::string entry = FormatAddress(address);
     const int position = m_view.FindAddressEntry(entry);
     switch (CPollCycle::ChangeFor(address, found, position >= 0)) {
     case ListChange::Ignore:
@@ -225,7 +219,7 @@ bool CMeterSession::ReceiveResponse(RegisterSnapshot* pSnapshot) {
     }
     if (decoded.registerIndex == kRegisterProcessValue) {
         // Shown only for the selected meter, in the bank that "Bank 1" asks for.
-        const int position = m_view.FindAddressEntry(AddressText(decoded.address));
+        const int position = m_view.FindAddressEntry(FormatAddress(decoded.address));
         const int bank = m_view.IsChecked(Box::Bank1) ? 1 : 0;
         if (bank == decoded.bank && position >= 0 && m_view.SelectedAddressEntry() == position) {
             const std::string text = FormatValueText(decoded.value, decoded.decimals);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "protocol/Address.h"
 #include "ui/DialogLayout.h"
 #include "ui/PortToolTip.h"
 #include "ui/SetupDlgLayout.h"
@@ -243,9 +244,7 @@ void CSetupDlg::LoadRegisters(QProgressBar* pProgress) {
     RegisterSnapshot snapshot{};
     m_pMainWnd->ReadAllRegisters(&snapshot, pProgress);
 
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%02d", static_cast<int>(snapshot.address));
-    m_strAddress = text.data();
+    m_strAddress = FormatAddress(snapshot.address);
     for (size_t slot = 0; slot < kValueTexts.size(); ++slot) {
         this->*kValueTexts[slot] = ValueText(snapshot.values[slot]);
     }

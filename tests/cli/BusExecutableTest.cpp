@@ -14,7 +14,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/sim/SimPeer.h"
 #include "tests/sim/SimProcess.h"
 #include "tests/support/EnvGuard.h"
@@ -210,7 +210,7 @@ TEST(BusProgram, WithAStandardStreamClosedOnlyFramesReachTheBus) {
         PtyPair pty;
         ASSERT_TRUE(pty.IsOpen());
         CSimBus simBus({CSimMeter(7)});
-        CSimPtyServer server(simBus);
+        CSimServer server(simBus);
         std::mutex mutex;
         size_t nHeard = 0;
         server.SetTrafficLog([&](std::string_view line) {

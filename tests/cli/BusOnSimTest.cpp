@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/support/CommaLocale.h"
 #include "tests/support/PtyPair.h"
 
@@ -113,7 +113,7 @@ protected:
 
     PtyPair m_pty;
     CSimBus m_bus = MakeBus();
-    CSimPtyServer m_server{m_bus};
+    CSimServer m_server{m_bus};
 };
 
 TEST_F(BusOnSim, ScanFindsExactlyItsMetersAndAsksEveryAddressOnce) {
@@ -345,7 +345,7 @@ TEST(BusDeviceGone, ReadAndScanEndWithExitThreeAndTheReason) {
         PtyPair pty;
         ASSERT_TRUE(pty.IsOpen());
         CSimBus bus = MakeBus();
-        CSimPtyServer server(bus);
+        CSimServer server(bus);
         ASSERT_TRUE(server.ServeFd(pty.MasterFd()));
         ASSERT_TRUE(server.Start());
         std::thread unplug([&] {

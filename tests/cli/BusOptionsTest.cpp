@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/ReplyTimeout.h"
+
 namespace {
 
 // Everything a command line can set, on one line, so that a table can say what it expects.
@@ -15,8 +17,8 @@ std::string Describe(const BusOptions& o) {
     static constexpr char kParity[] = {'N', 'O', 'E'};
     std::string text(kCommands[static_cast<int>(o.command)]);
     text += o.strDevicePath.empty() ? " COM" + std::to_string(o.nComPort) : " " + o.strDevicePath;
-    text += " " + std::to_string(o.nSpeed) + " " + std::to_string(o.nDataBits) +
-            kParity[o.nParity] + (o.nStopBits == 2 ? "2" : "1");
+    text += " " + std::to_string(o.line.speed) + " " + std::to_string(o.line.dataBits) +
+            kParity[o.line.parity] + (o.line.stopBits == 2 ? "2" : "1");
     text += " bank" + std::to_string(o.nBank) + " " + std::to_string(ReplyTimeout(o).count()) +
             "ms " + std::string(kFormats[static_cast<int>(o.format)]);
     if (o.command == BusCommand::Scan) {

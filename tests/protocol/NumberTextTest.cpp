@@ -1,4 +1,4 @@
-// Numbers and addresses as the companions' command lines take them: digits only, within range.
+// Numbers as the companions' command lines take them: digits only, within range.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -7,19 +7,6 @@
 #include "protocol/NumberText.h"
 
 namespace {
-
-TEST(NumberText, AddressesAreOneOrTwoDigitsUpTo99) {
-    const struct {
-        std::string_view text;
-        std::optional<int> address;
-    } cases[] = {
-        {"7", 7}, {"07", 7},  {"00", 0},  {"99", 99}, {"100", {}}, {"007", {}},
-        {"", {}}, {"-0", {}}, {"+7", {}}, {" 7", {}}, {"7 ", {}},  {"0x", {}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ParseAddress(c.text), c.address) << '"' << c.text << '"';
-    }
-}
 
 TEST(NumberText, WholeNumbersWithinTheirRange) {
     EXPECT_EQ(ParseWholeNumber("9600", 50, 4'000'000), 9600);

@@ -124,8 +124,7 @@ TEST_F(FakeProcTest, TheReasonNamesThePidAndTheProgram) {
     files.consoleList = "/nonexistent";
     files.procRoot = m_root.string();
     CSerialPort port(CreateLinuxSerialOps(files));
-    EXPECT_EQ(port.OpenPath(m_pty.SlavePath(), 9600, 8, 0, 0), kNullPortHandle);
-    EXPECT_EQ(port.FailureKind(), OpenFailure::InUse);
+    EXPECT_EQ(port.OpenPath(m_pty.SlavePath(), {9600, 8, 0, 0}), kNullPortHandle);
     EXPECT_EQ(port.FailureReason(), m_pty.SlavePath() + ": in use by another program (4711)");
     EXPECT_EQ(HolderText({4711, "minicom"}), "in use by another program (4711, minicom)");
 }
@@ -183,18 +182,17 @@ TEST(DeviceHolderTest, APtyHeldByAnotherProcessIsRefusedUntilItLetsGo) {
     {
         CHolderChild holder(pty, false);
         ASSERT_TRUE(holder.IsReady());
-        EXPECT_EQ(port.OpenPath(pty.SlavePath(), 9600, 8, 0, 0), kNullPortHandle);
-        EXPECT_EQ(port.FailureKind(), OpenFailure::InUse);
+        EXPECT_EQ(port.OpenPath(pty.SlavePath(), {9600, 8, 0, 0}), kNullPortHandle);
         EXPECT_EQ(port.FailureReason(), pty.SlavePath() + ": in use by another program (" +
                                             std::to_string(holder.Pid()) + ", qd7-holder)");
     }
-    EXPECT_NE(port.OpenPath(pty.SlavePath(), 9600, 8, 0, 0), kNullPortHandle);
+    EXPECT_NE(port.OpenPath(pty.SlavePath(), {9600, 8, 0, 0}), kNullPortHandle);
     port.Close();
 
     // A process that also holds the pty's master is the line's far end, like the simulator.
     CHolderChild farEnd(pty, true);
     ASSERT_TRUE(farEnd.IsReady());
-    EXPECT_NE(port.OpenPath(pty.SlavePath(), 9600, 8, 0, 0), kNullPortHandle)
+    EXPECT_NE(port.OpenPath(pty.SlavePath(), {9600, 8, 0, 0}), kNullPortHandle)
         << port.FailureReason();
 }
 

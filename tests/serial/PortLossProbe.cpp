@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     CSerialPort port;
-    if (port.OpenPath(argv[1], 9600, 8, 0, 0) == kNullPortHandle) {
+    if (port.OpenPath(argv[1], {9600, 8, 0, 0}) == kNullPortHandle) {
         std::fprintf(stderr, "%s\n", port.FailureReason().c_str());
         return 2;
     }

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/setup/SimReadOut.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/WindowUnderTest.h"
 #include "ui/MeterTestDlg.h"
@@ -50,7 +51,7 @@ protected:
 
     PtyPair m_pty;
     CSimBus m_bus;
-    CSimPtyServer m_server;
+    CSimServer m_server;
     std::unique_ptr<CWindowUnderTest> m_pWindow;
 
     bool m_bExpectReplies = true;

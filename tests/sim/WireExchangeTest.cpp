@@ -7,7 +7,7 @@
 #include "protocol/FrameCodec.h"
 #include "serial/SerialPort.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
 
@@ -19,7 +19,7 @@ constexpr auto kWait = 2000ms;
 
 // The tool's side of one poll: the request for P0 goes out through the serial port, and once the
 // simulator has answered the reply is read as the tool reads it, at most 60 bytes, and decoded.
-DecodedResponse PollOnce(CSerialPort& port, CSimPtyServer& server, int address, int bank, int reg,
+DecodedResponse PollOnce(CSerialPort& port, CSimServer& server, int address, int bank, int reg,
                          uint64_t repliesSoFar) {
     FrameBuffer frame{};
     if (!BuildRequestFrame(frame, address, kCommandRead, bank, reg, 0.0) ||
@@ -38,7 +38,7 @@ TEST(WireExchange, ReadsAMetersValueThroughTheSerialPort) {
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
     CSimBus bus({CSimMeter(7), CSimMeter(12)}, {}, 1, [] { return 7500ms; });
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     ASSERT_TRUE(server.ServeFd(pty.MasterFd()));
     ASSERT_TRUE(server.Start());
     CEnvGuard env;
@@ -61,7 +61,7 @@ TEST(WireExchange, ReadsAMetersValueThroughTheSerialPort) {
 // pty keeps answering, and a corrupted reply reads as corrupt at the far end.
 TEST(WireExchange, KeepsAnsweringAcrossPortReopensOnItsOwnPty) {
     CSimBus bus({CSimMeter(1)}, {}, 1, [] { return 0ms; });
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     ASSERT_TRUE(server.OpenPty());
     ASSERT_TRUE(server.Start());
     CEnvGuard env;

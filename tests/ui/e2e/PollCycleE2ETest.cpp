@@ -20,7 +20,9 @@
 #include "protocol/FrameCodec.h"
 #include "render/PanelLayout.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
+#include "tests/support/EnvGuard.h"
+#include "tests/support/ListEntries.h"
 #include "tests/support/PtyMeter.h"
 #include "tests/support/WindowUnderTest.h"
 #include "tests/ui/PanelPixels.h"
@@ -42,7 +44,7 @@ protected:
         }
         // The bus's clock stands still, so every process value is known in advance.
         m_pBus = std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
-        m_pServer = std::make_unique<CSimPtyServer>(*m_pBus);
+        m_pServer = std::make_unique<CSimServer>(*m_pBus);
         ASSERT_TRUE(m_pServer->ServeFd(m_pty.MasterFd()));
         ASSERT_TRUE(m_pServer->Start());
 
@@ -124,7 +126,7 @@ protected:
 
     PtyPair m_pty;
     std::unique_ptr<CSimBus> m_pBus;
-    std::unique_ptr<CSimPtyServer> m_pServer;
+    std::unique_ptr<CSimServer> m_pServer;
     std::unique_ptr<CWindowUnderTest> m_pWindow;
     std::set<int> m_setSilent;
     std::vector<int> m_vecProbes; // addresses probed by the scan, in order

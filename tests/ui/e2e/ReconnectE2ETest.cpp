@@ -21,7 +21,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/PtyMeter.h"
 #include "tests/support/WindowUnderTest.h"
@@ -45,7 +45,7 @@ constexpr int kSpeedIndex115200 = 12;
 struct Adapter {
     explicit Adapter(CSimBus& bus) : server(bus) {}
     PtyPair pty;
-    CSimPtyServer server;
+    CSimServer server;
 };
 
 class ReconnectE2E : public ::testing::Test {

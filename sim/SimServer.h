@@ -21,12 +21,12 @@
 //
 // Open one device, then Start() runs the loop in a thread until Stop() (or destruction). The bus
 // must outlive the server; its faults may be changed while the server runs.
-class CSimPtyServer {
+class CSimServer {
 public:
-    explicit CSimPtyServer(CSimBus& bus);
-    ~CSimPtyServer();
-    CSimPtyServer(const CSimPtyServer&) = delete;
-    CSimPtyServer& operator=(const CSimPtyServer&) = delete;
+    explicit CSimServer(CSimBus& bus);
+    ~CSimServer();
+    CSimServer(const CSimServer&) = delete;
+    CSimServer& operator=(const CSimServer&) = delete;
 
     // A new pseudo-terminal; the peer opens DevicePath().
     bool OpenPty();

@@ -2,22 +2,26 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "protocol/FrameCodec.h"
 
-// What became of one request.
+// What became of one request. Ok, Corrupt and Rejected are the codec's verdicts on the frame that
+// answered (ResponseStatus, mapped in ReplyStatusOf alone); Silent and NoDevice say why no frame
+// answered at all.
 enum class ReplyStatus {
-    Ok,       // the reply asked for
+    Ok,       // the reply asked for: ResponseOk, from the meter asked, with its bank and register
     Silent,   // nothing that starts like a reply
-    Corrupt,  // a reply start (ACK STX) cut short or with a wrong CRC
+    Corrupt,  // a reply start (ACK STX) cut short or with a wrong CRC: ResponseCorrupt
     Rejected, // a frame with a good CRC for this meter that is not the reply asked for
-    NoDevice, // the port's device has gone away (an adapter unplugged): nothing was asked
+    NoDevice, // the port's device has gone away (an adapter unplugged): nothing was asked. Only
+              // the exchange that owns the port says so; the finder never does.
 };
 
-// "ok", "silent", "corrupt", "rejected", "nodevice".
-std::string_view StatusName(ReplyStatus status);
+// The verdict on a frame that names the meter asked, from the codec's status of it: ResponseOk is
+// Ok, ResponseCorrupt Corrupt, ResponseRejected Rejected. A ResponseOk frame that is not the reply
+// asked for (another bank or register) the finder then rejects.
+ReplyStatus ReplyStatusOf(ResponseStatus status);
 
 // The reply a request waits for. Bank and register -1 take any.
 struct ReplyExpectation {

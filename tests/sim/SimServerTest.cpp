@@ -10,7 +10,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 #include "tests/sim/SimPeer.h"
 #include "tests/support/PtyPair.h"
 
@@ -29,10 +29,10 @@ DecodedResponse Decode(const std::vector<uint8_t>& bytes, size_t offset = 0) {
 
 // Meters 01 and 07 served on the server's own pseudo-terminal, the test's fd as the tool's side.
 // The bus's clock stands still, so P0 does not move between a reply and the test's check.
-class SimPtyServerTest : public ::testing::Test {
+class SimServerTest : public ::testing::Test {
 protected:
     CSimBus m_bus{{CSimMeter(1), CSimMeter(7)}, {}, 1, [] { return 0ms; }};
-    CSimPtyServer m_server{m_bus};
+    CSimServer m_server{m_bus};
 
     void SetUp() override {
         ASSERT_TRUE(m_server.OpenPty());
@@ -47,7 +47,7 @@ protected:
     }
 };
 
-TEST_F(SimPtyServerTest, AnswersARequestOnItsPty) {
+TEST_F(SimServerTest, AnswersARequestOnItsPty) {
     CUniqueFd peer = OpenPeer(m_server.DevicePath());
     ASSERT_TRUE(peer.IsValid()) << m_server.DevicePath();
     const std::vector<uint8_t> reply = Exchange(peer.Get(), 7, 1);
@@ -59,7 +59,7 @@ TEST_F(SimPtyServerTest, AnswersARequestOnItsPty) {
     EXPECT_EQ(m_server.ReceivedBodies(), std::vector<std::string>{"07RX0P0+0000000"});
 }
 
-TEST_F(SimPtyServerTest, SurvivesThePeerClosingAndReopening) {
+TEST_F(SimServerTest, SurvivesThePeerClosingAndReopening) {
     for (uint64_t round = 1; round <= 3; ++round) {
         CUniqueFd peer = OpenPeer(m_server.DevicePath());
         ASSERT_TRUE(peer.IsValid());
@@ -70,7 +70,7 @@ TEST_F(SimPtyServerTest, SurvivesThePeerClosingAndReopening) {
 }
 
 // The replies to two requests in one write come back in order, each as one frame.
-TEST_F(SimPtyServerTest, AnswersRequestsInTheOrderHeard) {
+TEST_F(SimServerTest, AnswersRequestsInTheOrderHeard) {
     CUniqueFd peer = OpenPeer(m_server.DevicePath());
     std::vector<uint8_t> both = RequestBytes(7, 0, 0);
     const std::vector<uint8_t> second = RequestBytes(1, 1, 3);
@@ -86,7 +86,7 @@ TEST_F(SimPtyServerTest, AnswersRequestsInTheOrderHeard) {
 
 // Faults set by a test while the server runs apply to the next request: a dropped reply never
 // reaches the line, so the second request's reply is the first thing to read.
-TEST_F(SimPtyServerTest, FaultsChangedWhileRunningApply) {
+TEST_F(SimServerTest, FaultsChangedWhileRunningApply) {
     CUniqueFd peer = OpenPeer(m_server.DevicePath());
     m_bus.DropNextReplies();
     ASSERT_TRUE(WriteBytes(peer.Get(), RequestBytes(1, 0, 0)));
@@ -101,7 +101,7 @@ TEST_F(SimPtyServerTest, FaultsChangedWhileRunningApply) {
     EXPECT_EQ(Decode(Exchange(peer.Get(), 7, 2)).status, ResponseStatus::ResponseOk);
 }
 
-TEST_F(SimPtyServerTest, SendsALateReplyNoSoonerThanItsDelay) {
+TEST_F(SimServerTest, SendsALateReplyNoSoonerThanItsDelay) {
     CUniqueFd peer = OpenPeer(m_server.DevicePath());
     m_bus.SetDelay(300ms);
     const auto sent = std::chrono::steady_clock::now();
@@ -112,7 +112,7 @@ TEST_F(SimPtyServerTest, SendsALateReplyNoSoonerThanItsDelay) {
     EXPECT_GE(took, 300ms);
 }
 
-TEST_F(SimPtyServerTest, StopsAndStartsAgain) {
+TEST_F(SimServerTest, StopsAndStartsAgain) {
     m_server.Stop();
     EXPECT_FALSE(m_server.IsRunning());
     m_server.Stop();
@@ -124,11 +124,11 @@ TEST_F(SimPtyServerTest, StopsAndStartsAgain) {
 
 // The shared pty-pair fixture: the server serves its master, the tool's side opens the slave and
 // may close and reopen it.
-TEST(SimPtyServerOnPair, ServesTheMasterOfATestsPtyPair) {
+TEST(SimServerOnPair, ServesTheMasterOfATestsPtyPair) {
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
     CSimBus bus({CSimMeter(12)});
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     ASSERT_TRUE(server.ServeFd(pty.MasterFd()));
     EXPECT_EQ(server.DevicePath(), pty.SlavePath());
     ASSERT_TRUE(server.Start());
@@ -145,11 +145,11 @@ TEST(SimPtyServerOnPair, ServesTheMasterOfATestsPtyPair) {
 
 // --device: the server opens an existing device (here a pty's slave) and the far side talks on the
 // master.
-TEST(SimPtyServerOnPair, ServesAnExistingDevice) {
+TEST(SimServerOnPair, ServesAnExistingDevice) {
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
     CSimBus bus({CSimMeter(3)});
-    CSimPtyServer server(bus);
+    CSimServer server(bus);
     std::string error;
     ASSERT_TRUE(server.OpenDevice(pty.SlavePath(), 9600, error)) << error;
     ASSERT_TRUE(server.Start());
@@ -160,7 +160,7 @@ TEST(SimPtyServerOnPair, ServesAnExistingDevice) {
     EXPECT_EQ(Decode(reply).status, ResponseStatus::ResponseOk);
     EXPECT_EQ(Decode(reply).registerIndex, 1);
 
-    CSimPtyServer other(bus);
+    CSimServer other(bus);
     EXPECT_FALSE(other.OpenDevice("/nonexistent/tty", 9600, error));
     EXPECT_NE(error.find("/nonexistent/tty"), std::string::npos);
     EXPECT_FALSE(other.OpenDevice(pty.SlavePath(), 14400, error)) << "not a standard speed";
@@ -170,15 +170,15 @@ TEST(SimPtyServerOnPair, ServesAnExistingDevice) {
 // A peer that sends requests and reads nothing fills its input with replies until the server
 // can write no more. Stop() must end the server at once all the same, on its own pty and on a
 // test's blocking pty master alike.
-class SimPtyServerStopTest : public ::testing::TestWithParam<bool> {};
+class SimServerStopTest : public ::testing::TestWithParam<bool> {};
 
-TEST_P(SimPtyServerStopTest, StopsAtOnceWhileThePeerReadsNothing) {
+TEST_P(SimServerStopTest, StopsAtOnceWhileThePeerReadsNothing) {
     const bool bServeTestsMaster = GetParam();
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
     CSimBus bus({CSimMeter(1)}, {}, 1, [] { return 0ms; });
     bus.SetLongReply(SimFaults::kMaxExtraBytes); // a few replies fill the peer's input
-    auto server = std::make_unique<CSimPtyServer>(bus);
+    auto server = std::make_unique<CSimServer>(bus);
     ASSERT_TRUE(bServeTestsMaster ? server->ServeFd(pty.MasterFd()) : server->OpenPty());
     ASSERT_TRUE(server->Start());
     CUniqueFd peer = OpenPeer(bServeTestsMaster ? pty.SlavePath() : server->DevicePath());
@@ -189,7 +189,7 @@ TEST_P(SimPtyServerStopTest, StopsAtOnceWhileThePeerReadsNothing) {
     }
     ASSERT_TRUE(server->WaitForFrames(10, kWait));
 
-    CSimPtyServer* pServer = server.get();
+    CSimServer* pServer = server.get();
     auto stopped = std::async(std::launch::async, [pServer] { pServer->Stop(); });
     const bool bStoppedAtOnce = stopped.wait_for(1s) == std::future_status::ready;
     EXPECT_TRUE(bStoppedAtOnce) << "Stop() waits on the stuck peer";
@@ -203,7 +203,7 @@ TEST_P(SimPtyServerStopTest, StopsAtOnceWhileThePeerReadsNothing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Device, SimPtyServerStopTest, ::testing::Bool(), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Device, SimServerStopTest, ::testing::Bool(), [](const auto& info) {
     return std::string(info.param ? "TestsBlockingMaster" : "OwnPty");
 });
 

@@ -1,4 +1,4 @@
-#include "cli/ReplyFinder.h"
+#include "protocol/ReplyFinder.h"
 
 #include <gtest/gtest.h>
 

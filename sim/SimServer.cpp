@@ -1,4 +1,4 @@
-#include "sim/SimPtyServer.h"
+#include "sim/SimServer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,13 +23,13 @@ constexpr int kWriteTimeoutMs = 200;
 
 } // namespace
 
-CSimPtyServer::CSimPtyServer(CSimBus& bus) : m_bus(bus) {}
+CSimServer::CSimServer(CSimBus& bus) : m_bus(bus) {}
 
-CSimPtyServer::~CSimPtyServer() {
+CSimServer::~CSimServer() {
     Stop();
 }
 
-bool CSimPtyServer::OpenPty() {
+bool CSimServer::OpenPty() {
     if (IsRunning()) {
         return false;
     }
@@ -44,7 +44,7 @@ bool CSimPtyServer::OpenPty() {
     return true;
 }
 
-bool CSimPtyServer::OpenDevice(const std::string& path, int speed, std::string& error) {
+bool CSimServer::OpenDevice(const std::string& path, int speed, std::string& error) {
     if (IsRunning()) {
         error = "the server is running";
         return false;
@@ -60,7 +60,7 @@ bool CSimPtyServer::OpenDevice(const std::string& path, int speed, std::string& 
     return true;
 }
 
-bool CSimPtyServer::ServeFd(int fd) {
+bool CSimServer::ServeFd(int fd) {
     if (IsRunning() || fd < 0) {
         return false;
     }
@@ -72,13 +72,13 @@ bool CSimPtyServer::ServeFd(int fd) {
     return true;
 }
 
-void CSimPtyServer::SetTrafficLog(std::function<void(std::string_view)> sink) {
+void CSimServer::SetTrafficLog(std::function<void(std::string_view)> sink) {
     if (!IsRunning()) {
         m_fnLog = std::move(sink);
     }
 }
 
-bool CSimPtyServer::Start() {
+bool CSimServer::Start() {
     if (IsRunning() || !HasDevice()) {
         return false;
     }
@@ -102,7 +102,7 @@ bool CSimPtyServer::Start() {
     return true;
 }
 
-void CSimPtyServer::Stop() {
+void CSimServer::Stop() {
     if (m_thread.joinable()) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_fdStop.Get(), &one, sizeof one);
@@ -116,7 +116,7 @@ void CSimPtyServer::Stop() {
     m_bRunning = false;
 }
 
-void CSimPtyServer::Run() {
+void CSimServer::Run() {
     bool peerGone = false;
     while (true) {
         std::array<pollfd, 2> fds{};
@@ -144,7 +144,7 @@ void CSimPtyServer::Run() {
     Notify();
 }
 
-void CSimPtyServer::ReadDevice(bool& peerGone) {
+void CSimServer::ReadDevice(bool& peerGone) {
     std::array<uint8_t, kReadChunk> buffer{};
     const ssize_t n = ::read(DeviceFd(), buffer.data(), buffer.size());
     if (n <= 0) {
@@ -164,7 +164,7 @@ void CSimPtyServer::ReadDevice(bool& peerGone) {
     Notify();
 }
 
-void CSimPtyServer::SendDueReplies() {
+void CSimServer::SendDueReplies() {
     const auto now = Clock::now();
     const auto due = std::find_if(m_vecPending.begin(), m_vecPending.end(),
                                   [now](const PendingReply& p) { return p.due > now; });
@@ -182,7 +182,7 @@ void CSimPtyServer::SendDueReplies() {
     }
 }
 
-bool CSimPtyServer::WriteAll(const std::vector<uint8_t>& bytes) {
+bool CSimServer::WriteAll(const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
     while (done < bytes.size()) {
@@ -209,7 +209,7 @@ bool CSimPtyServer::WriteAll(const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-int CSimPtyServer::PollTimeout(bool peerGone) const {
+int CSimServer::PollTimeout(bool peerGone) const {
     int timeout = peerGone ? kPeerGoneRetryMs : -1;
     if (!m_vecPending.empty()) {
         const auto wait =
@@ -220,22 +220,22 @@ int CSimPtyServer::PollTimeout(bool peerGone) const {
     return timeout;
 }
 
-void CSimPtyServer::Notify() {
+void CSimServer::Notify() {
     { const std::lock_guard lock(m_waitMutex); }
     m_cvProgress.notify_all();
 }
 
-bool CSimPtyServer::WaitForReplies(uint64_t count, std::chrono::milliseconds timeout) {
+bool CSimServer::WaitForReplies(uint64_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_waitMutex);
     return m_cvProgress.wait_for(lock, timeout, [&] { return RepliesSent() >= count; });
 }
 
-bool CSimPtyServer::WaitForFrames(uint64_t count, std::chrono::milliseconds timeout) {
+bool CSimServer::WaitForFrames(uint64_t count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_waitMutex);
     return m_cvProgress.wait_for(lock, timeout, [&] { return FramesReceived() >= count; });
 }
 
-void CSimPtyServer::LogBytes(std::string_view prefix, const uint8_t* bytes, size_t count) {
+void CSimServer::LogBytes(std::string_view prefix, const uint8_t* bytes, size_t count) {
     if (m_fnLog) {
         std::string line(prefix);
         line += FormatHexDump(bytes, static_cast<int>(count));

@@ -1,4 +1,4 @@
-#include "cli/ReplyFinder.h"
+#include "protocol/ReplyFinder.h"
 
 #include <algorithm>
 
@@ -13,20 +13,16 @@ constexpr size_t kFrameLength = kMinResponseLength;
 
 } // namespace
 
-std::string_view StatusName(ReplyStatus status) {
+ReplyStatus ReplyStatusOf(ResponseStatus status) {
     switch (status) {
-    case ReplyStatus::Ok:
-        return "ok";
-    case ReplyStatus::Silent:
-        return "silent";
-    case ReplyStatus::Corrupt:
-        return "corrupt";
-    case ReplyStatus::Rejected:
-        return "rejected";
-    case ReplyStatus::NoDevice:
-        return "nodevice";
+    case ResponseStatus::ResponseOk:
+        return ReplyStatus::Ok;
+    case ResponseStatus::ResponseCorrupt:
+        return ReplyStatus::Corrupt;
+    case ResponseStatus::ResponseRejected:
+        break;
     }
-    return "?";
+    return ReplyStatus::Rejected;
 }
 
 CReplyFinder::CReplyFinder(const ReplyExpectation& expectation) : m_expect(expectation) {}
@@ -66,7 +62,8 @@ void CReplyFinder::Judge() {
     const uint8_t* frame = m_vecBytes.data() + m_nScan;
     const std::vector<uint8_t> bytes(frame, frame + kFrameLength);
     const DecodedResponse decoded = ParseResponseFrame(frame, kMinResponseLength);
-    if (decoded.status == ResponseStatus::ResponseCorrupt) {
+    ReplyStatus verdict = ReplyStatusOf(decoded.status);
+    if (verdict == ReplyStatus::Corrupt) {
         if (m_status == ReplyStatus::Silent || m_status == ReplyStatus::Corrupt) {
             m_status = ReplyStatus::Corrupt;
             m_vecRaw = bytes;
@@ -74,20 +71,19 @@ void CReplyFinder::Judge() {
         return;
     }
     // The CRC holds. Only a frame that names this meter says anything about it.
-    const int address = 10 * (frame[2] - '0') + (frame[3] - '0');
-    if (address != m_expect.address) {
+    if (ReplyAddress(frame[2], frame[3]) != m_expect.address) {
         return;
     }
-    if (decoded.status == ResponseStatus::ResponseOk &&
-        (m_expect.bank < 0 || decoded.bank == m_expect.bank) &&
-        (m_expect.registerIndex < 0 || decoded.registerIndex == m_expect.registerIndex)) {
-        m_status = ReplyStatus::Ok;
-        m_reply = decoded;
-        m_vecRaw = bytes;
-        return;
+    if (verdict == ReplyStatus::Ok &&
+        ((m_expect.bank >= 0 && decoded.bank != m_expect.bank) ||
+         (m_expect.registerIndex >= 0 && decoded.registerIndex != m_expect.registerIndex))) {
+        verdict = ReplyStatus::Rejected;
     }
-    m_status = ReplyStatus::Rejected;
+    m_status = verdict;
     m_vecRaw = bytes;
+    if (verdict == ReplyStatus::Ok) {
+        m_reply = decoded;
+    }
 }
 
 ReplyStatus CReplyFinder::Status() const {
