@@ -22,10 +22,10 @@ CMeterTestApp::CMeterTestApp(int& argc, char** argv) : QApplication(argc, argv) 
 }
 
 void InstallAboutBox(CMeterTestDlg& dlg) {
-    dlg.m_fnAboutBox = [] {
+    dlg.SetAboutBox([] {
         CAboutDlg about;
         about.exec();
-    };
+    });
 }
 
 bool CMeterTestApp::InitInstance() {

@@ -16,39 +16,44 @@
 
 #include "tests/support/PtyMeter.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/WindowUnderTest.h"
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
 
 namespace {
 
-// One window on one pty for all benchmarks; the selected meter 03 is polled at every send tick.
+// One window on one pty for all benchmarks, initialised as start-up does, its ticks driven here;
+// the selected meter 03 is polled at every send tick.
 struct CTickBench {
-    CTickBench() {
-        setenv("QD7_COM1", pty.SlavePath().c_str(), 1);
-        pDlg = std::make_unique<CMeterTestDlg>();
-        pDlg->OnInitDialog();
-        pDlg->m_pPollTimer->stop();
-        pDlg->UpdateAddressList(3, true);
-        pDlg->m_pPnp->setChecked(false);
+    CTickBench()
+        : window({.com1 = pty.SlavePath(), .start = CWindowUnderTest::Start::Initialised}) {
+        window.Session().UpdateAddressList(3, true);
+        window.Pnp()->setChecked(false);
     }
+    CMeterSession& Session() { return window.Session(); }
     PtyPair pty;
-    std::unique_ptr<CMeterTestDlg> pDlg;
+    CWindowUnderTest window;
 };
 
+// Made in main, after the application object and before the benchmarks run; gone before the
+// application object is.
+CTickBench* g_pBench = nullptr;
+
 CTickBench& Bench() {
-    static CTickBench bench;
-    return bench;
+    return *g_pBench;
 }
 
 void BM_SendTick(benchmark::State& state) {
     CTickBench& bench = Bench();
-    if (!bench.pDlg->m_serialPort.IsOpen()) {
+    if (bench.Session().State() != DeviceState::Open) {
         state.SkipWithError("the pty did not open");
         return;
     }
     for (auto _ : state) {
-        bench.pDlg->m_pollCycle.OnStartPolling(); // the next tick sends
-        bench.pDlg->OnPollTimer(0);
+        PollCycleState ready = bench.Session().PollState();
+        ready.bAwaitingResponse = false; // the next tick sends
+        bench.Session().SetPollState(ready);
+        bench.Session().OnPollTimer(0);
         state.PauseTiming();
         if (bench.pty.ReadMaster(35, 1000).size() != 35) {
             state.SkipWithError("the request did not arrive");
@@ -61,7 +66,7 @@ BENCHMARK(BM_SendTick)->Unit(benchmark::kMicrosecond);
 
 void BM_ReplyTick(benchmark::State& state) {
     CTickBench& bench = Bench();
-    if (!bench.pDlg->m_serialPort.IsOpen()) {
+    if (bench.Session().State() != DeviceState::Open) {
         state.SkipWithError("the pty did not open");
         return;
     }
@@ -72,11 +77,11 @@ void BM_ReplyTick(benchmark::State& state) {
             state.SkipWithError("the reply did not arrive");
             break;
         }
-        PollCycleState awaiting = bench.pDlg->m_pollCycle.State();
+        PollCycleState awaiting = bench.Session().PollState();
         awaiting.bAwaitingResponse = true;
-        bench.pDlg->m_pollCycle = CPollCycle(awaiting);
+        bench.Session().SetPollState(awaiting);
         state.ResumeTiming();
-        bench.pDlg->OnPollTimer(0);
+        bench.Session().OnPollTimer(0);
     }
 }
 BENCHMARK(BM_ReplyTick)->Unit(benchmark::kMicrosecond);
@@ -90,7 +95,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     InstallDialogFontSubstitutes();
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    {
+        CTickBench bench;
+        g_pBench = &bench;
+        benchmark::RunSpecifiedBenchmarks();
+        g_pBench = nullptr;
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -2,14 +2,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QString>
 
 #include <algorithm>
@@ -159,4 +162,18 @@ QWidget* FindDialogItem(const QWidget* pDialog, int id) {
         }
     }
     return nullptr;
+}
+
+void CentreOnPointer(QWidget* pWindow) {
+    const QPoint pointer = QCursor::pos();
+    QRect frame(QPoint(0, 0), pWindow->size());
+    frame.moveCenter(pointer);
+    if (const QScreen* pScreen = QGuiApplication::screenAt(pointer)) {
+        const QRect area = pScreen->availableGeometry();
+        frame.moveLeft(std::clamp(frame.left(), area.left(),
+                                  std::max(area.left(), area.right() - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), area.top(),
+                                 std::max(area.top(), area.bottom() - frame.height())));
+    }
+    pWindow->move(frame.topLeft());
 }

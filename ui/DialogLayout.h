@@ -48,3 +48,7 @@ void CreateDialogItems(QWidget* pParent, std::span<const DialogItem> items,
 
 // The control with the given id, or null.
 QWidget* FindDialogItem(const QWidget* pDialog, int id);
+
+// Places a window centred on the mouse pointer, kept on the pointer's screen, as every dialog of
+// the program opens.
+void CentreOnPointer(QWidget* pWindow);

@@ -1,46 +1,29 @@
-// Construction, initialisation, line settings, the Autoscan switch, system commands and teardown of
-// the main window.
 #include "ui/MeterTestDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QCoreApplication>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QThread>
+#include <QStyle>
 #include <QTimer>
 
+#include <array>
 #include <cstdio>
 
 #include "render/Resources.h"
+#include "ui/DialogLayout.h"
 #include "ui/PictureCtrl.h"
+#include "ui/ProgressBarLink.h"
 
 namespace {
 
 // System-menu string 101.
 const char* const kAboutMenuText = "QD7Series 정보(&A)...";
-
-// "COM%d can't open!", with the device and the reason in the box's details ("Show Details...")
-// and on stderr, so that a user can act on it.
-void ReportOpenFailure(QWidget* pParent, int port, const std::string& reason) {
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "COM%d can't open!", port);
-    const QString appName = QCoreApplication::applicationName();
-    std::fprintf(stderr, "%s: %s %s\n", appName.toLocal8Bit().constData(), text.data(),
-                 reason.c_str());
-    QMessageBox box(QMessageBox::Warning, appName, QString::fromLatin1(text.data()),
-                    QMessageBox::Ok, pParent);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setDetailedText(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())));
-    box.exec();
-}
 
 } // namespace
 
@@ -49,66 +32,66 @@ CMeterTestDlg::CMeterTestDlg(QWidget* parent) : CMeterTestDlg(nullptr, parent) {
 CMeterTestDlg::CMeterTestDlg(std::unique_ptr<ISerialOps> pOps, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_serialPort(std::move(pOps)), m_hIcon(QString::fromUtf8(kIconResource)),
-      m_fnSleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }) {
+      m_controls(CreateMainWindowControls(this)), m_view(this, m_controls),
+      m_session(m_view, std::move(pOps)), m_hIcon(QString::fromUtf8(kIconResource)) {
     setWindowTitle(QStringLiteral("QD7 Series RS485 test app."));
-    CreateControls();
-
-    m_pPollTimer = new QTimer(this);
-    m_pPollTimer->setTimerType(Qt::PreciseTimer);
-    m_pPollTimer->setInterval(kPollPeriodMs);
 
     // The window's system menu; the about entry is appended by OnInitDialog.
     m_pSystemMenu = new QMenu(this);
+    m_pSystemMenu->setObjectName(QStringLiteral("systemMenu"));
     m_pSystemMenu->addAction(QStringLiteral("Close"))->setData(kCloseCommand);
 
     ConnectHandlers();
 }
 
 CMeterTestDlg::~CMeterTestDlg() {
-    if (!m_bDestroyed) {
-        DestroyWindow();
-    }
+    DestroyWindow();
 }
 
 void CMeterTestDlg::ConnectHandlers() {
-    connect(m_pPollTimer, &QTimer::timeout, this, [this] { OnPollTimer(kPollTimerId); });
-    connect(m_pSendButton, &QPushButton::clicked, this, &CMeterTestDlg::SendText);
-    connect(m_pAutoscan, &QCheckBox::clicked, this, &CMeterTestDlg::ApplyAutoscanMode);
-    connect(m_pPicture, &CPictureCtrl::clicked, this, &CMeterTestDlg::OpenSetupDialog);
-    connect(m_pPicture, &CPictureCtrl::repainting, this, &CMeterTestDlg::OnPaint);
+    connect(m_view.PollTimer(), &QTimer::timeout, this,
+            [this] { m_session.OnPollTimer(CMeterSession::kPollTimerId); });
+    connect(m_controls.pSend, &QPushButton::clicked, this, [this] { m_session.SendText(); });
+    connect(m_controls.pAutoscan, &QCheckBox::clicked, this, &CMeterTestDlg::ApplyAutoscanMode);
+    connect(m_controls.pPicture, &CPictureCtrl::clicked, this, &CMeterTestDlg::OpenSetupDialog);
+    connect(m_controls.pPicture, &CPictureCtrl::repainting, this, &CMeterTestDlg::OnPaint);
     connect(m_pSystemMenu, &QMenu::triggered, this,
             [this](QAction* pAction) { OnSysCommand(pAction->data().toUInt()); });
+    // The end of the modal run (OK, Cancel, Escape, the close box) tears the window down.
+    connect(this, &QDialog::finished, this, &CMeterTestDlg::DestroyWindow);
+}
+
+void CMeterTestDlg::setVisible(bool visible) {
+    // Start-up belongs to the first show, which exec() does: the window is placed on the pointer,
+    // so that a box of the initialisation ("COM1 can't open!") opens over it, then initialised,
+    // and only then does it appear.
+    if (visible && m_session.State() == DeviceState::NotStarted) {
+        CentreOnPointer(this);
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
 }
 
 bool CMeterTestDlg::OnInitDialog() {
-    m_bInitialised = true;
     AppendAboutEntry();
     setWindowIcon(m_hIcon);
-    m_portSettings = PortSettings{};
+    // The line settings (COM1, 9600 8N1), the display text "    0" and the unit "Sec" hold their
+    // start values from the session's construction.
+    m_view.AttachPanel(); // the digits in red, then the lamps
 
-    m_digitDisplay.Attach(m_pPicture->Surface());
-    m_digitDisplay.m_nColorRow = 1; // red
-    std::snprintf(m_szDisplayText.data(), m_szDisplayText.size(), "%5.0f", 0.0);
-    m_lampDisplay.Attach(m_pPicture->Surface());
-
-    m_pAutoscan->setChecked(true);
-    m_pPnp->setChecked(true);
-    m_pBank1->setChecked(false);
-    ApplyAutoscanMode();
-
-    m_strUnit = "Sec";
-    OpenPortFromSettings();
+    m_controls.pAutoscan->setChecked(true);
+    m_controls.pPnp->setChecked(true);
+    m_controls.pBank1->setChecked(false);
+    ApplyAutoscanMode(); // Autoscan is on: the poll timer starts
+    // The port last: when it does not open, its box runs while the poll timer already ticks.
+    m_session.OpenPortFromSettings();
 
     // The first control that takes the focus.
-    m_pAddressList->setFocus();
+    m_controls.pAddressList->setFocus();
     return true;
 }
 
 void CMeterTestDlg::AppendAboutEntry() {
-    if (m_pSystemMenu == nullptr) {
-        return;
-    }
     const QString text = QString::fromUtf8(kAboutMenuText);
     if (text.isEmpty()) {
         return;
@@ -117,29 +100,67 @@ void CMeterTestDlg::AppendAboutEntry() {
     m_pSystemMenu->addAction(text)->setData(kAboutCommand);
 }
 
-void CMeterTestDlg::OpenPortFromSettings() {
-    if (OpenSerialPort() == kNullPortHandle) {
-        ReportOpenFailure(this, PortNumber(m_portSettings), m_serialPort.FailureReason());
-    }
-    m_pollCycle.Reset();
-}
-
-bool CMeterTestDlg::ClosePort() {
-    m_pPollTimer->stop();
-    return m_serialPort.Close();
-}
-
 void CMeterTestDlg::ApplyAutoscanMode() {
-    const bool bAutoscan = m_pAutoscan->isChecked();
+    const bool bAutoscan = m_controls.pAutoscan->isChecked();
     if (bAutoscan) {
-        StartPolling();
+        m_session.StartPolling();
     } else {
-        StopPolling();
+        m_session.StopPolling();
     }
     // Free text can be sent only while the poll cycle is off; the scan switched only while it runs.
-    m_pSendButton->setEnabled(!bAutoscan);
-    m_pTextEdit->setEnabled(!bAutoscan);
-    m_pPnp->setEnabled(bAutoscan);
+    m_controls.pSend->setEnabled(!bAutoscan);
+    m_controls.pTextEdit->setEnabled(!bAutoscan);
+    m_controls.pPnp->setEnabled(bAutoscan);
+}
+
+void CMeterTestDlg::OpenSetupDialog() {
+    CSetupDlg dlg;
+    // Owned by the main window: it stays above it, and the main window takes no input meanwhile.
+    dlg.setParent(this, dlg.windowFlags());
+
+    dlg.SetPortSettings(m_session.Settings());
+    dlg.m_strUnit = m_session.Unit();
+    dlg.m_strAddress = m_view.AddressListText();
+    std::array<char, 8> bank{};
+    std::snprintf(bank.data(), bank.size(), "%d", m_view.IsChecked(Box::Bank1) ? 1 : 0);
+    dlg.m_strBank = bank.data();
+    dlg.m_pMainWnd = this;
+
+    if (dlg.exec() != QDialog::Accepted) {
+        return;
+    }
+    const PortSettings chosen = ValidSettingsOr(dlg.ChosenPortSettings(), m_session.Settings());
+    if (chosen != m_session.Settings()) {
+        m_session.ApplyLineSettings(chosen);
+    }
+    // The unit goes back on every OK, changed settings or not.
+    m_session.SetUnit(dlg.m_strUnit);
+}
+
+void CMeterTestDlg::ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress) {
+    CProgressBarLink bar(pProgress);
+    m_session.ReadAllRegisters(pSnapshot, pProgress != nullptr ? &bar : nullptr);
+}
+
+void CMeterTestDlg::ShowProgressWhile(const std::function<void(QProgressBar*)>& fn) {
+    m_controls.pResponseEdit->hide();
+    m_controls.pProgress->show();
+    // On screen before the read-out holds the thread: the bar in place of the old dump.
+    repaint(m_controls.pResponseEdit->geometry());
+    fn(m_controls.pProgress);
+    m_controls.pProgress->hide();
+    m_controls.pResponseEdit->show();
+}
+
+SetupPortInfo CMeterTestDlg::PortInfo() const {
+    const CSerialPort& port = m_session.SerialPort();
+    SetupPortInfo info;
+    info.dirs = port.Directories();
+    if (m_session.State() == DeviceState::Lost) {
+        info.nLostPort = PortNumber(m_session.Settings());
+        info.strWaitingFor = port.ReopenPath();
+    }
+    return info;
 }
 
 void CMeterTestDlg::OnSysCommand(unsigned id) {
@@ -156,42 +177,36 @@ void CMeterTestDlg::OnSysCommand(unsigned id) {
 }
 
 bool CMeterTestDlg::DestroyWindow() {
-    if (m_bDestroyed) {
+    if (m_session.State() == DeviceState::Ended) {
         return false;
     }
-    ClosePort();
-    m_digitDisplay.Detach();
-    m_lampDisplay.Detach();
-    m_bDestroyed = true;
+    m_session.End(); // the poll timer stopped, then the port closed
+    m_view.DetachPanel();
     QDialog::setVisible(false);
     return true;
 }
 
-int CMeterTestDlg::exec() {
-    const int result = QDialog::exec();
-    DestroyWindow();
-    return result;
+void CMeterTestDlg::OnPaint() {
+    // The picture has just put its printed panel back: the lamps stay as printed until the next
+    // exchange draws them.
+    if (!isMinimized()) {
+        m_session.DrawFrontPanel();
+    }
 }
 
-void CMeterTestDlg::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        // Centred on the mouse pointer, kept on its screen; placed before the initialisation, so
-        // that a box it shows ("COM1 can't open!") opens over the window.
-        const QPoint pointer = QCursor::pos();
-        const QScreen* pScreen = QGuiApplication::screenAt(pointer);
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(pointer);
-        if (pScreen != nullptr) {
-            const QRect area = pScreen->availableGeometry();
-            frame.moveLeft(std::clamp(frame.left(), area.left(),
-                                      std::max(area.left(), area.right() - frame.width())));
-            frame.moveTop(std::clamp(frame.top(), area.top(),
-                                     std::max(area.top(), area.bottom() - frame.height())));
-        }
-        move(frame.topLeft());
-        OnInitDialog();
+void CMeterTestDlg::paintEvent(QPaintEvent* pEvent) {
+    if (isMinimized()) {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        const int iconSize = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+        const int x = (width() - iconSize + 1) / 2;
+        const int y = (height() - iconSize + 1) / 2;
+        m_hIcon.paint(&painter, x, y, iconSize, iconSize);
+        return;
     }
-    QDialog::setVisible(visible);
+    // The front panel is the picture's to repaint, and it has the value and the unit drawn on it
+    // as it does (OnPaint); the rest of the window is the dialog's.
+    QDialog::paintEvent(pEvent);
 }
 
 void CMeterTestDlg::contextMenuEvent(QContextMenuEvent* pEvent) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "serial/SerialOps.h"
+
 // The line settings as five indices into the setup dialog's lists, and the tables that turn them
 // into the settings of the line. Each list of the dialog is made from these tables, its items
 // carrying their index, so a list and its table cannot drift apart.
@@ -50,4 +52,26 @@ inline int ParityCode(const PortSettings& s) {
 }
 inline int StopBitsCode(const PortSettings& s) {
     return kStopBitsChoices[static_cast<size_t>(s.stopBitsIndex)].nCode;
+}
+
+// The line the indices select, as one value for the port.
+inline LineSettings ToLineSettings(const PortSettings& s) {
+    return {LineSpeed(s), DataBits(s), ParityCode(s), StopBitsCode(s)};
+}
+
+// The settings the setup dialog's lists were left at, each index checked: a list can end up with
+// no selection (-1), and such an index would reach the tables unchecked, so the current one stays.
+inline PortSettings ValidSettingsOr(const PortSettings& chosen, const PortSettings& current) {
+    const auto valid = [](int32_t index, size_t count, int32_t fallback) {
+        return index >= 0 && static_cast<size_t>(index) < count ? index : fallback;
+    };
+    return {
+        .portIndex = valid(chosen.portIndex, kPortCount, current.portIndex),
+        .speedIndex = valid(chosen.speedIndex, kBaudTable.size(), current.speedIndex),
+        .dataBitsIndex =
+            valid(chosen.dataBitsIndex, kDataBitsChoices.size(), current.dataBitsIndex),
+        .parityIndex = valid(chosen.parityIndex, kParityChoices.size(), current.parityIndex),
+        .stopBitsIndex =
+            valid(chosen.stopBitsIndex, kStopBitsChoices.size(), current.stopBitsIndex),
+    };
 }

@@ -2,10 +2,35 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "serial/PortDevice.h"
+#include "ui/PortSettings.h"
+#include "ui/RegisterSnapshot.h"
+
 class QProgressBar;
-class CMeterTestDlg;
+
+// The port as the window that opens the setup dialog holds it, for the port list's tooltips.
+struct SetupPortInfo {
+    PortDirectories dirs;      // where COMn is looked up
+    int nLostPort = 0;         // the port whose device went away and is waited for; 0: none
+    std::string strWaitingFor; // the device that port waits for
+};
+
+// What the setup dialog asks of the window that opens it. Declared here and implemented by that
+// window, so that the dialog knows nothing else of it.
+class ISetupDlgHost {
+public:
+    virtual ~ISetupDlgHost() = default;
+    // All eleven registers of the selected meter into the snapshot, the progress on `pProgress`
+    // (or none).
+    virtual void ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress) = 0;
+    // Runs `fn` with the window's own progress bar, shown in place of its reply dump and on
+    // screen before `fn` holds the thread; the dump comes back afterwards.
+    virtual void ShowProgressWhile(const std::function<void(QProgressBar*)>& fn) = 0;
+    virtual SetupPortInfo PortInfo() const = 0;
+};
 
 // The setup dialog: shows the eleven registers of the selected meter, read afresh when it opens and
 // on every "Reload", and edits the line settings and the unit text. It works on copies: the opener
@@ -28,11 +53,16 @@ public:
     void LoadRegisters(QProgressBar* pProgress);
     void OnReload();
 
+    // The five list positions as one value: the opener's settings in, the user's out after OK
+    // (-1 where a list was left without a selection).
+    void SetPortSettings(const PortSettings& settings);
+    PortSettings ChosenPortSettings() const;
+
     // OK: the members are taken from the controls, then the run ends with Accepted.
     void accept() override;
     void setVisible(bool visible) override;
 
-    CMeterTestDlg* m_pMainWnd = nullptr;
+    ISetupDlgHost* m_pMainWnd = nullptr;
     QProgressBar* m_pProgress = nullptr; // bound to control 1031 by the first exchange
 
     // Positions in the lists; -1 is no selection.

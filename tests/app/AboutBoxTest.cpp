@@ -9,7 +9,7 @@
 #include "app/MeterTestApp.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
-#include "tests/ui/ModalCatcher.h"
+#include "tests/support/WindowUnderTest.h"
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
 
@@ -26,10 +26,12 @@ protected:
 };
 
 TEST_F(AboutBoxTest, CommandsSixteenToThirtyOneOpenItAndOthersDoNot) {
-    CModalCatcher catcher;
-    CMeterTestDlg dlg;
+    CWindowUnderTest window(
+        {.start = CWindowUnderTest::Start::None, .bTestTicks = false, .bExpectBoxes = true});
+    CModalCatcher& catcher = window.Boxes();
+    CMeterTestDlg& dlg = window.Window();
     InstallAboutBox(dlg);
-    dlg.show();
+    window.Show();
     ASSERT_TRUE(catcher.m_vecSeen.empty());
 
     for (const unsigned id : {16U, 31U, 15U, 32U, 0xF010U, 0x0011U}) {
@@ -43,7 +45,7 @@ TEST_F(AboutBoxTest, CommandsSixteenToThirtyOneOpenItAndOthersDoNot) {
     }
     // Closing the box changes nothing on the main window; its poll timer ran on meanwhile.
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_TRUE(dlg.m_pPollTimer->isActive());
+    EXPECT_TRUE(window.PollTimer()->isActive());
 }
 
 TEST_F(AboutBoxTest, ShowsTheTemplateTextsIconAndOkButton) {

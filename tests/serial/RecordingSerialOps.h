@@ -31,6 +31,9 @@ struct FakeLine {
     bool bLsrReadable = true;
     int nInputWaiting = 0;
     int nReadResult = -1; // -1: ReadSome delivers what it was asked for
+    // Bytes that arrived on the line, when a test plays the far side: while there are any, the
+    // input queue holds them and ReadSome hands them out in order; what it does not take stays.
+    std::vector<uint8_t> input;
 
     // Record.
     std::vector<std::string> events;
@@ -144,10 +147,19 @@ public:
     }
     int InputWaiting(PortHandle) override {
         Record("inq");
-        return m_line.bGone ? kDeviceGone : m_line.nInputWaiting;
+        if (m_line.bGone) {
+            return kDeviceGone;
+        }
+        return m_line.input.empty() ? m_line.nInputWaiting : static_cast<int>(m_line.input.size());
     }
     int ReadSome(PortHandle, uint8_t* buffer, int count) override {
         Record("read " + std::to_string(count));
+        if (!m_line.input.empty()) {
+            const auto n = std::min(m_line.input.size(), static_cast<size_t>(count));
+            std::copy_n(m_line.input.begin(), n, buffer);
+            m_line.input.erase(m_line.input.begin(), m_line.input.begin() + static_cast<long>(n));
+            return static_cast<int>(n);
+        }
         const int n = m_line.nReadResult < 0 ? count : m_line.nReadResult;
         for (int i = 0; i < n; ++i) {
             buffer[i] = static_cast<uint8_t>(0xA0 + i);

@@ -166,35 +166,35 @@ protected:
     void SetUp() override {
         SetupFixture::SetUp();
         // Meters 07 and 12 listed, 07 selected.
-        m_pDlg->UpdateAddressList(kMeterB, true);
-        m_pDlg->UpdateAddressList(kMeterA, true);
-        m_pDlg->m_pAddressList->setCurrentIndex(0);
-        ASSERT_EQ(m_pDlg->m_pAddressList->currentText(), QStringLiteral("07"));
+        Session().UpdateAddressList(kMeterB, true);
+        Session().UpdateAddressList(kMeterA, true);
+        Window().AddressList()->setCurrentIndex(0);
+        ASSERT_EQ(Window().Selected(), QStringLiteral("07"));
     }
 
     // Marks the main window so that a reopened port and a restarted timer show: the scan cursor
     // moved, the timer stopped, the line at a speed the program never sets.
     void MarkMainWindow() {
-        PollCycleState moved = m_pDlg->m_pollCycle.State();
+        PollCycleState moved = Session().PollState();
         moved.scanCursor = 42;
-        m_pDlg->m_pollCycle = CPollCycle(moved);
-        m_pDlg->m_pPollTimer->stop();
+        Session().SetPollState(moved);
+        Window().PollTimer()->stop();
         SetLineSpeedMarker();
     }
 };
 
 TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
-    m_pDlg->m_pBank1->setChecked(true);
-    CPaintRecorder mainBar(m_pDlg->m_pProgress);
+    Window().Bank1()->setChecked(true);
+    CPaintRecorder mainBar(Window().Progress());
     // The dialog is created centred on the mouse pointer, not over the main window.
     const QPoint pointer(520, 560);
     QCursor::setPos(pointer);
-    ASSERT_NE(m_pDlg->frameGeometry().center(), pointer);
+    ASSERT_NE(Window().Window().frameGeometry().center(), pointer);
     // The first read-out runs before the dialog shows, with its progress on the main window,
     // painted in place of the response edit from the first pause on.
     m_fnOnSleep = [&](int) {
-        EXPECT_TRUE(m_pDlg->m_pProgress->isVisible());
-        EXPECT_FALSE(m_pDlg->m_pResponseEdit->isVisible());
+        EXPECT_TRUE(Window().Progress()->isVisible());
+        EXPECT_FALSE(Window().ResponseEdit()->isVisible());
         EXPECT_FALSE(mainBar.m_vecPainted.empty());
         const auto* pSetup = qobject_cast<CSetupDlg*>(QApplication::activeModalWidget());
         EXPECT_TRUE(pSetup == nullptr || !pSetup->isVisible());
@@ -217,8 +217,8 @@ TEST_F(SetupDlgTest, OpensWithTheSelectedMetersRegisters) {
     });
     EXPECT_EQ(RequestBodies(), ReadOutBodies(kMeterA, 1));
     EXPECT_EQ(mainBar.Distinct(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
-    EXPECT_TRUE(m_pDlg->m_pProgress->isHidden());
-    EXPECT_TRUE(m_pDlg->m_pResponseEdit->isVisible());
+    EXPECT_TRUE(Window().Progress()->isHidden());
+    EXPECT_TRUE(Window().ResponseEdit()->isVisible());
 }
 
 TEST_F(SetupDlgTest, ValueTextsKeepTheDecimalPointUnderADecimalCommaLocale) {
@@ -250,7 +250,7 @@ TEST_F(SetupDlgTest, ReloadReadsAgainAndPutsBackUnconfirmedEdits) {
 
         EXPECT_EQ(RequestBodies(), ReadOutBodies(kMeterA, 0));
         EXPECT_EQ(ownBar.Distinct(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
-        EXPECT_TRUE(m_pDlg->m_pProgress->isHidden());
+        EXPECT_TRUE(Window().Progress()->isHidden());
         EXPECT_EQ(ValueTexts(dlg), std::vector<std::string>(11, "0"));
         EXPECT_EQ(Text(dlg, 1019), "00");
         EXPECT_EQ(Text(dlg, 1033), "0");
@@ -266,20 +266,20 @@ TEST_F(SetupDlgTest, OkWithAnotherSpeedReopensThePortAtIt) {
     const std::vector<std::pair<bool, int>> cases = {{true, 10}, {false, 13}}; // 56000, 128000
     for (const auto& [bAutoscan, speedIndex] : cases) {
         SCOPED_TRACE(bAutoscan);
-        m_pDlg->m_pAutoscan->setChecked(bAutoscan);
+        Window().Autoscan()->setChecked(bAutoscan);
         WithSetupDialog([&](CSetupDlg& dlg) {
             MarkMainWindow();
             List(dlg, kIdcSetupSpeed)->setCurrentIndex(speedIndex);
             TypeUnit(dlg, "rpm");
             Click(dlg, kIdOk);
         });
-        EXPECT_EQ(m_pDlg->m_portSettings, (PortSettings{0, speedIndex, 1, 0, 0}));
+        EXPECT_EQ(Session().Settings(), (PortSettings{0, speedIndex, 1, 0, 0}));
         EXPECT_EQ(LineSpeed(), static_cast<unsigned>(kBaudTable[static_cast<size_t>(speedIndex)]));
-        EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
-        EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor,
+        EXPECT_TRUE(Session().SerialPort().IsOpen());
+        EXPECT_EQ(Session().PollState().scanCursor,
                   0); // the poll cycle was reset by the reopen
-        EXPECT_EQ(m_pDlg->m_pPollTimer->isActive(), bAutoscan);
-        EXPECT_EQ(m_pDlg->m_strUnit, "rpm");
+        EXPECT_EQ(Window().PollTimer()->isActive(), bAutoscan);
+        EXPECT_EQ(Session().Unit(), "rpm");
     }
 }
 
@@ -289,12 +289,12 @@ TEST_F(SetupDlgTest, OkWithTheSameSettingsLeavesPortAndTimerButTakesTheUnit) {
         TypeUnit(dlg, "°C"); // not ASCII: must reach the panel as typed
         Click(dlg, kIdOk);
     });
-    EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
+    EXPECT_EQ(Session().Settings(), PortSettings{});
     EXPECT_EQ(LineSpeed(), kMarkerSpeed);
-    EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor, 42);
-    EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
-    EXPECT_EQ(m_pDlg->m_strUnit, "\xC2\xB0"
-                                 "C");
+    EXPECT_EQ(Session().PollState().scanCursor, 42);
+    EXPECT_FALSE(Window().PollTimer()->isActive());
+    EXPECT_EQ(Session().Unit(), "\xC2\xB0"
+                                "C");
 }
 
 TEST_F(SetupDlgTest, CancelAndEscapeChangeNothing) {
@@ -311,11 +311,11 @@ TEST_F(SetupDlgTest, CancelAndEscapeChangeNothing) {
             TypeUnit(dlg, "rpm");
             ends[i](dlg);
         });
-        EXPECT_EQ(m_pDlg->m_portSettings, PortSettings{});
+        EXPECT_EQ(Session().Settings(), PortSettings{});
         EXPECT_EQ(LineSpeed(), kMarkerSpeed);
-        EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor, 42);
-        EXPECT_FALSE(m_pDlg->m_pPollTimer->isActive());
-        EXPECT_EQ(m_pDlg->m_strUnit, "Sec");
+        EXPECT_EQ(Session().PollState().scanCursor, 42);
+        EXPECT_FALSE(Window().PollTimer()->isActive());
+        EXPECT_EQ(Session().Unit(), "Sec");
     }
 }
 
@@ -331,7 +331,7 @@ TEST_F(SetupDlgTest, PortItemsNameTheirDevicesAsTheyAreNow) {
     PtyPair adapterC;
     ASSERT_EQ(symlink(adapterA.SlavePath().c_str(), (byId + "/usb-QD7_A-if00-port0").c_str()), 0);
     ASSERT_EQ(symlink(adapterB.SlavePath().c_str(), (byId + "/usb-QD7_B-if00-port0").c_str()), 0);
-    m_pDlg->m_serialPort.SetPortDirectories({root + "/class", root + "/dev", byId});
+    Session().SerialPort().SetPortDirectories({root + "/class", root + "/dev", byId});
 
     const auto toolTips = [&] {
         QStringList tips;
@@ -372,9 +372,9 @@ TEST_F(SetupDlgTest, AListLeftWithoutSelectionKeepsItsSetting) {
         List(dlg, kIdcSetupParity)->setCurrentIndex(2);
         Click(dlg, kIdOk);
     });
-    EXPECT_EQ(m_pDlg->m_portSettings, (PortSettings{0, 6, 1, 2, 0}));
+    EXPECT_EQ(Session().Settings(), (PortSettings{0, 6, 1, 2, 0}));
     EXPECT_EQ(LineSpeed(), 9600U);
-    EXPECT_EQ(m_pDlg->m_pollCycle.State().scanCursor, 0);
+    EXPECT_EQ(Session().PollState().scanCursor, 0);
 }
 
 } // namespace

@@ -4,20 +4,14 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QProgressBar>
-#include <QTest>
 #include <QTimer>
 #include <QWindow>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <termios.h>
 
-#include "protocol/CodeTables.h"
-#include "tests/support/FdIo.h"
 #include "tests/support/LineProbe.h"
-#include "ui/PictureCtrl.h"
+#include "tests/support/PtyMeter.h"
 #include "ui/SetupDlg.h"
 
 using namespace std::chrono_literals;
@@ -26,8 +20,8 @@ namespace {
 
 constexpr int kReplyPauseMs = 700;
 constexpr auto kWaitLimit = 3s;
+constexpr int kWaitLimitMs = 3000;
 constexpr int kReplyLength = 19;
-constexpr int kNoRealTicksMs = 3600 * 1000;
 
 std::vector<CSimMeter> Meters() {
     return {CSimMeter(SetupFixture::kMeterA), CSimMeter(SetupFixture::kMeterB)};
@@ -42,24 +36,19 @@ void SetupFixture::SetUp() {
     ASSERT_TRUE(m_pty.IsOpen());
     ASSERT_TRUE(m_server.ServeFd(m_pty.MasterFd()));
     ASSERT_TRUE(m_server.Start());
-    m_env.Set("QD7_COM1", m_pty.SlavePath());
-
-    m_pDlg = std::make_unique<CMeterTestDlg>();
-    m_pDlg->m_fnSleep = [this](int ms) { Sleep(ms); };
-    m_pDlg->m_nPollPeriodMs = kNoRealTicksMs; // every tick comes from the test
-    m_pDlg->show();                           // initialises: COM1 opened, poll timer running
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    // Shown: initialised, COM1 opened, the poll timer running (too slowly to tick in a test).
+    m_pWindow =
+        std::make_unique<CWindowUnderTest>(CWindowUnderTest::Options{.com1 = m_pty.SlavePath()});
+    m_pWindow->OnSleep([this](int ms) { Sleep(ms); });
+    ASSERT_EQ(Session().State(), DeviceState::Open);
 }
 
 void SetupFixture::TearDown() {
-    m_pDlg.reset();
+    m_pWindow.reset();
     m_server.Stop();
 }
 
 void SetupFixture::Sleep(int ms) {
-    m_vecSleeps.push_back(ms);
-    m_vecTimerActiveInSleep.push_back(m_pDlg->m_pPollTimer->isActive());
     if (m_fnOnSleep) {
         m_fnOnSleep(ms);
     }
@@ -81,12 +70,8 @@ void SetupFixture::Sleep(int ms) {
         return;
     }
     m_nRepliesSeen = m_server.RepliesSent();
-    WaitForBytesOnPort(kReplyLength);
-}
-
-void SetupFixture::WaitForBytesOnPort(int count) {
-    if (!WaitForInput(static_cast<int>(m_pDlg->m_serialPort.m_hPort), count, kWaitLimit)) {
-        ADD_FAILURE() << "the bytes did not reach the port";
+    if (!WaitInput(m_pty, kReplyLength, kWaitLimitMs)) {
+        ADD_FAILURE() << "the reply did not reach the port";
     }
 }
 
@@ -118,7 +103,7 @@ void SetupFixture::WithSetupDialog(const std::function<void(CSetupDlg&)>& fn) {
         }
     });
     poller.start();
-    QTest::mouseClick(m_pDlg->m_pPicture, Qt::LeftButton, {}, QPoint(100, 50));
+    Window().ClickPanel();
     poller.stop();
     EXPECT_TRUE(bRan) << "a click on the front panel opened no setup dialog";
 }
@@ -155,33 +140,4 @@ std::vector<int> CPaintRecorder::Distinct() const {
         }
     }
     return distinct;
-}
-
-std::vector<std::string> ExpectedTexts(int address, int bank) {
-    // The simulator's defaults: bank 0 holds a negative value, decimals and 0.00005 in Y0; P0
-    // stands at 100 + address in bank 0 and at 0 in bank 1 at time 0.
-    if (bank == 0) {
-        return {std::to_string(100 + address),
-                "900",
-                "750.5",
-                "20",
-                "-15.25",
-                "987.6",
-                "-12.34",
-                "0.0001",
-                "1000",
-                "5e-05",
-                "123456"};
-    }
-    return {"0", "450", "300", "-5", "-40.5", "55.55", "-0.5", "4", "20", "0", "100"};
-}
-
-std::vector<std::string> ReadOutBodies(int address, int bank) {
-    std::vector<std::string> bodies;
-    for (const std::string_view code : RegisterCodeTable) {
-        std::array<char, 32> body{};
-        std::snprintf(body.data(), body.size(), "%02dRX%d%.2s+0000000", address, bank, code.data());
-        bodies.emplace_back(body.data());
-    }
-    return bodies;
 }

@@ -12,17 +12,19 @@
 
 #include "sim/SimBus.h"
 #include "sim/SimServer.h"
+#include "tests/setup/SimReadOut.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/WindowUnderTest.h"
 #include "ui/MeterTestDlg.h"
 
 class CSetupDlg;
 class QProgressBar;
 
 // The main window on COM1 = a pty whose far side is served by simulated meters 07 and 12, their
-// process values held still. The window's sleeps do not sleep: a 700 ms pause returns as soon as
-// the simulator has heard the request and, when a reply is expected, its reply lies waiting on the
-// port. Every pause is recorded with the poll timer's state at that moment.
+// process values held still, shown as the application shows it. Every tick comes from the test.
+// The window's sleeps do not sleep: a 700 ms pause returns as soon as the simulator has heard the
+// request and, when a reply is expected, its reply lies waiting on the port.
 class SetupFixture : public ::testing::Test {
 public:
     static constexpr int kMeterA = 7;
@@ -32,6 +34,9 @@ protected:
     SetupFixture();
     void SetUp() override;
     void TearDown() override;
+
+    CWindowUnderTest& Window() { return *m_pWindow; }
+    CMeterSession& Session() { return m_pWindow->Session(); }
 
     // Clicks the front panel and, once the setup dialog shows, runs `fn`, which must end it.
     void WithSetupDialog(const std::function<void(CSetupDlg&)>& fn);
@@ -44,19 +49,13 @@ protected:
 
     std::vector<std::string> RequestBodies() const { return m_server.ReceivedBodies(); }
 
-    CEnvGuard m_env;
     PtyPair m_pty;
     CSimBus m_bus;
     CSimServer m_server;
-    std::unique_ptr<CMeterTestDlg> m_pDlg;
+    std::unique_ptr<CWindowUnderTest> m_pWindow;
 
     bool m_bExpectReplies = true;
-    std::vector<int> m_vecSleeps;
-    std::vector<bool> m_vecTimerActiveInSleep;
     std::function<void(int ms)> m_fnOnSleep; // extra checks while the thread is held
-
-    // Returns once `count` bytes wait on the program's side of the line.
-    void WaitForBytesOnPort(int count);
 
 private:
     void Sleep(int ms);
@@ -79,8 +78,3 @@ protected:
 private:
     QProgressBar* m_pBar;
 };
-
-// Expected value texts of meters with the simulator's default registers, P0 held at time 0.
-std::vector<std::string> ExpectedTexts(int address, int bank);
-// The eleven request bodies of a read-out: RX for P0 .. Y1, value 0.
-std::vector<std::string> ReadOutBodies(int address, int bank);

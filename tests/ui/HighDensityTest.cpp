@@ -14,8 +14,8 @@
 
 #include "render/PanelLayout.h"
 #include "render/Resources.h"
-#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/WindowUnderTest.h"
 #include "tests/ui/PanelPixels.h"
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
@@ -31,21 +31,16 @@ TEST(HighDensityTest, PanelDecorationAndIconAreDrawnForRatioTwo) {
     ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
-    CEnvGuard env;
-    env.Set("QD7_COM1", pty.SlavePath());
-    CMeterTestDlg dlg;
-    dlg.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    QCoreApplication::processEvents();
-    dlg.m_pPollTimer->stop();
+    CWindowUnderTest window({.com1 = pty.SlavePath()});
+    const CMeterTestDlg& dlg = window.Window();
 
-    std::snprintf(dlg.m_szDisplayText.data(), dlg.m_szDisplayText.size(), "-12.34");
-    dlg.DrawFrontPanel();
-    dlg.m_lampDisplay.DrawLamp(kSendLampOrigin.x(), kSendLampOrigin.y(), LampGreen);
+    window.View().DrawValue("-12.34");
+    window.View().DrawUnit("Sec");
+    window.View().DrawLamp(Lamp::Send, LampColour::Green);
 
     // The picture keeps its size in window pixels and shows twice as many device pixels, each
     // one the 2x artwork's: the value and the unit as drawn on the 2x panel, the 2x green bar.
-    EXPECT_EQ(dlg.m_pPicture->size(), kPanelSize);
+    EXPECT_EQ(window.Picture()->size(), kPanelSize);
     const QImage screen = OnScreen(&dlg, QRect(QPoint(0, 0), kPanelSize));
     ASSERT_EQ(screen.size(), kPanelSize * 2);
     const QRect display(120, 0, 408, 208);
@@ -75,23 +70,18 @@ TEST(HighDensityTest, UnitsAreWrittenWholeAndLeaveNoLetterBehind) {
     ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
     PtyPair pty;
     ASSERT_TRUE(pty.IsOpen());
-    CEnvGuard env;
-    env.Set("QD7_COM1", pty.SlavePath());
-    CMeterTestDlg dlg;
-    dlg.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    QCoreApplication::processEvents();
-    dlg.m_pPollTimer->stop();
+    CWindowUnderTest window({.com1 = pty.SlavePath()});
+    const CMeterTestDlg& dlg = window.Window();
 
     const QRect panel(QPoint(0, 0), kPanelSize);
     for (const char* unit : kUnitsReachingOut) {
         SCOPED_TRACE(unit);
-        dlg.m_strUnit = unit;
-        dlg.DrawFrontPanel();
+        window.Session().SetUnit(unit);
+        window.Session().DrawFrontPanel();
         EXPECT_TRUE(ShowsWholeUnit(OnScreen(&dlg, panel), unit, 2));
     }
-    dlg.m_strUnit = "s";
-    dlg.DrawFrontPanel();
+    window.Session().SetUnit("s");
+    window.Session().DrawFrontPanel();
     EXPECT_EQ(OnScreen(&dlg, panel), ExpectedPanel("    0", "s", 2));
 }
 

@@ -1,5 +1,8 @@
-// The main window without meters: start values, the port and its failure, the Autoscan switch,
-// the poll timer, the address list, system commands and teardown.
+// The main window without meters, through its driver: start values, the port and its failure box,
+// the Autoscan switch, the poll timer, the controls the session shows itself through, system
+// commands and teardown. What the session does with the ticks, the list and the replies is tested
+// without a window (PollCycleTest, ExchangeTest).
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -18,16 +21,16 @@
 #include <QTest>
 #include <QTimer>
 
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "protocol/FrameCodec.h"
 #include "render/PanelLayout.h"
 #include "tests/support/EnvGuard.h"
-#include "tests/support/ListEntries.h"
+#include "tests/support/PtyMeter.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/WindowUnderTest.h"
 #include "tests/ui/ForwardingSerialOps.h"
-#include "tests/ui/ModalCatcher.h"
 #include "tests/ui/PanelPixels.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogUnits.h"
@@ -36,17 +39,12 @@
 
 namespace {
 
+using Start = CWindowUnderTest::Start;
+
 constexpr int kRedRow = 1;
 constexpr int kBlankCell = 12;
 // Scan cursor 0, no current address, no reply awaited, the selected meter next, nothing counted.
 const PollCycleState kResetState{0, -1, false, true, 0};
-
-// The window's poll cycle with some of its values changed, as earlier ticks could have left it.
-void SetCycle(CMeterTestDlg& dlg, const std::function<void(PollCycleState&)>& change) {
-    PollCycleState state = dlg.m_pollCycle.State();
-    change(state);
-    dlg.m_pollCycle = CPollCycle(state);
-}
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -55,7 +53,10 @@ protected:
         m_env.Set("QD7_COM1", m_pty.SlavePath());
     }
 
-    const QImage& Panel(CMeterTestDlg& dlg) { return dlg.m_pPicture->Surface()->image; }
+    // A window on the real timer and the real sleep, as the application has it.
+    static CWindowUnderTest::Options RealTime(Start start = Start::Shown) {
+        return {.start = start, .bTestTicks = false};
+    }
 
     CEnvGuard m_env;
     PtyPair m_pty;
@@ -63,52 +64,50 @@ protected:
 
 TEST_F(MainWindowTest, StartsWithTheDefaultsOnTheDefaultLine) {
     CForwardingSerialOps::Record record;
-    CModalCatcher catcher;
-    CMeterTestDlg dlg(std::make_unique<CForwardingSerialOps>(record));
+    CWindowUnderTest::Options options = RealTime(Start::None);
+    options.pOps = std::make_unique<CForwardingSerialOps>(record);
+    CWindowUnderTest window(std::move(options));
     // The poll-cycle state is defined before initialisation, for a tick that comes early.
-    EXPECT_EQ(dlg.m_pollCycle.State(), kResetState);
-    EXPECT_FALSE(dlg.m_pPollTimer->isActive());
+    EXPECT_EQ(window.Session().PollState(), kResetState);
+    EXPECT_EQ(window.Session().State(), DeviceState::NotStarted);
+    EXPECT_FALSE(window.PollTimer()->isActive());
 
-    dlg.show(); // runs OnInitDialog first
+    window.Show(); // runs OnInitDialog first
 
-    EXPECT_TRUE(catcher.m_vecSeen.empty());
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("QD7 Series RS485 test app."));
-    EXPECT_STREQ(dlg.m_szDisplayText.data(), "    0");
-    EXPECT_EQ(dlg.m_strUnit, "Sec");
-    EXPECT_EQ(dlg.m_portSettings, (PortSettings{0, 6, 1, 0, 0}));
+    EXPECT_EQ(window.Window().windowTitle(), QStringLiteral("QD7 Series RS485 test app."));
+    EXPECT_STREQ(window.Session().DisplayText(), "    0");
+    EXPECT_EQ(window.Session().Unit(), "Sec");
+    EXPECT_EQ(window.Session().Settings(), (PortSettings{0, 6, 1, 0, 0}));
 
     // COM1 at 9600 baud, 8 data bits, no parity, one stop bit.
-    EXPECT_TRUE(dlg.m_serialPort.IsOpen());
+    EXPECT_EQ(window.Session().State(), DeviceState::Open);
     ASSERT_EQ(record.configured.size(), 1U);
     EXPECT_EQ(record.configured[0].speed, 9600);
     EXPECT_EQ(record.configured[0].dataBits, 8);
     EXPECT_EQ(record.configured[0].parity, 0);
     EXPECT_EQ(record.configured[0].stopBits, 0);
 
-    EXPECT_TRUE(dlg.m_pAutoscan->isChecked());
-    EXPECT_TRUE(dlg.m_pPnp->isChecked());
-    EXPECT_TRUE(dlg.m_pPnp->isEnabled());
-    EXPECT_FALSE(dlg.m_pBank1->isChecked());
-    EXPECT_FALSE(dlg.m_pSendButton->isEnabled());
-    EXPECT_FALSE(dlg.m_pTextEdit->isEnabled());
-    EXPECT_TRUE(dlg.m_pProgress->isHidden());
-    EXPECT_EQ(dlg.m_pCrcLabel->text(), QStringLiteral("ETX,CRC"));
-    EXPECT_TRUE(dlg.m_pTextEdit->text().isEmpty());
-    EXPECT_TRUE(dlg.m_pResponseEdit->text().isEmpty());
-    EXPECT_TRUE(dlg.m_pResponseEdit->isReadOnly());
-    EXPECT_EQ(dlg.m_pAddressList->count(), 0);
-    EXPECT_EQ(dlg.focusWidget(), dlg.m_pAddressList);
+    EXPECT_TRUE(window.Autoscan()->isChecked());
+    EXPECT_TRUE(window.Pnp()->isChecked());
+    EXPECT_TRUE(window.Pnp()->isEnabled());
+    EXPECT_FALSE(window.Bank1()->isChecked());
+    EXPECT_FALSE(window.SendButton()->isEnabled());
+    EXPECT_FALSE(window.TextEdit()->isEnabled());
+    EXPECT_TRUE(window.Progress()->isHidden());
+    EXPECT_EQ(window.CrcLabel()->text(), QStringLiteral("ETX,CRC"));
+    EXPECT_TRUE(window.TextEdit()->text().isEmpty());
+    EXPECT_TRUE(window.ResponseEdit()->text().isEmpty());
+    EXPECT_TRUE(window.ResponseEdit()->isReadOnly());
+    EXPECT_EQ(window.AddressList()->count(), 0);
+    EXPECT_EQ(window.Window().focusWidget(), window.AddressList());
 
-    EXPECT_TRUE(dlg.m_pPollTimer->isActive());
-    EXPECT_EQ(dlg.m_pPollTimer->interval(), 700);
-    EXPECT_EQ(dlg.m_pPollTimer->timerType(), Qt::PreciseTimer);
-    EXPECT_TRUE(dlg.m_pPollTimer->isActive());
+    EXPECT_TRUE(window.PollTimer()->isActive());
+    EXPECT_EQ(window.PollTimer()->interval(), 700);
+    EXPECT_EQ(window.PollTimer()->timerType(), Qt::PreciseTimer);
 
     // Painted: "    0" in red, four blank cells and the zero on the five cells printed on the
     // panel.
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    QCoreApplication::processEvents();
-    const QImage& panel = Panel(dlg);
+    const QImage& panel = window.Panel();
     EXPECT_EQ(panel.size(), QSize(264, 104));
     for (int k = 0; k < 4; ++k) {
         EXPECT_TRUE(ShowsGlyph(panel, QPoint(73 + 24 * k, 34), kBlankCell, kRedRow)) << k;
@@ -125,7 +124,8 @@ TEST_F(MainWindowTest, StartsWithTheDefaultsOnTheDefaultLine) {
 }
 
 TEST_F(MainWindowTest, ControlsCarryTheirCaptionsAndTakeTheFocusInTemplateOrder) {
-    CMeterTestDlg dlg;
+    CWindowUnderTest window(RealTime(Start::None));
+    CMeterTestDlg& dlg = window.Window();
     const std::vector<std::pair<int, const char*>> captions = {
         {1018, "Bank 1"}, {1007, "PNP"}, {1006, "Autoscan"}, {1033, "ETX,CRC"}, {1001, "Send"}};
     for (const auto& [id, caption] : captions) {
@@ -140,24 +140,24 @@ TEST_F(MainWindowTest, ControlsCarryTheirCaptionsAndTakeTheFocusInTemplateOrder)
 
     // Tab order: the list, the three boxes, the text edit, "Send", the response edit.
     std::vector<int> order;
-    QWidget* pWidget = dlg.m_pAddressList;
+    QWidget* pWidget = window.AddressList();
     do {
         if ((pWidget->focusPolicy() & Qt::TabFocus) != 0 && pWidget->parentWidget() == &dlg) {
             order.push_back(pWidget->property("dialogId").toInt());
         }
         pWidget = pWidget->nextInFocusChain();
-    } while (pWidget != dlg.m_pAddressList && order.size() < 20);
+    } while (pWidget != window.AddressList() && order.size() < 20);
     EXPECT_EQ(order, (std::vector<int>{1008, 1018, 1007, 1006, 1002, 1001, 1003}));
 }
 
 TEST_F(MainWindowTest, LayoutKeepsEveryControlInTheWindowAndOffThePanel) {
-    CMeterTestDlg dlg;
-    const QRect panel(QPoint(0, 0), dlg.m_pPicture->size());
+    CWindowUnderTest window(RealTime(Start::None));
+    const QRect panel(QPoint(0, 0), window.Picture()->size());
     EXPECT_EQ(panel.size(), QSize(264, 104));
-    const QRect client = dlg.rect();
-    const auto children = dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    const QRect client = window.Window().rect();
+    const auto children = window.Window().findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (const QWidget* pChild : children) {
-        if (pChild == dlg.m_pPicture || pChild->isHidden() || pChild->isWindow()) {
+        if (pChild == window.Picture() || pChild->isHidden() || pChild->isWindow()) {
             continue;
         }
         // The response edit reaches one dialog unit past the bottom, as its template has it.
@@ -167,7 +167,7 @@ TEST_F(MainWindowTest, LayoutKeepsEveryControlInTheWindowAndOffThePanel) {
         EXPECT_FALSE(panel.intersects(rect)) << pChild->metaObject()->className();
     }
     // The hidden progress bar lies over the response edit.
-    EXPECT_TRUE(dlg.m_pResponseEdit->geometry().intersects(dlg.m_pProgress->geometry()));
+    EXPECT_TRUE(window.ResponseEdit()->geometry().intersects(window.Progress()->geometry()));
 }
 
 TEST(DialogFontTest, GulimResolvesToAFamilyWithHangul) {
@@ -222,19 +222,21 @@ TEST(DialogUnitsTest, ConvertsEdgesAsPositionsWithRounding) {
 }
 
 TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
-    m_env.Set("QD7_COM1", "/nonexistent/qd7-test/com1");
-    CModalCatcher catcher;
-    CMeterTestDlg dlg;
+    CWindowUnderTest::Options options = RealTime(Start::None);
+    options.com1 = "/nonexistent/qd7-test/com1";
+    options.bExpectBoxes = true;
+    CWindowUnderTest window(std::move(options));
+    CModalCatcher& catcher = window.Boxes();
     QCursor::setPos(500, 380); // the window opens centred on the pointer
     bool bPollingDuringBox = false;
     PollCycleState duringBox;
     catcher.m_fnWhileOpen = [&] {
-        bPollingDuringBox = dlg.m_pPollTimer->isActive();
-        dlg.OnPollTimer(0); // a tick that falls due while the box is open
-        duringBox = dlg.m_pollCycle.State();
+        bPollingDuringBox = window.PollTimer()->isActive();
+        window.Session().OnPollTimer(0); // a tick that falls due while the box is open
+        duringBox = window.Session().PollState();
     };
     ::testing::internal::CaptureStderr();
-    dlg.show();
+    window.Window().show();
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
 
     ASSERT_EQ(catcher.m_vecSeen.size(), 1U);
@@ -254,229 +256,136 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
               QCoreApplication::applicationName().toStdString() + ": COM1 can't open! " + reason);
     EXPECT_TRUE(bPollingDuringBox); // the timer starts before the port is opened
     // Over the main window, which was placed before the box opened.
+    const CMeterTestDlg& dlg = window.Window();
     EXPECT_LE((dlg.frameGeometry().center() - QPoint(500, 380)).manhattanLength(), 8);
     EXPECT_LE((box.frame.center() - dlg.frameGeometry().center()).manhattanLength(), 16);
 
-    EXPECT_FALSE(dlg.m_serialPort.IsOpen());
-    EXPECT_TRUE(dlg.m_pPollTimer->isActive());
+    EXPECT_EQ(window.Session().State(), DeviceState::Closed);
+    EXPECT_TRUE(window.PollTimer()->isActive());
     // The early tick moved the cycle; the failed open still reset it.
     ASSERT_NE(duringBox, kResetState);
-    EXPECT_EQ(dlg.m_pollCycle.State(), kResetState);
+    EXPECT_EQ(window.Session().PollState(), kResetState);
 
     // Without a port a poll sends nothing and counts as no reply; the window keeps working.
-    dlg.OnPollTimer(0);
-    dlg.OnPollTimer(0);
-    EXPECT_EQ(dlg.m_pResponseEdit->text(), QString());
-    EXPECT_TRUE(ShowsLamp(Panel(dlg), kReceiveLampOrigin, LampYellow));
+    window.Session().OnPollTimer(0);
+    window.Session().OnPollTimer(0);
+    EXPECT_EQ(window.ResponseEdit()->text(), QString());
+    EXPECT_TRUE(ShowsLamp(window.Panel(), kReceiveLampOrigin, LampYellow));
 
     // The one-based number of the port in the settings.
     m_env.Set("QD7_COM3", "/nonexistent/qd7-test/com3");
-    dlg.m_portSettings.portIndex = 2;
-    dlg.ClosePort();
-    dlg.OpenPortFromSettings();
+    window.Session().ApplyLineSettings({2, 6, 1, 0, 0});
     ASSERT_EQ(catcher.m_vecSeen.size(), 2U);
     EXPECT_EQ(catcher.m_vecSeen[1].text, QStringLiteral("COM3 can't open!"));
 }
 
-TEST_F(MainWindowTest, SettingsIndicesBecomeTheLineSettingsOfTheTables) {
-    struct Case {
-        PortSettings settings;
-        int port;
-        LineSettings line;
-    };
-    const std::vector<Case> cases = {
-        {{0, 14, 1, 0, 0}, 1, {256000, 8, 0, 0}}, {{0, 0, 1, 0, 0}, 1, {110, 8, 0, 0}},
-        {{0, 6, 0, 0, 0}, 1, {9600, 7, 0, 0}},    {{0, 6, 1, 2, 0}, 1, {9600, 8, 2, 0}},
-        {{0, 6, 1, 1, 1}, 1, {9600, 8, 1, 2}},    {{7, 10, 1, 0, 0}, 8, {56000, 8, 0, 0}},
-    };
-    for (const Case& c : cases) {
-        CForwardingSerialOps::Record record;
-        CModalCatcher catcher;
-        CMeterTestDlg dlg(std::make_unique<CForwardingSerialOps>(record));
-        dlg.OnInitDialog();
-        ASSERT_EQ(record.configured.size(), 1U);
-
-        m_env.Set("QD7_COM" + std::to_string(c.port), m_pty.SlavePath());
-        dlg.m_portSettings = c.settings;
-        dlg.ClosePort();
-        dlg.OpenPortFromSettings();
-        EXPECT_TRUE(catcher.m_vecSeen.empty()) << c.port;
-        ASSERT_EQ(record.configured.size(), 2U);
-        const LineSettings& line = record.configured[1];
-        EXPECT_EQ(line.speed, c.line.speed);
-        EXPECT_EQ(line.dataBits, c.line.dataBits);
-        EXPECT_EQ(line.parity, c.line.parity);
-        EXPECT_EQ(line.stopBits, c.line.stopBits);
-    }
+// The fixture's own promise: a box nobody expected ends the test with its text, and never holds
+// it in the box's loop.
+TEST_F(MainWindowTest, AnUnexpectedBoxFailsTheTestAtOnceWithItsText) {
+    EXPECT_NONFATAL_FAILURE(
+        { const CWindowUnderTest window({.com1 = "/nonexistent/qd7-test/com1"}); },
+        "COM1 can't open!");
 }
 
-TEST_F(MainWindowTest, ReopeningResetsTheCycleButKeepsTheListSoTheFirstRequestIsAProbe) {
-    CModalCatcher catcher;
-    CMeterTestDlg dlg;
-    dlg.OnInitDialog();
-    dlg.m_pPollTimer->stop(); // the test drives the ticks
-    dlg.m_nPollPeriodMs = 3600 * 1000;
-    dlg.UpdateAddressList(3, true);
-    dlg.UpdateAddressList(7, true);
-    ASSERT_EQ(dlg.m_pollCycle.State().listedCount, 2);
-    SetCycle(dlg, [](PollCycleState& s) {
-        s.scanCursor = 42;
-        s.currentAddress = 7;
-        s.bAwaitingResponse = true;
-    });
+TEST_F(MainWindowTest, ControlsShowWhatTheSessionSaysAndTellItTheirState) {
+    CWindowUnderTest window({});
+    IMeterView& view = window.View();
 
-    dlg.ClosePort();
-    dlg.OpenPortFromSettings();
+    window.Session().SendRequest(3, 0, 1, 0, 0.0);
+    EXPECT_EQ(window.TextEdit()->text(), QStringLiteral("03RX1P0+0000000"));
+    EXPECT_EQ(window.CrcLabel()->text(), QStringLiteral("ETX,C4"));
+    EXPECT_EQ(m_pty.ReadMaster(kWireFrameLength, 1000).size(), 35U);
 
-    EXPECT_TRUE(catcher.m_vecSeen.empty());
-    EXPECT_EQ(ListEntries(dlg.m_pAddressList), (std::vector<std::string>{"03", "07"}));
-    EXPECT_EQ(dlg.m_pAddressList->currentText(), QStringLiteral("03"));
-    EXPECT_EQ(dlg.m_pollCycle.State(), kResetState);
+    // A dump wider than the field shows its first bytes, as an edit control does after a new text.
+    std::vector<uint8_t> noise(60);
+    for (size_t i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<uint8_t>(i);
+    }
+    ASSERT_TRUE(Answer(m_pty, noise));
+    window.Session().ReceiveResponse(nullptr);
+    QLineEdit* pResponse = window.ResponseEdit();
+    EXPECT_EQ(pResponse->text(), QString::fromStdString(FormatHexDump(noise.data(), 60)));
+    ASSERT_GT(pResponse->fontMetrics().horizontalAdvance(pResponse->text()), pResponse->width());
+    EXPECT_EQ(pResponse->cursorPosition(), 0);
 
-    // Counted empty until a reply recounts the list: the first request probes 01, not 03.
-    dlg.OnPollTimer(0);
-    EXPECT_EQ(dlg.m_pollCycle.CurrentAddress(), 1);
-    EXPECT_EQ(dlg.m_pTextEdit->text(), QStringLiteral("01RX0P0+0000000"));
+    // The boxes as the session reads them.
+    window.Bank1()->setChecked(true);
+    window.Pnp()->setChecked(false);
+    EXPECT_TRUE(view.IsChecked(Box::Bank1));
+    EXPECT_FALSE(view.IsChecked(Box::Pnp));
+    EXPECT_TRUE(view.IsChecked(Box::Autoscan));
+
+    // The drop-down list keeps the addresses sorted and its selection as the session says.
+    for (const int address : {12, 3, 7}) {
+        window.Session().UpdateAddressList(address, true);
+    }
+    EXPECT_EQ(window.Entries(), (std::vector<std::string>{"03", "07", "12"}));
+    EXPECT_EQ(window.Selected(), QStringLiteral("12"));
+    EXPECT_EQ(window.Session().SelectedAddress(), 12);
+    window.Session().UpdateAddressList(7, false);
+    EXPECT_EQ(window.Entries(), (std::vector<std::string>{"03", "12"}));
+    EXPECT_EQ(window.Selected(), QStringLiteral("03"));
 }
 
 TEST_F(MainWindowTest, AutoscanSwitchesTheControlsAndThePollTimer) {
-    CMeterTestDlg dlg;
-    dlg.show();
-    ASSERT_TRUE(dlg.m_pPollTimer->isActive());
+    CWindowUnderTest window(RealTime());
+    ASSERT_TRUE(window.PollTimer()->isActive());
 
-    QTest::mouseClick(dlg.m_pAutoscan, Qt::LeftButton);
-    EXPECT_FALSE(dlg.m_pAutoscan->isChecked());
-    EXPECT_FALSE(dlg.m_pPollTimer->isActive());
-    EXPECT_TRUE(dlg.m_pSendButton->isEnabled());
-    EXPECT_TRUE(dlg.m_pTextEdit->isEnabled());
-    EXPECT_FALSE(dlg.m_pPnp->isEnabled());
-    EXPECT_TRUE(dlg.m_pPnp->isChecked()); // kept while disabled
+    QTest::mouseClick(window.Autoscan(), Qt::LeftButton);
+    EXPECT_FALSE(window.Autoscan()->isChecked());
+    EXPECT_FALSE(window.PollTimer()->isActive());
+    EXPECT_TRUE(window.SendButton()->isEnabled());
+    EXPECT_TRUE(window.TextEdit()->isEnabled());
+    EXPECT_FALSE(window.Pnp()->isEnabled());
+    EXPECT_TRUE(window.Pnp()->isChecked()); // kept while disabled
 
-    SetCycle(dlg, [](PollCycleState& s) {
-        s.bAwaitingResponse = true;
-        s.bProbeSelected = false;
-    });
-    QTest::mouseClick(dlg.m_pAutoscan, Qt::LeftButton);
-    EXPECT_TRUE(dlg.m_pPollTimer->isActive());
-    EXPECT_FALSE(dlg.m_pollCycle.State().bAwaitingResponse);
-    EXPECT_TRUE(dlg.m_pollCycle.State().bProbeSelected);
-    EXPECT_FALSE(dlg.m_pSendButton->isEnabled());
-    EXPECT_FALSE(dlg.m_pTextEdit->isEnabled());
-    EXPECT_TRUE(dlg.m_pPnp->isEnabled());
+    PollCycleState state = window.Session().PollState();
+    state.bAwaitingResponse = true;
+    state.bProbeSelected = false;
+    window.Session().SetPollState(state);
+    QTest::mouseClick(window.Autoscan(), Qt::LeftButton);
+    EXPECT_TRUE(window.PollTimer()->isActive());
+    EXPECT_FALSE(window.Session().PollState().bAwaitingResponse);
+    EXPECT_TRUE(window.Session().PollState().bProbeSelected);
+    EXPECT_FALSE(window.SendButton()->isEnabled());
+    EXPECT_FALSE(window.TextEdit()->isEnabled());
+    EXPECT_TRUE(window.Pnp()->isEnabled());
 }
 
 TEST_F(MainWindowTest, StartPollingRestartsThePeriodAndKeepsTheScanState) {
-    CMeterTestDlg dlg;
-    dlg.show();
-    dlg.m_pollCycle = CPollCycle(PollCycleState{42, 7, true, false, 3});
+    CWindowUnderTest window(RealTime());
+    window.Session().SetPollState(PollCycleState{42, 7, true, false, 3});
     // 150 ms into the period; a restart begins a full 700 ms again. The margins leave room for a
     // busy machine to stall the test for a while between the two readings.
     QTest::qWait(150);
-    ASSERT_LT(dlg.m_pPollTimer->remainingTime(), 600);
+    ASSERT_LT(window.PollTimer()->remainingTime(), 600);
 
-    dlg.StartPolling();
-    EXPECT_GT(dlg.m_pPollTimer->remainingTime(), 600);
+    window.Session().StartPolling();
+    EXPECT_GT(window.PollTimer()->remainingTime(), 600);
     const PollCycleState restarted{42, 7, false, true, 3};
-    EXPECT_EQ(dlg.m_pollCycle.State(), restarted);
+    EXPECT_EQ(window.Session().PollState(), restarted);
 
-    dlg.StopPolling();
-    EXPECT_FALSE(dlg.m_pPollTimer->isActive());
-    EXPECT_EQ(dlg.m_pollCycle.State(), restarted);
+    window.Session().StopPolling();
+    EXPECT_FALSE(window.PollTimer()->isActive());
+    EXPECT_EQ(window.Session().PollState(), restarted);
 }
 
 TEST_F(MainWindowTest, TheRealTimerTicksIntoThePollCycle) {
-    CMeterTestDlg dlg;
-    dlg.show();
-    dlg.m_pPollTimer->setInterval(1); // the same timer, faster, so the test does not wait 700 ms
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_pollCycle.State().bAwaitingResponse; }, 2000));
-    EXPECT_EQ(dlg.m_pollCycle.CurrentAddress(), 1); // the first probe
-}
-
-struct ListCase {
-    const char* name;
-    std::vector<const char*> entries;
-    int selected; // index, -1 none
-    int address;
-    bool found;
-    std::vector<std::string> expected;
-    const char* expectedSelection; // "" none
-    int expectedCount;             // -1: left as it was (42)
-};
-
-void PrintTo(const ListCase& c, std::ostream* pOut) {
-    *pOut << c.name;
-}
-
-class UpdateAddressListTest : public MainWindowTest,
-                              public ::testing::WithParamInterface<ListCase> {};
-
-TEST_P(UpdateAddressListTest, FollowsTheReplies) {
-    const ListCase& c = GetParam();
-    CModalCatcher catcher;
-    CMeterTestDlg dlg;
-    dlg.OnInitDialog();
-    for (const char* entry : c.entries) {
-        dlg.m_pAddressList->addItem(QString::fromLatin1(entry));
-    }
-    dlg.m_pAddressList->setCurrentIndex(c.selected);
-    dlg.m_pollCycle.CountListed(42);
-
-    dlg.UpdateAddressList(c.address, c.found);
-
-    EXPECT_EQ(ListEntries(dlg.m_pAddressList), c.expected);
-    EXPECT_EQ(dlg.m_pAddressList->currentText(), QString::fromLatin1(c.expectedSelection));
-    EXPECT_EQ(dlg.m_pollCycle.State().listedCount, c.expectedCount < 0 ? 42 : c.expectedCount);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UpdateAddressListTest,
-    ::testing::Values(
-        ListCase{"InsertsInOrderKeepingTheSelection",
-                 {"03", "12"},
-                 1,
-                 7,
-                 true,
-                 {"03", "07", "12"},
-                 "12",
-                 3},
-        ListCase{"FirstEntryIsSelected", {}, -1, 5, true, {"05"}, "05", 1},
-        ListCase{"ListedAgainOnlyRecounts", {"03", "07"}, 1, 7, true, {"03", "07"}, "07", 2},
-        ListCase{"BadReplyOfSelectedMovesToEntry0",
-                 {"03", "07", "12"},
-                 2,
-                 12,
-                 false,
-                 {"03", "07"},
-                 "03",
-                 2},
-        ListCase{
-            "BadReplyOfProbeMovesToEntry0", {"03", "07", "12"}, 2, 7, false, {"03", "12"}, "03", 2},
-        ListCase{"LastOneLeavesNothingSelected", {"05"}, 0, 5, false, {}, "", 0},
-        ListCase{"BadReplyOfUnlistedChangesNothing", {"03"}, 0, 9, false, {"03"}, "03", 1},
-        ListCase{"Address100Ignored", {"03"}, 0, 100, true, {"03"}, "03", -1},
-        ListCase{"NoneIgnored", {"03"}, 0, -1, false, {"03"}, "03", -1},
-        ListCase{"NegativeIgnored", {"05"}, 0, -5, false, {"05"}, "05", -1},
-        ListCase{"Address0Listed", {"03"}, 0, 0, true, {"00", "03"}, "03", 2}),
-    [](const ::testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
-
-TEST_F(MainWindowTest, SelectedMeterIsTheListTextAndZeroWithoutOne) {
-    CMeterTestDlg dlg;
-    EXPECT_EQ(dlg.SelectedAddress(), 0);
-    dlg.UpdateAddressList(12, true);
-    dlg.UpdateAddressList(7, true);
-    EXPECT_EQ(dlg.SelectedAddress(), 12);
-    dlg.UpdateAddressList(12, false);
-    EXPECT_EQ(dlg.SelectedAddress(), 7);
+    CWindowUnderTest window(RealTime());
+    window.PollTimer()->setInterval(1); // the same timer, faster, so the test does not wait 700 ms
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return window.Session().PollState().bAwaitingResponse; }, 2000));
+    EXPECT_EQ(window.Session().PollState().currentAddress, 1); // the first probe
 }
 
 TEST_F(MainWindowTest, SystemMenuCarriesTheAboutEntryAndOtherCommandsKeepTheirDefaults) {
-    CModalCatcher catcher;
-    CMeterTestDlg dlg;
+    CWindowUnderTest window(RealTime(Start::None));
+    CMeterTestDlg& dlg = window.Window();
     std::vector<int> opened;
-    dlg.m_fnAboutBox = [&opened] { opened.push_back(1); };
-    dlg.show();
+    dlg.SetAboutBox([&opened] { opened.push_back(1); });
+    window.Show();
 
-    const auto actions = dlg.m_pSystemMenu->actions();
+    const auto actions = window.SystemMenu()->actions();
     ASSERT_GE(actions.size(), 2);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
     QAction* pAbout = actions.back();
@@ -499,23 +408,24 @@ TEST_F(MainWindowTest, SystemMenuCarriesTheAboutEntryAndOtherCommandsKeepTheirDe
 }
 
 TEST_F(MainWindowTest, EnterOutsideAPushButtonCountsAsOk) {
-    CMeterTestDlg dlg;
-    dlg.show();
-    QTest::keyClick(dlg.m_pAddressList, Qt::Key_Return);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    CWindowUnderTest window(RealTime());
+    QTest::keyClick(window.AddressList(), Qt::Key_Return);
+    EXPECT_FALSE(window.Window().isVisible());
+    EXPECT_EQ(window.Window().result(), QDialog::Accepted);
 }
 
 TEST_F(MainWindowTest, TeardownStopsTheTimerBeforeClosingThePortThenDetachesTheRenderers) {
     CForwardingSerialOps::Record record;
-    CMeterTestDlg dlg(std::make_unique<CForwardingSerialOps>(record));
-    dlg.show();
+    CWindowUnderTest::Options options = RealTime();
+    options.pOps = std::make_unique<CForwardingSerialOps>(record);
+    CWindowUnderTest window(std::move(options));
+    CMeterTestDlg& dlg = window.Window();
     bool bTimerActiveAtClose = true;
     bool bLampsAttachedAtClose = false;
     record.fnBeforeClose = [&] {
-        bTimerActiveAtClose = dlg.m_pPollTimer->isActive();
-        dlg.m_lampDisplay.DrawLamp(4, 85, LampYellow);
-        bLampsAttachedAtClose = ShowsLamp(Panel(dlg), kSendLampOrigin, LampYellow);
+        bTimerActiveAtClose = window.PollTimer()->isActive();
+        window.View().DrawLamp(Lamp::Send, LampColour::Yellow);
+        bLampsAttachedAtClose = ShowsLamp(window.Panel(), kSendLampOrigin, LampYellow);
     };
 
     // The modal run ends (Escape); the teardown follows it.
@@ -525,17 +435,16 @@ TEST_F(MainWindowTest, TeardownStopsTheTimerBeforeClosingThePortThenDetachesTheR
     EXPECT_EQ(record.nCloses, 1);
     EXPECT_FALSE(bTimerActiveAtClose);
     EXPECT_TRUE(bLampsAttachedAtClose);
-    EXPECT_FALSE(dlg.m_serialPort.IsOpen());
-    EXPECT_FALSE(dlg.m_pPollTimer->isActive());
+    EXPECT_EQ(window.Session().State(), DeviceState::Ended);
+    EXPECT_FALSE(window.PollTimer()->isActive());
 
     // Detached: nothing reaches the panel any more, not even from a late tick.
-    const QImage before = Panel(dlg).copy();
-    dlg.m_lampDisplay.DrawLamp(4, 85, LampGreen);
-    std::snprintf(dlg.m_szDisplayText.data(), dlg.m_szDisplayText.size(), "88888");
-    dlg.OnPollTimer(0);
-    dlg.OnPollTimer(0);
-    EXPECT_EQ(Panel(dlg), before);
-    EXPECT_EQ(dlg.m_digitDisplay.m_nColorRow, 0);
+    const QImage before = window.Panel().copy();
+    window.View().DrawLamp(Lamp::Send, LampColour::Green);
+    window.View().DrawValue("88888");
+    window.Session().OnPollTimer(0);
+    window.Session().OnPollTimer(0);
+    EXPECT_EQ(window.Panel(), before);
     EXPECT_TRUE(m_pty.ReadMaster(35, 20).empty());
 }
 

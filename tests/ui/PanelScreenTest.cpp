@@ -21,8 +21,8 @@
 #include <set>
 
 #include "render/PanelLayout.h"
-#include "tests/support/EnvGuard.h"
 #include "tests/support/PtyMeter.h"
+#include "tests/support/WindowUnderTest.h"
 #include "tests/ui/ForwardingSerialOps.h"
 #include "tests/ui/PanelPixels.h"
 #include "ui/MeterTestDlg.h"
@@ -49,57 +49,55 @@ class PanelScreenTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_pty.IsOpen());
-        m_env.Set("QD7_COM1", m_pty.SlavePath());
-        m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
-        m_pDlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
-        QCoreApplication::processEvents();
-        m_pDlg->m_pPollTimer->stop(); // the test drives every step itself
-        m_pDlg->m_nPollPeriodMs = 3600 * 1000;
-        m_pDlg->m_fnSleep = [](int) {};
+        m_pWindow = std::make_unique<CWindowUnderTest>(CWindowUnderTest::Options{
+            .com1 = m_pty.SlavePath(), .pOps = std::make_unique<CForwardingSerialOps>(m_record)});
     }
-    void TearDown() override { m_pDlg.reset(); }
+    void TearDown() override { m_pWindow.reset(); }
 
-    CMeterTestDlg& Dlg() { return *m_pDlg; }
-    QImage Screen(const QRect& rect = kPanel) { return OnScreen(m_pDlg.get(), rect); }
-    const QImage& Image() { return m_pDlg->m_pPicture->Surface()->image; }
+    CWindowUnderTest& Window() { return *m_pWindow; }
+    CMeterSession& Session() { return m_pWindow->Session(); }
+    QImage Screen(const QRect& rect = kPanel) { return OnScreen(&Window().Window(), rect); }
+    const QImage& Image() { return m_pWindow->Panel(); }
     // The window system tells the window that `region` of it is to be repainted.
     void Expose(const QRegion& region) {
         QExposeEvent expose(region);
-        QCoreApplication::sendEvent(m_pDlg->windowHandle(), &expose);
+        QCoreApplication::sendEvent(Window().Window().windowHandle(), &expose);
     }
-    void SetDisplayText(const char* text) {
-        std::snprintf(Dlg().m_szDisplayText.data(), Dlg().m_szDisplayText.size(), "%s", text);
+    // A reply of the selected meter 03 with this body is read, as a reply tick reads it.
+    void Reply(const char* body) {
+        ASSERT_TRUE(Answer(m_pty, ReplyFrame(body)));
+        ASSERT_TRUE(Session().ReceiveResponse(nullptr));
     }
     // The control as it would paint itself now, against what the screen shows of it (the
     // response edit reaches past the window's bottom edge).
     bool ShowsCurrentLook(QWidget* pControl) {
-        const QRect visible = pControl->geometry().intersected(m_pDlg->rect());
+        const QRect visible = pControl->geometry().intersected(Window().Window().rect());
         const QImage look = pControl->grab().toImage().convertToFormat(QImage::Format_RGB32);
         return Screen(visible) == look.copy(visible.translated(-pControl->pos()));
     }
 
-    CEnvGuard m_env;
     PtyPair m_pty;
     CForwardingSerialOps::Record m_record;
-    std::unique_ptr<CMeterTestDlg> m_pDlg;
+    std::unique_ptr<CWindowUnderTest> m_pWindow;
 };
 
 TEST_F(PanelScreenTest, WindowSystemRepaintShowsThePrintedPanelWithValueAndUnit) {
-    Dlg().m_lampDisplay.DrawLamp(4, 85, LampGreen);
-    Dlg().m_lampDisplay.DrawLamp(4, 91, LampYellow);
-    SetDisplayText("-12.34");
-    Dlg().DrawFrontPanel();
+    Session().UpdateAddressList(3, true);
+    Reply("03RD0P0-0012342");
+    Window().View().DrawLamp(Lamp::Send, LampColour::Green);
+    Window().View().DrawLamp(Lamp::Receive, LampColour::Yellow);
+    Session().DrawFrontPanel();
     ASSERT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
 
     // The window's own repaints (here everything, synchronously) leave the drawing alone.
-    Dlg().repaint();
+    Window().Window().repaint();
     QCoreApplication::processEvents();
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
     EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampGreen));
 
     // Uncovered beside the picture: the picture is not repainted, the lamps stay lit.
-    Expose(QRect(0, kPanelSize.height(), Dlg().width(), Dlg().height() - kPanelSize.height()));
+    const QRect client = Window().Window().rect();
+    Expose(QRect(0, kPanelSize.height(), client.width(), client.height() - kPanelSize.height()));
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampYellow));
 
     // A cover taken away from the left half of the receive lamp only: no lamp comes back half lit
@@ -114,51 +112,48 @@ TEST_F(PanelScreenTest, ExchangeReachesTheScreenBeforeTheThreadGoesOn) {
     bool bCrcShown = false;
     m_record.fnBeforeWrite = [&] {
         bSendLit = ShowsLamp(Screen(), kSendLampOrigin, LampGreen);
-        bCrcShown = ShowsCurrentLook(Dlg().m_pCrcLabel) && ShowsCurrentLook(Dlg().m_pTextEdit);
+        bCrcShown = ShowsCurrentLook(Window().CrcLabel()) && ShowsCurrentLook(Window().TextEdit());
     };
-    Dlg().m_lampDisplay.DrawLamp(4, 91, LampYellow);
-    ASSERT_TRUE(Dlg().SendRequest(3, 0, 0, 0, 0.0));
+    Window().View().DrawLamp(Lamp::Receive, LampColour::Yellow);
+    ASSERT_TRUE(Session().SendRequest(3, 0, 0, 0, 0.0));
     EXPECT_TRUE(bSendLit) << "the send lamp is green on screen while the frame goes out";
     EXPECT_TRUE(bCrcShown);
     // No return to the event loop since: both lamps rest on screen already.
     EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampDarkGreen));
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampDarkGreen));
 
-    ASSERT_TRUE(Answer(m_pty, ReplyFrame("03RD0P0+0001251")));
-    ASSERT_TRUE(Dlg().ReceiveResponse(nullptr));
+    Reply("03RD0P0+0001251");
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampGreen));
-    EXPECT_TRUE(ShowsCurrentLook(Dlg().m_pResponseEdit)) << "the hex dump is on screen";
+    EXPECT_TRUE(ShowsCurrentLook(Window().ResponseEdit())) << "the hex dump is on screen";
     // 03 was listed and selected by the reply: its value is on screen too.
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("  12.5", "Sec").copy(kDisplay));
 }
 
 TEST_F(PanelScreenTest, NarrowerValueAndShorterUnitLeaveNoTraceOfTheEarlierOnes) {
-    Dlg().UpdateAddressList(3, true);
-    ASSERT_TRUE(Answer(m_pty, ReplyFrame("03RD0P0+9999990")));
-    ASSERT_TRUE(Dlg().ReceiveResponse(nullptr));
-    ASSERT_STREQ(Dlg().m_szDisplayText.data(), "999999");
-    Dlg().DrawFrontPanel(); // the tick's redraw: the unit over the sixth cell
-    ASSERT_TRUE(Answer(m_pty, ReplyFrame("03RD0P0+0000010")));
-    ASSERT_TRUE(Dlg().ReceiveResponse(nullptr));
-    ASSERT_STREQ(Dlg().m_szDisplayText.data(), "    1");
+    Session().UpdateAddressList(3, true);
+    Reply("03RD0P0+9999990");
+    ASSERT_STREQ(Session().DisplayText(), "999999");
+    Session().DrawFrontPanel(); // the tick's redraw: the unit over the sixth cell
+    Reply("03RD0P0+0000010");
+    ASSERT_STREQ(Session().DisplayText(), "    1");
     // "    1" and nothing else: the frame, its legend and "Sec" whole, before any redraw.
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    1", "Sec").copy(kDisplay));
 
-    Dlg().m_strUnit = "s";
-    Dlg().DrawFrontPanel();
+    Session().SetUnit("s");
+    Session().DrawFrontPanel();
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    1", "s").copy(kDisplay));
 }
 
 TEST_F(PanelScreenTest, UnitsAreWrittenWholeAndLeaveNoLetterBehind) {
     for (const char* unit : kUnitsReachingOut) {
         SCOPED_TRACE(unit);
-        Dlg().m_strUnit = unit;
-        Dlg().DrawFrontPanel();
+        Session().SetUnit(unit);
+        Session().DrawFrontPanel();
         EXPECT_TRUE(ShowsWholeUnit(Screen(), unit, 1));
     }
     // A short unit after them: no descender or last letter of theirs is left on the panel.
-    Dlg().m_strUnit = "s";
-    Dlg().DrawFrontPanel();
+    Session().SetUnit("s");
+    Session().DrawFrontPanel();
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("    0", "s").copy(kDisplay));
 }
 
@@ -166,12 +161,13 @@ TEST_F(PanelScreenTest, SystemMenuOverTheDigitsShowsItsItemsWhileTicksArrive) {
     // Ticks in quick succession while the menu is open: each redraws the value, the unit and the
     // lamps beneath it at once.
     int ticks = 0;
-    QObject::connect(Dlg().m_pPollTimer, &QTimer::timeout, [&ticks] { ++ticks; });
-    Dlg().m_nPollPeriodMs = 5;
-    Dlg().StartPolling();
+    QObject::connect(Window().PollTimer(), &QTimer::timeout, [&ticks] { ++ticks; });
+    Window().PollTimer()->setInterval(5);
+    Session().StartPolling();
 
-    const QPoint digits = Dlg().m_pPicture->mapTo(&Dlg(), kValueOrigin + QPoint(12, 12));
-    const QRect digitArea(Dlg().m_pPicture->mapToGlobal(kValueOrigin),
+    CMeterTestDlg& dlg = Window().Window();
+    const QPoint digits = Window().Picture()->mapTo(&dlg, kValueOrigin + QPoint(12, 12));
+    const QRect digitArea(Window().Picture()->mapToGlobal(kValueOrigin),
                           QSize(kGlyphWidth * kPrintedCellCount, kGlyphHeight));
     bool bChecked = false;
     QTimer::singleShot(0, [&] {
@@ -204,10 +200,10 @@ TEST_F(PanelScreenTest, SystemMenuOverTheDigitsShowsItsItemsWhileTicksArrive) {
                                       QString::fromUtf8("QD7Series 정보(&A)...")}));
         bChecked = true;
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, digits, Dlg().mapToGlobal(digits));
-    QCoreApplication::sendEvent(&Dlg(), &event);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, digits, dlg.mapToGlobal(digits));
+    QCoreApplication::sendEvent(&dlg, &event);
     EXPECT_TRUE(bChecked);
-    EXPECT_TRUE(Dlg().isVisible()) << "closing the menu chose nothing";
+    EXPECT_TRUE(dlg.isVisible()) << "closing the menu chose nothing";
 }
 
 } // namespace

@@ -1,13 +1,19 @@
-// The poll cycle's rules without the window: each row is a state, one event, and what the cycle
-// does and leaves behind. The window tests check only that the window feeds it and carries its
-// decisions out.
+// The poll cycle without a window. Its rules first: each row is a state, one event, and what the
+// cycle does and leaves behind. Then the meter session that runs it: the ticks, the timer, the
+// address list and the port the cycle polls on, shown through a recording view, the port's system
+// calls the recording fake. The window tests check only that the window's timer and boxes reach it.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "protocol/FrameCodec.h"
+#include "tests/support/PtyMeter.h"
+#include "tests/ui/SessionFixture.h"
 #include "ui/PollCycle.h"
 
 // How a failed row shows the cycle's values; found by argument-dependent lookup.
@@ -282,6 +288,240 @@ TEST(PollCycleRunTest, WithAMeterListedTheSelectedMeterAlternatesWithTheProbes) 
     // Without PNP every request goes to the selected meter, and the scan stands still.
     EXPECT_EQ(Ticks(cycle, 4, false, 5), (std::vector<int>{5, -1, 5, -1}));
     EXPECT_EQ(cycle.State().scanCursor, 2);
+}
+
+class PollSessionTest : public SessionFixture {
+protected:
+    // The body of the request the last send tick wrote.
+    std::string SentBody() {
+        const std::vector<uint8_t> sent = std::exchange(m_line.sent, {});
+        if (sent.size() != static_cast<size_t>(kWireFrameLength)) {
+            return "(" + std::to_string(sent.size()) + " bytes)";
+        }
+        return {sent.begin() + 1, sent.begin() + 1 + kFrameBodyLength};
+    }
+};
+
+TEST_F(PollSessionTest, TicksSendWithTheBoxesAsTheyAreThenReadAndAlwaysRedraw) {
+    // PNP on and nothing listed: a probe of 01, in the bank of "Bank 1".
+    m_view.Check(Box::Bank1, true);
+    m_session.OnPollTimer(0);
+    EXPECT_EQ(SentBody(), "01RX1P0+0000000");
+    EXPECT_EQ(m_view.calls.back(), "unit Sec");
+    EXPECT_EQ(m_view.calls[m_view.calls.size() - 2], "value     0");
+
+    // The reply tick reads what came: 01 answers and is listed.
+    m_line.input = ReplyFrame("01RD1P0+0001251");
+    m_view.calls.clear();
+    m_session.OnPollTimer(0);
+    EXPECT_EQ(SentBody(), "(0 bytes)");
+    EXPECT_EQ(m_view.entries, std::vector<std::string>{"01"});
+    EXPECT_EQ(m_view.calls.back(), "unit Sec");
+    EXPECT_EQ(m_view.value, "  12.5");
+
+    // PNP off: every request to the selected meter, in the bank the box says now.
+    m_view.Check(Box::Pnp, false);
+    m_view.Check(Box::Bank1, false);
+    m_session.OnPollTimer(0);
+    EXPECT_EQ(SentBody(), "01RX0P0+0000000");
+}
+
+TEST_F(PollSessionTest, ForeignTimerIdSendsAndReadsNothingButRedraws) {
+    const std::vector<uint8_t> reply = ReplyFrame("03RD0P0+0001251");
+    m_line.input = reply;
+    m_session.SetPollState(PollCycleState{0, -1, true, true, 0}); // a reply is awaited
+    m_line.ClearEvents();
+    m_view.calls.clear();
+
+    m_session.OnPollTimer(5);
+
+    // Not a call on the port: only the redraw.
+    EXPECT_EQ(m_line.events, (std::vector<std::string>{"value     0", "unit Sec"}));
+    EXPECT_TRUE(m_session.PollState().bAwaitingResponse);
+    // The reply is still waiting for the next tick with id 0.
+    m_session.OnPollTimer(0);
+    EXPECT_FALSE(m_session.PollState().bAwaitingResponse);
+    EXPECT_EQ(m_view.response, FormatHexDump(reply.data(), 19));
+}
+
+struct ListCase {
+    const char* name;
+    std::vector<std::string> entries;
+    int selected; // index, -1 none
+    int address;
+    bool found;
+    std::vector<std::string> expected;
+    const char* expectedSelection; // "" none
+    int expectedCount;             // -1: left as it was (42)
+};
+
+void PrintTo(const ListCase& c, std::ostream* pOut) {
+    *pOut << c.name;
+}
+
+class UpdateAddressListTest : public PollSessionTest,
+                              public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(UpdateAddressListTest, FollowsTheReplies) {
+    const ListCase& c = GetParam();
+    m_view.entries = c.entries;
+    m_view.selection = c.selected;
+    PollCycleState state = m_session.PollState();
+    state.listedCount = 42;
+    m_session.SetPollState(state);
+
+    m_session.UpdateAddressList(c.address, c.found);
+
+    EXPECT_EQ(m_view.entries, c.expected);
+    EXPECT_EQ(m_view.AddressListText(), c.expectedSelection);
+    EXPECT_EQ(m_session.PollState().listedCount, c.expectedCount < 0 ? 42 : c.expectedCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateAddressListTest,
+    ::testing::Values(
+        ListCase{"InsertsInOrderKeepingTheSelection",
+                 {"03", "12"},
+                 1,
+                 7,
+                 true,
+                 {"03", "07", "12"},
+                 "12",
+                 3},
+        ListCase{"FirstEntryIsSelected", {}, -1, 5, true, {"05"}, "05", 1},
+        ListCase{"ListedAgainOnlyRecounts", {"03", "07"}, 1, 7, true, {"03", "07"}, "07", 2},
+        ListCase{"BadReplyOfSelectedMovesToEntry0",
+                 {"03", "07", "12"},
+                 2,
+                 12,
+                 false,
+                 {"03", "07"},
+                 "03",
+                 2},
+        ListCase{
+            "BadReplyOfProbeMovesToEntry0", {"03", "07", "12"}, 2, 7, false, {"03", "12"}, "03", 2},
+        ListCase{"LastOneLeavesNothingSelected", {"05"}, 0, 5, false, {}, "", 0},
+        ListCase{"BadReplyOfUnlistedChangesNothing", {"03"}, 0, 9, false, {"03"}, "03", 1},
+        ListCase{"Address100Ignored", {"03"}, 0, 100, true, {"03"}, "03", -1},
+        ListCase{"NoneIgnored", {"03"}, 0, -1, false, {"03"}, "03", -1},
+        ListCase{"NegativeIgnored", {"05"}, 0, -5, false, {"05"}, "05", -1},
+        ListCase{"Address0Listed", {"03"}, 0, 0, true, {"00", "03"}, "03", 2}),
+    [](const ::testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PollSessionTest, SelectedMeterIsTheListTextAndZeroWithoutOne) {
+    EXPECT_EQ(m_session.SelectedAddress(), 0);
+    List({12, 7});
+    EXPECT_EQ(m_session.SelectedAddress(), 12);
+    m_session.UpdateAddressList(12, false);
+    EXPECT_EQ(m_session.SelectedAddress(), 7);
+}
+
+TEST_F(PollSessionTest, StartAndStopPollingTouchTheTimerAndOnlyTheTwoFlags) {
+    m_session.SetPollState(PollCycleState{42, 7, true, false, 3});
+    const int starts = m_view.nTimerStarts;
+    m_session.StartPolling();
+    EXPECT_EQ(m_view.nTimerStarts, starts + 1); // a running timer is started afresh
+    const PollCycleState restarted{42, 7, false, true, 3};
+    EXPECT_EQ(m_session.PollState(), restarted);
+
+    m_session.StopPolling();
+    EXPECT_FALSE(m_view.bTimerRunning);
+    EXPECT_EQ(m_session.PollState(), restarted);
+}
+
+TEST_F(PollSessionTest, ReopeningResetsTheCycleButKeepsTheListSoTheFirstRequestIsAProbe) {
+    List({3, 7});
+    ASSERT_EQ(m_session.PollState().listedCount, 2);
+    m_session.SetPollState(PollCycleState{42, 7, true, false, 2});
+
+    m_session.ClosePort();
+    EXPECT_FALSE(m_view.bTimerRunning); // stopped before the port closes
+    m_session.OpenPortFromSettings();
+
+    EXPECT_TRUE(m_view.boxes.empty());
+    EXPECT_EQ(m_view.entries, (std::vector<std::string>{"03", "07"}));
+    EXPECT_EQ(m_view.AddressListText(), "03");
+    EXPECT_EQ(m_session.PollState(), PollCycleState{});
+
+    // Counted empty until a reply recounts the list: the first request probes 01, not 03.
+    m_session.OnPollTimer(0);
+    EXPECT_EQ(m_session.PollState().currentAddress, 1);
+    EXPECT_EQ(SentBody(), "01RX0P0+0000000");
+}
+
+TEST_F(PollSessionTest, SettingsIndicesBecomeTheLineSettingsOfTheTables) {
+    struct Case {
+        PortSettings settings;
+        int port;
+        const char* configure;
+    };
+    const std::vector<Case> cases = {
+        {{0, 14, 1, 0, 0}, 1, "configure 256000 8 0 0"},
+        {{0, 0, 1, 0, 0}, 1, "configure 110 8 0 0"},
+        {{0, 6, 0, 0, 0}, 1, "configure 9600 7 0 0"},
+        {{0, 6, 1, 2, 0}, 1, "configure 9600 8 2 0"},
+        {{0, 6, 1, 1, 1}, 1, "configure 9600 8 1 2"},
+        {{7, 10, 1, 0, 0}, 8, "configure 56000 8 0 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.configure);
+        m_env.Set("QD7_COM" + std::to_string(c.port), "/fake/com" + std::to_string(c.port));
+        m_line.ClearEvents();
+        m_session.ApplyLineSettings(c.settings);
+        EXPECT_TRUE(m_view.boxes.empty());
+        EXPECT_EQ(m_session.State(), DeviceState::Open);
+        EXPECT_GE(m_line.TimeOf("open /fake/com" + std::to_string(c.port)), 0);
+        EXPECT_GE(m_line.TimeOf(c.configure), 0);
+    }
+}
+
+TEST_F(PollSessionTest, PortThatCannotOpenIsReportedWithItsNumberAndTheCycleStillResets) {
+    m_env.Set("QD7_COM3", "/fake/com3");
+    m_line.openFailure = OpenFailure::NoDevice;
+    m_session.SetPollState(PollCycleState{42, 7, true, false, 3});
+    m_session.ApplyLineSettings({2, 6, 1, 0, 0});
+
+    ASSERT_EQ(m_view.boxes.size(), 1U);
+    EXPECT_EQ(m_view.boxes[0].first, "COM3 can't open!");
+    EXPECT_EQ(m_view.boxes[0].second, m_session.SerialPort().FailureReason());
+    EXPECT_EQ(m_view.boxes[0].second.rfind("/fake/com3: ", 0), 0U) << m_view.boxes[0].second;
+    EXPECT_EQ(m_session.State(), DeviceState::Closed);
+    EXPECT_EQ(m_session.PollState(), PollCycleState{});
+    EXPECT_TRUE(m_view.bTimerRunning); // Autoscan is on: polling goes on without a port
+
+    // Without a port a poll sends nothing and counts as no reply; the session keeps working.
+    m_session.OnPollTimer(0);
+    m_session.OnPollTimer(0);
+    EXPECT_EQ(m_view.response, "");
+    EXPECT_EQ(m_view.LampOf(Lamp::Receive), LampColour::Yellow);
+}
+
+TEST_F(PollSessionTest, StateFollowsThePortFromStartToEnd) {
+    FakeLine line;
+    CRecordingMeterView view;
+    CMeterSession session(view, MakeRecordingOps(line));
+    EXPECT_EQ(session.State(), DeviceState::NotStarted);
+    session.OpenPortFromSettings();
+    EXPECT_EQ(session.State(), DeviceState::Open);
+
+    // The device goes: the tick's read notices; while it is away each tick tries it once, quietly;
+    // the tick after it is back opens it again.
+    line.bGone = true;
+    line.openFailure = OpenFailure::NoDevice;
+    session.OnPollTimer(0);
+    EXPECT_EQ(session.State(), DeviceState::Lost);
+    session.OnPollTimer(0);
+    EXPECT_EQ(session.State(), DeviceState::Lost);
+    line.bGone = false;
+    line.openFailure = OpenFailure::None;
+    session.OnPollTimer(0);
+    EXPECT_EQ(session.State(), DeviceState::Open);
+    EXPECT_TRUE(view.boxes.empty());
+
+    session.ClosePort();
+    EXPECT_EQ(session.State(), DeviceState::Closed);
+    session.End();
+    EXPECT_EQ(session.State(), DeviceState::Ended);
 }
 
 } // namespace

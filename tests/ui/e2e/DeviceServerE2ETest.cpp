@@ -20,15 +20,14 @@
 #include "protocol/FrameCodec.h"
 #include "sim/SimBus.h"
 #include "sim/SimServer.h"
-#include "tests/support/EnvGuard.h"
 #include "tests/support/FdIo.h"
 #include "tests/support/LineProbe.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/Ser2net.h"
-#include "tests/ui/ModalCatcher.h"
+#include "tests/support/ModalCatcher.h"
+#include "tests/support/WindowUnderTest.h"
 #include "ui/DialogLayout.h"
-#include "ui/MeterTestDlg.h"
-#include "ui/PictureCtrl.h"
+#include "ui/MeterSession.h"
 #include "ui/SetupDlg.h"
 #include "ui/SetupDlgLayout.h"
 
@@ -50,22 +49,21 @@ protected:
         ASSERT_TRUE(m_server.Start());
         m_pSer2net = std::make_unique<CSer2net>(m_pty.SlavePath(), CSer2net::Mode::Rfc2217);
         ASSERT_TRUE(m_pSer2net->Start()) << m_pSer2net->Log();
-        m_env.Set("QD7_COM1", m_pSer2net->Url());
     }
     void TearDown() override {
-        m_pDlg.reset();
+        m_pWindow.reset();
         m_pSer2net.reset();
         m_server.Stop();
     }
 
-    void OpenWindow() {
-        m_pDlg = std::make_unique<CMeterTestDlg>();
-        m_pDlg->m_nPollPeriodMs = 3600 * 1000; // every tick comes from the test
-        m_pDlg->m_fnSleep = [this](int ms) { Sleep(ms); };
-        m_pDlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
-        m_pDlg->m_pPollTimer->stop();
+    // Every tick comes from the test; `bExpectBoxes`: the start-up's box is part of the test.
+    void OpenWindow(bool bExpectBoxes = false) {
+        m_pWindow = std::make_unique<CWindowUnderTest>(
+            CWindowUnderTest::Options{.com1 = m_pSer2net->Url(), .bExpectBoxes = bExpectBoxes});
+        m_pWindow->OnSleep([this](int ms) { Sleep(ms); });
     }
+    CMeterSession& Session() { return m_pWindow->Session(); }
+    const CSerialPort& Port() { return Session().SerialPort(); }
     // The read-out's pauses end once the bus has answered and the reply lies on the port.
     void Sleep(int ms) {
         if (ms == kReplyPauseMs) {
@@ -75,27 +73,26 @@ protected:
         }
     }
     // The reply's bytes have reached the window's end of the connection.
-    bool ReplyOnPort() const {
-        return WaitForInput(static_cast<int>(m_pDlg->m_serialPort.m_hPort), kMinResponseLength,
-                            kWait);
+    bool ReplyOnPort() {
+        return WaitForInput(static_cast<int>(Port().m_hPort), kMinResponseLength, kWait);
     }
     // A send tick, the bus's answer when the polled meter is there, the reply tick.
     void Poll() {
         m_nFrames = m_server.FramesReceived();
         m_nReplies = m_server.RepliesSent();
-        m_pDlg->OnPollTimer(0);
-        if (m_pDlg->m_serialPort.IsOpen() && m_pDlg->m_pollCycle.State().bAwaitingResponse) {
+        Session().OnPollTimer(0);
+        if (Port().IsOpen() && Session().PollState().bAwaitingResponse) {
             EXPECT_TRUE(m_server.WaitForFrames(m_nFrames + 1, kWait));
-            if (m_pDlg->m_pollCycle.CurrentAddress() == kMeter) {
+            if (Session().PollState().currentAddress == kMeter) {
                 EXPECT_TRUE(m_server.WaitForReplies(m_nReplies + 1, kWait));
                 EXPECT_TRUE(ReplyOnPort());
             }
         }
-        m_pDlg->OnPollTimer(0);
+        Session().OnPollTimer(0);
         m_nFrames = m_server.FramesReceived();
         m_nReplies = m_server.RepliesSent();
     }
-    bool Listed() const { return m_pDlg->m_pAddressList->findText(QStringLiteral("01")) >= 0; }
+    bool Listed() const { return m_pWindow->AddressList()->findText(QStringLiteral("01")) >= 0; }
     void PollUntilListed() {
         for (int i = 0; i < 10 && !Listed(); ++i) {
             Poll();
@@ -121,26 +118,25 @@ protected:
         poller.start();
         m_nFrames = m_server.FramesReceived();
         m_nReplies = m_server.RepliesSent();
-        QTest::mouseClick(m_pDlg->m_pPicture, Qt::LeftButton, {}, QPoint(100, 50));
+        m_pWindow->ClickPanel();
         poller.stop();
         EXPECT_TRUE(bRan) << "a click on the front panel opened no setup dialog";
     }
 
-    CEnvGuard m_env;
     PtyPair m_pty;
     CSimBus m_bus{{CSimMeter(kMeter)}, {}, 1, [] { return 0ms; }};
     CSimServer m_server{m_bus};
     std::unique_ptr<CSer2net> m_pSer2net;
-    std::unique_ptr<CMeterTestDlg> m_pDlg;
+    std::unique_ptr<CWindowUnderTest> m_pWindow;
     uint64_t m_nFrames = 0;
     uint64_t m_nReplies = 0;
 };
 
 TEST_F(DeviceServerE2E, PollsSetsTheLineFromTheSetupDialogAndResumesAfterARestart) {
     OpenWindow();
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen()) << m_pDlg->m_serialPort.FailureReason();
+    ASSERT_TRUE(Port().IsOpen()) << Port().FailureReason();
     PollUntilListed();
-    EXPECT_STREQ(m_pDlg->m_szDisplayText.data(), " 101.0");
+    EXPECT_STREQ(Session().DisplayText(), " 101.0");
 
     WithSetupDialog([&](CSetupDlg& dlg) {
         auto* pPorts = qobject_cast<QComboBox*>(FindDialogItem(&dlg, kIdcSetupPort));
@@ -153,43 +149,41 @@ TEST_F(DeviceServerE2E, PollsSetsTheLineFromTheSetupDialogAndResumesAfterARestar
             ->setCurrentIndex(kStopBitsIndexTwo);
         QTest::mouseClick(qobject_cast<QPushButton*>(FindDialogItem(&dlg, kIdOk)), Qt::LeftButton);
     });
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen()) << m_pDlg->m_serialPort.FailureReason();
+    ASSERT_TRUE(Port().IsOpen()) << Port().FailureReason();
     // What the server did to its port, read from the port itself.
     EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, 19200U);
     termios line{};
     ASSERT_EQ(tcgetattr(m_pty.SlaveFd(), &line), 0);
     EXPECT_NE(line.c_cflag & CSTOPB, 0U);
-    m_pDlg->m_pPollTimer->stop();
     PollUntilListed();
 
     // The server restarted: the port is lost quietly (no box), ticks meanwhile try once each and fail
-    // (refused at once), and once it is back the next tick connects with the same line.
-    CModalCatcher catcher;
+    // (refused at once), and once it is back the next tick connects with the same line. The
+    // fixture fails the test on any box.
     m_pSer2net->Stop();
     for (int i = 0; i < 3; ++i) {
         Poll();
     }
-    EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
-    EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+    EXPECT_FALSE(Port().IsOpen());
+    EXPECT_EQ(Session().State(), DeviceState::Lost);
     ASSERT_TRUE(m_pSer2net->Start()) << m_pSer2net->Log();
     m_bus.ClearReceivedBodies();
     Poll();
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen()) << m_pDlg->m_serialPort.FailureReason();
+    ASSERT_TRUE(Port().IsOpen()) << Port().FailureReason();
     EXPECT_EQ(m_bus.ReceivedBodies().front(), "01RX0P0+0000000");
     EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, 19200U);
     PollUntilListed();
-    EXPECT_TRUE(catcher.m_vecSeen.empty()) << catcher.m_vecSeen.front().text.toStdString();
 }
 
 // A server that is not there: the box of a port that cannot be opened, with the reason.
 TEST_F(DeviceServerE2E, ARefusedConnectionIsSaidInTheBoxDetails) {
     m_pSer2net->Stop();
-    CModalCatcher catcher;
-    OpenWindow();
-    EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
-    ASSERT_EQ(catcher.m_vecSeen.size(), 1U);
-    EXPECT_EQ(catcher.m_vecSeen[0].text.toStdString(), "COM1 can't open!");
-    EXPECT_EQ(catcher.m_vecSeen[0].detailedText.toStdString(),
+    OpenWindow(true);
+    EXPECT_FALSE(Port().IsOpen());
+    const std::vector<CModalCatcher::Seen>& seen = m_pWindow->Boxes().m_vecSeen;
+    ASSERT_EQ(seen.size(), 1U);
+    EXPECT_EQ(seen[0].text.toStdString(), "COM1 can't open!");
+    EXPECT_EQ(seen[0].detailedText.toStdString(),
               m_pSer2net->Url() + ": connection refused");
 }
 

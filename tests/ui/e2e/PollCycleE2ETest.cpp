@@ -24,9 +24,9 @@
 #include "tests/support/EnvGuard.h"
 #include "tests/support/ListEntries.h"
 #include "tests/support/PtyMeter.h"
+#include "tests/support/WindowUnderTest.h"
 #include "tests/ui/PanelPixels.h"
 #include "ui/MeterTestDlg.h"
-#include "ui/PictureCtrl.h"
 
 namespace {
 
@@ -48,25 +48,23 @@ protected:
         ASSERT_TRUE(m_pServer->ServeFd(m_pty.MasterFd()));
         ASSERT_TRUE(m_pServer->Start());
 
-        m_env.Set("QD7_COM1", m_pty.SlavePath());
-        m_pDlg = std::make_unique<CMeterTestDlg>();
-        m_pDlg->OnInitDialog();
-        ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
-        m_pDlg->m_pPollTimer->stop();          // ticks come from the test
-        m_pDlg->m_nPollPeriodMs = 3600 * 1000; // also after Autoscan restarts the timer
-        m_pDlg->m_fnSleep = [](int) {};
+        // Ticks and sleeps come from the test.
+        m_pWindow = std::make_unique<CWindowUnderTest>(CWindowUnderTest::Options{
+            .com1 = m_pty.SlavePath(), .start = CWindowUnderTest::Start::Initialised});
+        ASSERT_EQ(Session().State(), DeviceState::Open);
     }
     void TearDown() override {
-        m_pDlg.reset();
+        m_pWindow.reset();
         if (m_pServer) {
             m_pServer->Stop();
         }
     }
 
-    CMeterTestDlg& Dlg() { return *m_pDlg; }
-    const QImage& Panel() { return m_pDlg->m_pPicture->Surface()->image; }
-    std::vector<std::string> Entries() { return ListEntries(Dlg().m_pAddressList); }
-    QString Selected() { return Dlg().m_pAddressList->currentText(); }
+    CWindowUnderTest& Window() { return *m_pWindow; }
+    CMeterSession& Session() { return m_pWindow->Session(); }
+    const QImage& Panel() { return m_pWindow->Panel(); }
+    std::vector<std::string> Entries() { return m_pWindow->Entries(); }
+    QString Selected() { return m_pWindow->Selected(); }
     bool Answers(int address) const {
         return m_pBus->HasMeter(address) && m_setSilent.count(address) == 0;
     }
@@ -85,9 +83,9 @@ protected:
     int Poll(int replyBytes = kMinResponseLength) {
         const uint64_t frames = m_pServer->FramesReceived();
         const uint64_t replies = m_pServer->RepliesSent();
-        const int cursorBefore = Dlg().m_pollCycle.State().scanCursor;
-        Dlg().OnPollTimer(0);
-        const PollCycleState sent = Dlg().m_pollCycle.State();
+        const int cursorBefore = Session().PollState().scanCursor;
+        Session().OnPollTimer(0);
+        const PollCycleState sent = Session().PollState();
         EXPECT_TRUE(sent.bAwaitingResponse);
         EXPECT_TRUE(m_pServer->WaitForFrames(frames + 1, 2s));
         const std::vector<std::string> bodies = m_pBus->ReceivedBodies();
@@ -101,8 +99,8 @@ protected:
             EXPECT_TRUE(m_pServer->WaitForReplies(replies + 1, 2s)) << address;
             EXPECT_TRUE(WaitInput(m_pty, replyBytes)) << address;
         }
-        Dlg().OnPollTimer(0);
-        EXPECT_FALSE(Dlg().m_pollCycle.State().bAwaitingResponse);
+        Session().OnPollTimer(0);
+        EXPECT_FALSE(Session().PollState().bAwaitingResponse);
         return address;
     }
     // Polls until the scan cursor has gone once round all 100 addresses.
@@ -126,11 +124,10 @@ protected:
         return QString::asprintf("%02dRX%dP0+0000000", address, bank).toStdString();
     }
 
-    CEnvGuard m_env;
     PtyPair m_pty;
     std::unique_ptr<CSimBus> m_pBus;
     std::unique_ptr<CSimServer> m_pServer;
-    std::unique_ptr<CMeterTestDlg> m_pDlg;
+    std::unique_ptr<CWindowUnderTest> m_pWindow;
     std::set<int> m_setSilent;
     std::vector<int> m_vecProbes; // addresses probed by the scan, in order
 };
@@ -141,7 +138,7 @@ TEST_F(PollCycleE2E, OneSweepListsExactlyTheMetersAndShowsTheSelectedValueInItsB
 
     EXPECT_EQ(Entries(), (std::vector<std::string>{"03", "07", "12"}));
     EXPECT_EQ(Selected(), QStringLiteral("03"));
-    EXPECT_EQ(Dlg().m_pollCycle.State().listedCount, 3);
+    EXPECT_EQ(Session().PollState().listedCount, 3);
     // Every address was probed once, from 01 up, and 00 right after 99.
     ASSERT_EQ(m_vecProbes.size(), 100U);
     EXPECT_EQ(m_vecProbes.front(), 1);
@@ -151,12 +148,12 @@ TEST_F(PollCycleE2E, OneSweepListsExactlyTheMetersAndShowsTheSelectedValueInItsB
 
     // 03's process value of bank 0, in red digits on the panel.
     const std::string bank0 = ExpectedValueText(3, 0);
-    EXPECT_STREQ(Dlg().m_szDisplayText.data(), bank0.c_str());
+    EXPECT_STREQ(Session().DisplayText(), bank0.c_str());
     EXPECT_EQ(ValueCells(Panel()), ExpectedValueCells(bank0.c_str()));
     EXPECT_NE(ValueCells(Panel()), ExpectedValueCells("    0"));
 
     // "Bank 1" asks every meter for bank 1, and the display follows.
-    Dlg().m_pBank1->setChecked(true);
+    Window().Bank1()->setChecked(true);
     int polled = -1;
     for (int i = 0; i < 4 && polled != 3; ++i) {
         polled = Poll();
@@ -165,7 +162,7 @@ TEST_F(PollCycleE2E, OneSweepListsExactlyTheMetersAndShowsTheSelectedValueInItsB
     EXPECT_EQ(m_pBus->ReceivedBodies().back(), Body(3, 1));
     const std::string bank1 = ExpectedValueText(3, 1);
     ASSERT_NE(bank1, bank0);
-    EXPECT_STREQ(Dlg().m_szDisplayText.data(), bank1.c_str());
+    EXPECT_STREQ(Session().DisplayText(), bank1.c_str());
     EXPECT_EQ(ValueCells(Panel()), ExpectedValueCells(bank1.c_str()));
 }
 
@@ -212,7 +209,7 @@ TEST_F(PollCycleE2E, FaultsOnTheLineFollowTheirPaths) {
     StartBus({3, 7});
     Sweep();
     ASSERT_EQ(Entries(), (std::vector<std::string>{"03", "07"}));
-    Dlg().m_pPnp->setChecked(false); // every request to the selected meter
+    Window().Pnp()->setChecked(false); // every request to the selected meter
 
     // A corrupted CRC: yellow, and the polled meter leaves the list.
     m_pBus->CorruptNextReplies(1);
@@ -223,14 +220,14 @@ TEST_F(PollCycleE2E, FaultsOnTheLineFollowTheirPaths) {
 
     // Well formed but refused (RX echoed): only the dump changes.
     EXPECT_EQ(Poll(), 7);
-    const std::string shown = Dlg().m_szDisplayText.data();
+    const std::string shown = Session().DisplayText();
     m_pBus->SetReject(true);
     EXPECT_EQ(Poll(), 7);
     m_pBus->SetReject(false);
-    EXPECT_TRUE(Dlg().m_pResponseEdit->text().startsWith(QStringLiteral("06 02 30 37 52 58 ")));
+    EXPECT_TRUE(Window().ResponseEdit()->text().startsWith(QStringLiteral("06 02 30 37 52 58 ")));
     EXPECT_EQ(Entries(), std::vector<std::string>{"07"});
     EXPECT_TRUE(ShowsLamp(Panel(), kReceiveLampOrigin, LampDarkGreen));
-    EXPECT_EQ(Dlg().m_szDisplayText.data(), shown);
+    EXPECT_EQ(Session().DisplayText(), shown);
 
     // A reply that names another address is taken for that address.
     m_pBus->SetAnswerAs(7, 9);
@@ -242,47 +239,48 @@ TEST_F(PollCycleE2E, FaultsOnTheLineFollowTheirPaths) {
 
 TEST_F(PollCycleE2E, LongRepliesLeaveTheirTailToTheNextRead) {
     StartBus({3});
-    Dlg().UpdateAddressList(3, true);
-    Dlg().m_pPnp->setChecked(false);
+    Session().UpdateAddressList(3, true);
+    Window().Pnp()->setChecked(false);
     m_pBus->SetLongReply(120); // 139 bytes a reply
 
     EXPECT_EQ(Poll(139), 3); // the first 60 bytes: a correct reply and noise behind it
     EXPECT_EQ(Entries(), std::vector<std::string>{"03"});
-    EXPECT_EQ(Dlg().m_pResponseEdit->text().size(), 60 * 3);
+    EXPECT_EQ(Window().ResponseEdit()->text().size(), 60 * 3);
 
     // 79 bytes still wait; the send drains 64, and the other 15 lead the next read.
     EXPECT_EQ(Poll(15 + 139), 3);
-    EXPECT_EQ(Dlg().m_pResponseEdit->text().size(), 60 * 3);
-    EXPECT_FALSE(Dlg().m_pResponseEdit->text().startsWith(QStringLiteral("06 02 30 33")));
+    EXPECT_EQ(Window().ResponseEdit()->text().size(), 60 * 3);
+    EXPECT_FALSE(Window().ResponseEdit()->text().startsWith(QStringLiteral("06 02 30 33")));
     EXPECT_TRUE(Entries().empty());
 }
 
 TEST_F(PollCycleE2E, SendRepeatsTheShownBodyAndShowsTheMetersReply) {
     StartBus({3});
-    Dlg().UpdateAddressList(3, true);
-    Dlg().m_pPnp->setChecked(false);
-    Dlg().m_pBank1->setChecked(true);
+    Session().UpdateAddressList(3, true);
+    Window().Pnp()->setChecked(false);
+    Window().Bank1()->setChecked(true);
     EXPECT_EQ(Poll(), 3);
     const std::string body = m_pBus->ReceivedBodies().back();
-    EXPECT_EQ(Dlg().m_pTextEdit->text().toStdString(), body);
+    EXPECT_EQ(Window().TextEdit()->text().toStdString(), body);
 
-    QTest::mouseClick(Dlg().m_pAutoscan, Qt::LeftButton);
+    QTest::mouseClick(Window().Autoscan(), Qt::LeftButton);
     const uint64_t replies = m_pServer->RepliesSent();
     std::vector<int> sleeps;
-    Dlg().m_fnSleep = [&](int ms) {
+    Window().OnSleep([&](int ms) {
         sleeps.push_back(ms);
         EXPECT_TRUE(m_pServer->WaitForReplies(replies + 1, 2s));
         EXPECT_TRUE(WaitInput(m_pty, kMinResponseLength));
-    };
-    Dlg().m_pResponseEdit->clear();
-    QTest::mouseClick(Dlg().m_pSendButton, Qt::LeftButton);
+    });
+    Window().ResponseEdit()->clear();
+    QTest::mouseClick(Window().SendButton(), Qt::LeftButton);
 
     EXPECT_EQ(sleeps, std::vector<int>{1000});
     const auto bodies = m_pBus->ReceivedBodies();
     ASSERT_EQ(bodies.size(), 2U);
     EXPECT_EQ(bodies[1], body);
-    EXPECT_TRUE(Dlg().m_pResponseEdit->text().startsWith(QStringLiteral("06 02 30 33 52 44 31 ")));
-    EXPECT_STREQ(Dlg().m_szDisplayText.data(), ExpectedValueText(3, 1).c_str());
+    EXPECT_TRUE(
+        Window().ResponseEdit()->text().startsWith(QStringLiteral("06 02 30 33 52 44 31 ")));
+    EXPECT_STREQ(Session().DisplayText(), ExpectedValueText(3, 1).c_str());
 }
 
 } // namespace

@@ -24,8 +24,8 @@
 #include "sim/SimServer.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/support/PtyMeter.h"
+#include "tests/support/WindowUnderTest.h"
 #include "tests/ui/ForwardingSerialOps.h"
-#include "tests/ui/ModalCatcher.h"
 #include "ui/DialogLayout.h"
 #include "ui/MeterTestDlg.h"
 #include "ui/SetupDlg.h"
@@ -66,7 +66,7 @@ protected:
         return std::make_unique<CSimBus>(std::move(meters), SimFaults{}, 1, [] { return 0ms; });
     }
     void TearDown() override {
-        m_pDlg.reset();
+        m_pWindow.reset();
         m_vecAdapters.clear();
         std::error_code ec;
         fs::remove_all(m_root, ec);
@@ -93,32 +93,34 @@ protected:
     }
     fs::path LinkOf(const char* name) const { return m_root / "by-id" / name; }
 
-    void OpenWindow() {
-        m_pDlg = std::make_unique<CMeterTestDlg>(std::make_unique<CForwardingSerialOps>(m_record));
-        m_pDlg->m_serialPort.SetPortDirectories(
-            {(m_root / "class").string(), (m_root / "dev").string(), (m_root / "by-id").string()});
-        m_pDlg->OnInitDialog();
-        m_pDlg->m_pPollTimer->stop(); // the test drives the ticks
-        m_pDlg->m_nPollPeriodMs = 3600 * 1000;
-        m_pDlg->m_fnSleep = [](int) {};
+    // The test drives the ticks; `bExpectBoxes`: the start-up's box is part of the test.
+    void OpenWindow(bool bExpectBoxes = false) {
+        m_pWindow = std::make_unique<CWindowUnderTest>(CWindowUnderTest::Options{
+            .pOps = std::make_unique<CForwardingSerialOps>(m_record),
+            .dirs = PortDirectories{(m_root / "class").string(), (m_root / "dev").string(),
+                                    (m_root / "by-id").string()},
+            .start = CWindowUnderTest::Start::Initialised,
+            .bExpectBoxes = bExpectBoxes});
     }
+    CMeterSession& Session() { return m_pWindow->Session(); }
+    const CSerialPort& Port() { return Session().SerialPort(); }
 
     // A send tick, the bus's answer when the polled meter is there, the reply tick.
     void Poll(Adapter& adapter) {
         const uint64_t frames = adapter.server.FramesReceived();
         const uint64_t replies = adapter.server.RepliesSent();
-        m_pDlg->OnPollTimer(0);
-        ASSERT_TRUE(m_pDlg->m_pollCycle.State().bAwaitingResponse);
-        if (m_pDlg->m_serialPort.IsOpen()) {
+        Session().OnPollTimer(0);
+        ASSERT_TRUE(Session().PollState().bAwaitingResponse);
+        if (Port().IsOpen()) {
             EXPECT_TRUE(adapter.server.WaitForFrames(frames + 1, 2s));
-            if (m_pDlg->m_pollCycle.CurrentAddress() == kMeter) {
+            if (Session().PollState().currentAddress == kMeter) {
                 EXPECT_TRUE(adapter.server.WaitForReplies(replies + 1, 2s));
                 EXPECT_TRUE(WaitInput(adapter.pty, kMinResponseLength));
             }
         }
-        m_pDlg->OnPollTimer(0);
+        Session().OnPollTimer(0);
     }
-    bool Listed() const { return m_pDlg->m_pAddressList->findText(QStringLiteral("03")) >= 0; }
+    bool Listed() const { return m_pWindow->AddressList()->findText(QStringLiteral("03")) >= 0; }
     void PollUntilListed(Adapter& adapter) {
         for (int i = 0; i < 10 && !Listed(); ++i) {
             Poll(adapter);
@@ -132,39 +134,38 @@ protected:
     std::unique_ptr<CSimBus> m_pOtherBus;
     std::vector<std::unique_ptr<Adapter>> m_vecAdapters;
     CForwardingSerialOps::Record m_record;
-    std::unique_ptr<CMeterTestDlg> m_pDlg;
+    std::unique_ptr<CWindowUnderTest> m_pWindow;
 };
 
 TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) {
-    CModalCatcher catcher;
     Adapter& first = Plug();
     OpenWindow();
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    ASSERT_TRUE(Port().IsOpen());
     // Settings other than the defaults, which must come back with the adapter.
-    m_pDlg->m_portSettings.speedIndex = kSpeedIndex115200;
-    m_pDlg->m_portSettings.parityIndex = 2;
-    m_pDlg->ClosePort();
-    m_pDlg->OpenPortFromSettings();
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    PortSettings settings = Session().Settings();
+    settings.speedIndex = kSpeedIndex115200;
+    settings.parityIndex = 2;
+    Session().ApplyLineSettings(settings);
+    ASSERT_TRUE(Port().IsOpen());
     PollUntilListed(first);
 
     // Gone between a request and its reply.
     const uint64_t frames = first.server.FramesReceived();
-    m_pDlg->OnPollTimer(0);
-    ASSERT_TRUE(m_pDlg->m_pollCycle.State().bAwaitingResponse);
+    Session().OnPollTimer(0);
+    ASSERT_TRUE(Session().PollState().bAwaitingResponse);
     ASSERT_TRUE(first.server.WaitForFrames(frames + 1, 2s));
     Unplug(first);
-    m_pDlg->OnPollTimer(0);
-    EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
-    EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+    Session().OnPollTimer(0);
+    EXPECT_FALSE(Port().IsOpen());
+    EXPECT_TRUE(Port().IsLost());
 
     // While it is away a tick tries at most once (here the name is gone, so no device is even
     // opened), quietly, and the window goes on.
     for (int i = 0; i < 6; ++i) {
         const int opens = m_record.nOpens;
-        m_pDlg->OnPollTimer(0);
+        Session().OnPollTimer(0);
         EXPECT_LE(m_record.nOpens, opens + 1);
-        EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+        EXPECT_FALSE(Port().IsOpen());
     }
 
     // Back, at another device number: the next tick opens it with the same settings, and the
@@ -173,8 +174,8 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     ASSERT_NE(second.pty.SlavePath(), first.pty.SlavePath());
     const size_t configured = m_record.configured.size();
     Poll(second);
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
-    EXPECT_FALSE(m_pDlg->m_serialPort.IsLost());
+    ASSERT_TRUE(Port().IsOpen());
+    EXPECT_FALSE(Port().IsLost());
     ASSERT_EQ(m_record.configured.size(), configured + 1);
     const LineSettings& line = m_record.configured.back();
     EXPECT_EQ(line.speed, 115200);
@@ -183,7 +184,6 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     EXPECT_EQ(line.stopBits, 0);
     EXPECT_EQ(second.server.ReceivedBodies().front(), "01RX0P0+0000000");
     PollUntilListed(second);
-    EXPECT_TRUE(catcher.m_vecSeen.empty()) << catcher.m_vecSeen.front().text.toStdString();
 }
 
 // With Autoscan off no tick comes: "Send" finds the adapter back by itself, and its frame goes
@@ -191,26 +191,24 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
 TEST_F(ReconnectE2E, SendReopensTheLostPortWhilePollingIsOff) {
     for (const bool bSendWhileAway : {true, false}) {
         SCOPED_TRACE(bSendWhileAway ? "a Send while it was away" : "first Send after the replug");
-        CModalCatcher catcher;
         Adapter& first = Plug();
         OpenWindow();
-        m_pDlg->m_pAutoscan->setChecked(false);
-        m_pDlg->ApplyAutoscanMode();
-        m_pDlg->m_pTextEdit->setText(QStringLiteral("03RX0P0+0000000"));
+        m_pWindow->Autoscan()->setChecked(false);
+        m_pWindow->Window().ApplyAutoscanMode();
+        m_pWindow->TextEdit()->setText(QStringLiteral("03RX0P0+0000000"));
         Unplug(first);
         if (bSendWhileAway) {
-            m_pDlg->SendText();
-            EXPECT_TRUE(m_pDlg->m_serialPort.IsLost());
+            Session().SendText();
+            EXPECT_TRUE(Port().IsLost());
         }
 
         Adapter& second = Plug();
         const uint64_t frames = second.server.FramesReceived();
-        m_pDlg->SendText();
-        EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
+        Session().SendText();
+        EXPECT_TRUE(Port().IsOpen());
         ASSERT_TRUE(second.server.WaitForFrames(frames + 1, 2s));
         EXPECT_EQ(second.server.ReceivedBodies().back(), "03RX0P0+0000000");
-        EXPECT_TRUE(catcher.m_vecSeen.empty());
-        m_pDlg.reset();
+        m_pWindow.reset();
         m_vecAdapters.clear();
     }
 }
@@ -219,27 +217,26 @@ TEST_F(ReconnectE2E, SendReopensTheLostPortWhilePollingIsOff) {
 // COM1 names the other one; the window waits for its own adapter, says so in the setup dialog's
 // port list, never opens or polls the other, and goes on with the first when it is back.
 TEST_F(ReconnectE2E, ALostPortWaitsForItsOwnAdapterNotTheOneNowNamedByItsNumber) {
-    CModalCatcher catcher;
     Adapter& first = Plug();
     Adapter& other = Plug(kOtherAdapterName);
     OpenWindow();
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    ASSERT_TRUE(Port().IsOpen());
     PollUntilListed(first);
 
     Unplug(first);
-    for (int i = 0; i < 2 && !m_pDlg->m_serialPort.IsLost(); ++i) {
-        m_pDlg->OnPollTimer(0);
+    for (int i = 0; i < 2 && !Port().IsLost(); ++i) {
+        Session().OnPollTimer(0);
     }
-    ASSERT_TRUE(m_pDlg->m_serialPort.IsLost());
-    const PortDirectories& dirs = m_pDlg->m_serialPort.Directories();
+    ASSERT_TRUE(Port().IsLost());
+    const PortDirectories& dirs = Port().Directories();
     ASSERT_EQ(LocatePort(1, dirs).device.byIdName, kOtherAdapterName);
     for (int i = 0; i < 6; ++i) {
-        m_pDlg->OnPollTimer(0);
-        EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+        Session().OnPollTimer(0);
+        EXPECT_FALSE(Port().IsOpen());
     }
 
     CSetupDlg setup;
-    setup.m_pMainWnd = m_pDlg.get();
+    setup.m_pMainWnd = &m_pWindow->Window();
     setup.OnInitDialog();
     const auto* pPorts = qobject_cast<const QComboBox*>(FindDialogItem(&setup, kIdcSetupPort));
     ASSERT_NE(pPorts, nullptr);
@@ -251,26 +248,24 @@ TEST_F(ReconnectE2E, ALostPortWaitsForItsOwnAdapterNotTheOneNowNamedByItsNumber)
 
     Adapter& back = Plug();
     PollUntilListed(back);
-    EXPECT_TRUE(m_pDlg->m_serialPort.IsOpen());
+    EXPECT_TRUE(Port().IsOpen());
     EXPECT_EQ(other.server.FramesReceived(), 0U);
     for (const std::string& path : m_record.openedPaths) {
         EXPECT_EQ(path, LinkOf(kAdapterName).string());
     }
-    EXPECT_TRUE(catcher.m_vecSeen.empty());
 }
 
 // A port that never opened is the user's to fix: the box said why, and no tick tries it again.
 TEST_F(ReconnectE2E, APortThatDidNotOpenIsNotTriedByTheTicks) {
-    CModalCatcher catcher;
-    OpenWindow();
-    ASSERT_EQ(catcher.m_vecSeen.size(), 1U);
-    EXPECT_FALSE(m_pDlg->m_serialPort.IsLost());
+    OpenWindow(true);
+    ASSERT_EQ(m_pWindow->Boxes().m_vecSeen.size(), 1U);
+    EXPECT_EQ(Session().State(), DeviceState::Closed);
     const int opens = m_record.nOpens;
     Plug();
-    m_pDlg->OnPollTimer(0);
-    m_pDlg->OnPollTimer(0);
+    Session().OnPollTimer(0);
+    Session().OnPollTimer(0);
     EXPECT_EQ(m_record.nOpens, opens);
-    EXPECT_FALSE(m_pDlg->m_serialPort.IsOpen());
+    EXPECT_FALSE(Port().IsOpen());
 }
 
 } // namespace

@@ -1,8 +1,8 @@
-// The main window's layout (template 102) and the binding of its controls to members by role.
-#include "ui/MeterTestDlg.h"
+#include "ui/MainWindowLayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -15,18 +15,6 @@
 #include "ui/PictureCtrl.h"
 
 namespace {
-
-// Control ids of template 102.
-constexpr int kIdcSend = 1001;
-constexpr int kIdcTextEdit = 1002;
-constexpr int kIdcResponseEdit = 1003;
-constexpr int kIdcPicture = 1004;
-constexpr int kIdcAutoscan = 1006;
-constexpr int kIdcPnp = 1007;
-constexpr int kIdcAddressList = 1008;
-constexpr int kIdcBank1 = 1018;
-constexpr int kIdcCrcLabel = 1033;
-constexpr int kIdcProgress = 1035;
 
 using K = DialogItemKind;
 
@@ -56,29 +44,31 @@ template <typename T> T* Bind(const QWidget* pDialog, int id) {
 
 } // namespace
 
-void CMeterTestDlg::CreateControls() {
-    setFont(DialogFont());
-    const CDialogUnits units = CDialogUnits::FromFont(font());
+MainWindowControls CreateMainWindowControls(QDialog* pDialog) {
+    pDialog->setFont(DialogFont());
+    const CDialogUnits units = CDialogUnits::FromFont(pDialog->font());
     for (const DialogItem& item : kMainLayout) {
         if (item.nId == kIdcPicture) {
-            auto* pPicture = new CPictureCtrl(QString::fromUtf8(item.pszCaption), this);
+            auto* pPicture = new CPictureCtrl(QString::fromUtf8(item.pszCaption), pDialog);
             pPicture->setProperty("dialogId", item.nId);
             pPicture->move(units.ToPixelsX(item.x), units.ToPixelsY(item.y));
             continue;
         }
-        CreateDialogItem(this, item, units);
+        CreateDialogItem(pDialog, item, units);
     }
-    setFixedSize(units.ToPixelsX(kDialogWidth), units.ToPixelsY(kDialogHeight));
+    pDialog->setFixedSize(units.ToPixelsX(kDialogWidth), units.ToPixelsY(kDialogHeight));
 
-    // Bound in the order the members are declared.
-    m_pProgress = Bind<QProgressBar>(this, kIdcProgress);
-    m_pCrcLabel = Bind<QLabel>(this, kIdcCrcLabel);
-    m_pPicture = Bind<CPictureCtrl>(this, kIdcPicture);
-    m_pResponseEdit = Bind<QLineEdit>(this, kIdcResponseEdit);
-    m_pTextEdit = Bind<QLineEdit>(this, kIdcTextEdit);
-    m_pAddressList = Bind<QComboBox>(this, kIdcAddressList);
-    m_pBank1 = Bind<QCheckBox>(this, kIdcBank1);
-    m_pPnp = Bind<QCheckBox>(this, kIdcPnp);
-    m_pAutoscan = Bind<QCheckBox>(this, kIdcAutoscan);
-    m_pSendButton = Bind<QPushButton>(this, kIdcSend);
+    // Bound in the order the roles are declared.
+    MainWindowControls controls;
+    controls.pProgress = Bind<QProgressBar>(pDialog, kIdcProgress);
+    controls.pCrcLabel = Bind<QLabel>(pDialog, kIdcCrcLabel);
+    controls.pPicture = Bind<CPictureCtrl>(pDialog, kIdcPicture);
+    controls.pResponseEdit = Bind<QLineEdit>(pDialog, kIdcResponseEdit);
+    controls.pTextEdit = Bind<QLineEdit>(pDialog, kIdcTextEdit);
+    controls.pAddressList = Bind<QComboBox>(pDialog, kIdcAddressList);
+    controls.pBank1 = Bind<QCheckBox>(pDialog, kIdcBank1);
+    controls.pPnp = Bind<QCheckBox>(pDialog, kIdcPnp);
+    controls.pAutoscan = Bind<QCheckBox>(pDialog, kIdcAutoscan);
+    controls.pSend = Bind<QPushButton>(pDialog, kIdcSend);
+    return controls;
 }

@@ -1,0 +1,163 @@
+#include "ui/MainWindowView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "render/PanelLayout.h"
+#include "ui/ComboHelper.h"
+#include "ui/PictureCtrl.h"
+
+namespace {
+
+constexpr int kRedRow = 1; // the glyph sheet's row of the digits
+
+// Texts of the exchanges are single-byte strings.
+QString Latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+LampState LampStateOf(LampColour colour) {
+    switch (colour) {
+    case LampColour::Green:
+        return LampGreen;
+    case LampColour::DarkGreen:
+        return LampDarkGreen;
+    case LampColour::Yellow:
+        return LampYellow;
+    }
+    return LampRed;
+}
+
+} // namespace
+
+CMainWindowView::CMainWindowView(QWidget* pWindow, const MainWindowControls& controls)
+    : m_pWindow(pWindow), m_controls(controls), m_pPollTimer(new QTimer(pWindow)),
+      m_fnSleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }) {
+    m_pPollTimer->setObjectName(QStringLiteral("pollTimer"));
+    m_pPollTimer->setTimerType(Qt::PreciseTimer);
+    m_pPollTimer->setInterval(kPollPeriodMs);
+}
+
+CMainWindowView::~CMainWindowView() = default;
+
+void CMainWindowView::AttachPanel() {
+    m_digitDisplay.Attach(m_controls.pPicture->Surface());
+    m_digitDisplay.m_nColorRow = kRedRow;
+    m_lampDisplay.Attach(m_controls.pPicture->Surface());
+}
+
+void CMainWindowView::DetachPanel() {
+    m_digitDisplay.Detach();
+    m_lampDisplay.Detach();
+}
+
+void CMainWindowView::DrawValue(const char* pszText) {
+    m_digitDisplay.DrawValue(kValueOrigin.x(), kValueOrigin.y(), pszText);
+}
+
+void CMainWindowView::DrawUnit(const char* pszText) {
+    m_digitDisplay.DrawUnit(kUnitOrigin.x(), kUnitOrigin.y(), pszText);
+}
+
+void CMainWindowView::DrawLamp(Lamp lamp, LampColour colour) {
+    const QPoint origin = lamp == Lamp::Send ? kSendLampOrigin : kReceiveLampOrigin;
+    m_lampDisplay.DrawLamp(origin.x(), origin.y(), LampStateOf(colour));
+}
+
+void CMainWindowView::ShowFrameBody(std::string_view body) {
+    m_controls.pTextEdit->setText(Latin1(body));
+    m_controls.pTextEdit->repaint(); // on screen before the write holds the thread
+}
+
+std::string CMainWindowView::FrameText() const {
+    return m_controls.pTextEdit->text().toLatin1().toStdString();
+}
+
+void CMainWindowView::ShowCrcText(std::string_view text) {
+    m_controls.pCrcLabel->setText(Latin1(text));
+    m_controls.pCrcLabel->repaint(); // on screen before the write and a wait hold the thread
+}
+
+void CMainWindowView::ShowResponse(std::string_view hexDump) {
+    QLineEdit* pEdit = m_controls.pResponseEdit;
+    pEdit->setText(Latin1(hexDump));
+    // The reply's first bytes (ACK, STX, address) stay in view when the dump is wider than the
+    // field.
+    pEdit->setCursorPosition(0);
+    // On screen at once: a read-out goes on to its next request without returning to the loop.
+    pEdit->repaint();
+}
+
+bool CMainWindowView::IsChecked(Box box) const {
+    switch (box) {
+    case Box::Bank1:
+        return m_controls.pBank1->isChecked();
+    case Box::Pnp:
+        return m_controls.pPnp->isChecked();
+    case Box::Autoscan:
+        return m_controls.pAutoscan->isChecked();
+    }
+    return false;
+}
+
+int CMainWindowView::FindAddressEntry(std::string_view text) const {
+    return FindStringPrefix(m_controls.pAddressList, Latin1(text));
+}
+
+void CMainWindowView::AddAddressEntry(std::string_view text) {
+    AddSortedString(m_controls.pAddressList, Latin1(text));
+}
+
+void CMainWindowView::RemoveAddressEntry(int position) {
+    m_controls.pAddressList->removeItem(position);
+}
+
+int CMainWindowView::AddressEntryCount() const {
+    return m_controls.pAddressList->count();
+}
+
+int CMainWindowView::SelectedAddressEntry() const {
+    return m_controls.pAddressList->currentIndex();
+}
+
+void CMainWindowView::SelectAddressEntry(int position) {
+    m_controls.pAddressList->setCurrentIndex(position);
+}
+
+std::string CMainWindowView::AddressListText() const {
+    return m_controls.pAddressList->currentText().toLatin1().toStdString();
+}
+
+void CMainWindowView::ReportOpenFailure(const std::string& message, const std::string& reason) {
+    // The reason in the box's details ("Show Details...") and on stderr, so that a user can act
+    // on it.
+    const QString appName = QCoreApplication::applicationName();
+    std::fprintf(stderr, "%s: %s %s\n", appName.toLocal8Bit().constData(), message.c_str(),
+                 reason.c_str());
+    QMessageBox box(QMessageBox::Warning, appName, QString::fromStdString(message), QMessageBox::Ok,
+                    m_pWindow);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setDetailedText(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())));
+    box.exec();
+}
+
+void CMainWindowView::StartPollTimer() {
+    // Starting a running timer replaces it: its period begins afresh.
+    m_pPollTimer->start();
+}
+
+void CMainWindowView::StopPollTimer() {
+    m_pPollTimer->stop();
+}
+
+void CMainWindowView::Sleep(int ms) {
+    m_fnSleep(ms);
+}

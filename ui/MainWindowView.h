@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "render/DigitDisplay.h"
+#include "render/LampDisplay.h"
+#include "ui/MainWindowLayout.h"
+#include "ui/MeterView.h"
+
+class QTimer;
+class QWidget;
+
+// The main window as the meter session sees it: the front panel's renderers on the picture, the
+// texts, boxes and address list of its controls, the error box, the poll timer and the sleep.
+class CMainWindowView final : public IMeterView {
+public:
+    static constexpr int kPollPeriodMs = 700;
+
+    // `pWindow` owns the controls and becomes the parent of the poll timer and of the error box.
+    CMainWindowView(QWidget* pWindow, const MainWindowControls& controls);
+    ~CMainWindowView() override;
+    CMainWindowView(const CMainWindowView&) = delete;
+    CMainWindowView& operator=(const CMainWindowView&) = delete;
+
+    // The renderers on the picture, from start-up to teardown; drawing before or after does
+    // nothing.
+    void AttachPanel();
+    void DetachPanel();
+
+    // The poll timer: 700 ms, precise (a coarse timer can be 5 % off), ticking inside nested
+    // modal loops too. Its owner connects the ticks to the session.
+    QTimer* PollTimer() const { return m_pPollTimer; }
+    // Every wait of the session goes through here: it really sleeps, holding the thread, unless
+    // a test hands in another.
+    void SetSleep(std::function<void(int ms)> fnSleep) { m_fnSleep = std::move(fnSleep); }
+
+    void DrawValue(const char* pszText) override;
+    void DrawUnit(const char* pszText) override;
+    void DrawLamp(Lamp lamp, LampColour colour) override;
+    void ShowFrameBody(std::string_view body) override;
+    std::string FrameText() const override;
+    void ShowCrcText(std::string_view text) override;
+    void ShowResponse(std::string_view hexDump) override;
+    bool IsChecked(Box box) const override;
+    int FindAddressEntry(std::string_view text) const override;
+    void AddAddressEntry(std::string_view text) override;
+    void RemoveAddressEntry(int position) override;
+    int AddressEntryCount() const override;
+    int SelectedAddressEntry() const override;
+    void SelectAddressEntry(int position) override;
+    std::string AddressListText() const override;
+    void ReportOpenFailure(const std::string& message, const std::string& reason) override;
+    void StartPollTimer() override;
+    void StopPollTimer() override;
+    void Sleep(int ms) override;
+
+private:
+    QWidget* m_pWindow;
+    MainWindowControls m_controls;
+    CDigitDisplay m_digitDisplay;
+    CLampDisplay m_lampDisplay;
+    QTimer* m_pPollTimer;
+    std::function<void(int ms)> m_fnSleep;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// What the meter session asks of the window that shows it. The session decides; the view draws,
+// shows texts, reads its boxes and keeps the address list, and owns the clock of the UI thread.
+// Everything is called on the UI thread; whatever a call puts on the screen is there before the
+// call returns, because the session may hold the thread next (a write, a sleep).
+
+// The two activity lamps of the front panel, and the colours the exchanges give them.
+enum class Lamp { Send, Receive };
+enum class LampColour { Green, DarkGreen, Yellow };
+
+// The three boxes of the main window that the session reads when it needs them.
+enum class Box { Bank1, Pnp, Autoscan };
+
+class IMeterView {
+public:
+    virtual ~IMeterView() = default;
+
+    // The front panel: the value and the unit at their places, one lamp in one colour.
+    virtual void DrawValue(const char* pszText) = 0;
+    virtual void DrawUnit(const char* pszText) = 0;
+    virtual void DrawLamp(Lamp lamp, LampColour colour) = 0;
+
+    // The texts of the exchanges: the frame body of the last request (the text edit, which is
+    // also the source of a typed frame), the end and CRC of the last frame sent, and the last
+    // reply as a hex dump.
+    virtual void ShowFrameBody(std::string_view body) = 0;
+    virtual std::string FrameText() const = 0;
+    virtual void ShowCrcText(std::string_view text) = 0;
+    virtual void ShowResponse(std::string_view hexDump) = 0;
+
+    virtual bool IsChecked(Box box) const = 0;
+
+    // The address list: a sorted drop-down list of two-digit addresses whose selection is the
+    // selected meter. Positions count from 0; -1 is "none".
+    // The position of the first entry that begins with `text`, ignoring case.
+    virtual int FindAddressEntry(std::string_view text) const = 0;
+    // Inserts at the sorted place; the selection stays on the entry it was on.
+    virtual void AddAddressEntry(std::string_view text) = 0;
+    virtual void RemoveAddressEntry(int position) = 0;
+    virtual int AddressEntryCount() const = 0;
+    virtual int SelectedAddressEntry() const = 0;
+    virtual void SelectAddressEntry(int position) = 0;
+    // The list's current text: the selected entry, or empty.
+    virtual std::string AddressListText() const = 0;
+
+    // The port did not open: `message` ("COM1 can't open!") in a box, `reason` behind it. Returns
+    // once the user closed the box; the poll timer goes on ticking meanwhile.
+    virtual void ReportOpenFailure(const std::string& message, const std::string& reason) = 0;
+
+    // Time: the poll timer (700 ms; starting it again restarts its period; its ticks come back as
+    // the session's OnPollTimer) and the sleep that holds the UI thread.
+    virtual void StartPollTimer() = 0;
+    virtual void StopPollTimer() = 0;
+    virtual void Sleep(int ms) = 0;
+};
+
+// A progress bar as the register read-out drives it: the range, then each position. A position
+// past the range shows the bar full.
+class IReadOutProgress {
+public:
+    virtual ~IReadOutProgress() = default;
+    virtual void SetRange(int low, int high) = 0;
+    virtual void SetPosition(int position) = 0;
+};

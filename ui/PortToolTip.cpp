@@ -1,0 +1,40 @@
+#include "ui/PortToolTip.h"
+
+#include "serial/PortAddress.h"
+
+namespace {
+
+// Paths and names from the serial library, which keeps its text in UTF-8 on every system.
+QString SerialText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+QString PortToolTip(int port, const PortLocation& location) {
+    const SerialDevice& device = location.device;
+    if (device.path.empty()) {
+        return QStringLiteral("No serial port (%1 present)").arg(location.nPresent);
+    }
+    if (location.bFromEnvironment && IsNetworkPort(device.path)) {
+        return QStringLiteral("%1 (QD7_COM%2): a serial device server on the network")
+            .arg(SerialText(device.path))
+            .arg(port);
+    }
+    QString tip = SerialText(device.device.empty() ? device.path : device.device);
+    if (location.bFromEnvironment) {
+        tip += QStringLiteral(" (QD7_COM%1=%2)").arg(port).arg(SerialText(device.path));
+    }
+    // An adapter is found again by that name after an unplug, never by the number, which another
+    // adapter may have taken meanwhile.
+    if (!device.byIdName.empty()) {
+        tip += QStringLiteral("\n") + SerialText(device.byIdName) +
+               QStringLiteral("\nReopened by this name after an unplug, never as another adapter");
+    }
+    return tip;
+}
+
+QString LostPortLine(const std::string& reopenPath) {
+    return QStringLiteral("Unplugged: waits for %1 to come back, opens nothing else\n")
+        .arg(SerialText(reopenPath));
+}
