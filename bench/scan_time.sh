@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times `qd7-bus scan` of the addresses 00..99 with three meters (01, 07, 12) on qd7-sim, at 9600
-# and at 115200 baud, and sets each time beside the floor a real line puts under it.
+# and at 115200 baud, and sets each time beside the floor a real line puts under it; then, at
+# 9600, the same scan through a serial device server (ser2net, raw TCP and RFC 2217) as a ratio to
+# the pty's.
 #
 #   bench/scan_time.sh [BUILD_DIR]        (default build/default; build qd7-bus and qd7-sim first)
 #
@@ -66,3 +68,65 @@ for speed in 9600 115200; do
                                 o / 1000, f / 1000, b - a }'
     done
 done
+
+# Through a serial device server on the loopback interface: ser2net in front of the simulator's
+# pty, raw TCP and RFC 2217, at 9600 baud, each beside the pty's own scan of the same run. qd7-bus
+# waits its network margin longer for each reply there; the ratio is what that and the server cost.
+command -v ser2net >/dev/null || { echo "scan_time: ser2net is missing (tools/setup.sh)" >&2; exit 1; }
+workdir=$(mktemp -d)
+s2npid=
+stop_ser2net() {
+    if [ -n "$s2npid" ]; then
+        kill "$s2npid" 2>/dev/null || true
+        wait "$s2npid" 2>/dev/null || true
+        s2npid=
+    fi
+}
+trap 'stop_ser2net; stop_sim; rm -rf "$workdir"' EXIT
+
+# A port of 127.0.0.1 that no socket uses now, and whether one listens on it.
+in_tcp_table() { cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | awk -v p="$1" -v s="${2:-}" '
+    { split($2, a, ":"); if (a[2] == p && (s == "" || $4 == s)) found = 1 } END { exit !found }'; }
+free_port() {
+    local port
+    for _ in $(seq 100); do
+        port=$((40000 + RANDOM % 20000))
+        in_tcp_table "$(printf '%04X' "$port")" || { echo "$port"; return; }
+    done
+    return 1
+}
+start_ser2net() { # accepter prefix ("tcp," or "telnet(rfc2217),tcp,")
+    port=$(free_port)
+    printf 'connection: &bench\n  accepter: %s127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+        "$1" "$port" "$device" >"$workdir/ser2net.yaml"
+    ser2net -n -d -u -c "$workdir/ser2net.yaml" >"$workdir/ser2net.log" 2>&1 &
+    s2npid=$!
+    for _ in $(seq 500); do
+        in_tcp_table "$(printf '%04X' "$port")" 0A && return
+        sleep 0.01
+    done
+    echo "scan_time: ser2net did not start:" >&2
+    cat "$workdir/ser2net.log" >&2
+    exit 1
+}
+scan_seconds() {
+    local t0 t1
+    t0=$(now)
+    "$bus" --port "$1" scan >/dev/null
+    t1=$(now)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }'
+}
+
+echo
+printf '%-7s %-30s %9s %7s\n' speed port measured ratio
+start_sim
+pty=$(scan_seconds "$device")
+printf '%-7s %-30s %7.2f s %6.2fx\n' 9600 pty "$pty" 1
+for form in tcp rfc2217; do
+    if [ "$form" = tcp ]; then start_ser2net "tcp,"; else start_ser2net "telnet(rfc2217),tcp,"; fi
+    took=$(scan_seconds "$form://127.0.0.1:$port")
+    stop_ser2net
+    awk -v f="$form://127.0.0.1 (ser2net)" -v t="$took" -v p="$pty" \
+        'BEGIN { printf "%-7s %-30s %7.2f s %6.2fx\n", 9600, f, t, t / p }'
+done
+stop_sim

@@ -9,6 +9,7 @@
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
+#include "serial/PortAddress.h"
 #include "serial/PortDevice.h"
 
 namespace {
@@ -55,6 +56,12 @@ bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
     }
     if (value.empty()) {
         error = "--port needs a device path or COMn";
+        return false;
+    }
+    // A device server's address is checked now: a typing mistake is a usage error, not a port
+    // that cannot be opened.
+    if (std::string reason; IsNetworkPort(value) && !ParseNetworkAddress(value, reason)) {
+        error = "--port: " + Quoted(value) + ": " + reason;
         return false;
     }
     o.strDevicePath = value;

@@ -11,6 +11,7 @@
 #include "cli/OutputFile.h"
 #include "cli/ReadingWriter.h"
 #include "cli/ReplyTimeout.h"
+#include "serial/PortAddress.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -58,7 +59,8 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         return kExitPortFailed;
     }
 
-    CBusExchange exchange(port, ReplyTimeout(options), CharacterTime(options.line), stop);
+    CBusExchange exchange(port, ReplyTimeout(options, IsNetworkPort(port.OpenedPath())),
+                          CharacterTime(options.line), stop);
     CLateReplyNotes lateNotes(err);
     exchange.SetLateReplySink([&lateNotes](const LateReply& late) { lateNotes.Note(late); });
     // A log appended to already has its header; a watch in text shows when each reading was.

@@ -28,9 +28,11 @@ Commands:
                     hexadecimal and decoded
 
 Options:
-      --port PATH|COMn
+      --port PATH|COMn|tcp://HOST:PORT|rfc2217://HOST:PORT
                     the serial device, or COMn mapped as the window program
-                    maps it ($QD7_COMn when set); default COM1
+                    maps it ($QD7_COMn when set), or a serial device server's
+                    port on the network: raw TCP (the server sets the line)
+                    or RFC 2217 (the line is set from here); default COM1
       --speed N     line speed in bit/s (default 9600)
       --data 7|8    data bits (default 8)
       --parity none|odd|even
@@ -40,7 +42,8 @@ Options:
       --timeout MS  wait at most MS milliseconds from the start of a request
                     for the whole reply (default: the request's and the reply's
                     time on the line plus 50 ms, 107 ms at 9600 baud 8N1, plus
-                    the RTS delays)
+                    the RTS delays; on a network port plus two characters'
+                    time and 5 ms, 115 ms at 9600 baud 8N1)
       --rts-delay-before MS
                     keep RTS up MS milliseconds (0 to 1000) before a frame's
                     first byte, for converters that switch direction slowly

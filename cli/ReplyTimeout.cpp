@@ -8,13 +8,21 @@ std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line) {
     return std::chrono::ceil<std::chrono::milliseconds>(onLine) + kTurnaroundMargin;
 }
 
+std::chrono::milliseconds NetworkMargin(const LineSettings& line) {
+    constexpr std::chrono::microseconds kNetworkDelay{5000};
+    constexpr int kGatheredCharacters = 2;
+    return std::chrono::ceil<std::chrono::milliseconds>(
+        kNetworkDelay + std::chrono::microseconds{LineTimeUs(line, kGatheredCharacters)});
+}
+
 std::chrono::microseconds CharacterTime(const LineSettings& line) {
     return std::chrono::microseconds{LineTimeUs(line, 1)};
 }
 
-std::chrono::milliseconds ReplyTimeout(const BusOptions& options) {
+std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork) {
     if (options.timeout.count() > 0) {
         return options.timeout;
     }
-    return DefaultReplyTimeout(options.line) + options.rtsDelayBefore + options.rtsDelayAfter;
+    return DefaultReplyTimeout(options.line) + options.rtsDelayBefore + options.rtsDelayAfter +
+           (bNetwork ? NetworkMargin(options.line) : std::chrono::milliseconds{0});
 }

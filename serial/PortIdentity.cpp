@@ -1,11 +1,15 @@
 #include <filesystem>
 #include <system_error>
 
+#include "serial/PortAddress.h"
 #include "serial/PortDevice.h"
 
 namespace fs = std::filesystem;
 
 std::string StableDeviceName(const std::string& path, const PortDirectories& dirs) {
+    if (IsNetworkPort(path)) {
+        return path; // a device server is found again by its address
+    }
     std::error_code ec;
     const fs::path given(path);
     if (given.parent_path() == fs::path(dirs.byId)) {

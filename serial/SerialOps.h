@@ -58,6 +58,10 @@ public:
         return false;
     }
 
+    // Why the last Configure or SetKernelRtsDelays was refused, where the port knows more than
+    // that it was (a device server's answer); empty otherwise.
+    virtual std::string RefusalDetail(PortHandle /*h*/) { return {}; }
+
     // Hands up to count bytes to the driver without waiting: the number taken, kWriteWouldBlock
     // when its queue is full, kDeviceGone when the device has gone away, kWriteFailed on any other
     // error.
@@ -80,7 +84,8 @@ public:
     virtual void SleepUs(int64_t us) = 0;
 };
 
-// The operating system's serial ports. consoleListPath names the kernel's list of its consoles,
-// whose devices are never opened.
+// The operating system's serial ports and, beside them, the ports of serial device servers on the
+// network (tcp://HOST:PORT, rfc2217://HOST:PORT), each chosen by the name it is opened by.
+// consoleListPath names the kernel's list of its consoles, whose devices are never opened.
 std::unique_ptr<ISerialOps> CreateSystemSerialOps();
 std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath);

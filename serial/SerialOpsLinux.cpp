@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "serial/LineTermios.h"
+#include "serial/NetworkSerialOps.h"
 #include "serial/UniqueFd.h"
 
 namespace {
@@ -340,11 +341,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<ISerialOps> CreateSystemSerialOps() {
+std::unique_ptr<ISerialOps> CreateDeviceSerialOps() {
     return CreateLinuxSerialOps(LinuxSystemFiles{});
 }
 
-std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath) {
+std::unique_ptr<ISerialOps> CreateDeviceSerialOps(std::string_view consoleListPath) {
     LinuxSystemFiles files;
     files.consoleList = consoleListPath;
     return CreateLinuxSerialOps(std::move(files));

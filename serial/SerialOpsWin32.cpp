@@ -1,4 +1,4 @@
-#include "serial/SerialOps.h"
+#include "serial/NetworkSerialOps.h"
 
 #include <algorithm>
 #include <array>
@@ -524,11 +524,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<ISerialOps> CreateSystemSerialOps() {
+std::unique_ptr<ISerialOps> CreateDeviceSerialOps() {
     return std::make_unique<CWin32SerialOps>();
 }
 
-std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view) {
+std::unique_ptr<ISerialOps> CreateDeviceSerialOps(std::string_view) {
     // Windows has no kernel console on a serial port to keep clear of.
     return std::make_unique<CWin32SerialOps>();
 }

@@ -94,9 +94,13 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
         return kNullPortHandle;
     }
     if (!m_pOps->Configure(h, line)) {
+        const std::string detail = m_pOps->RefusalDetail(h);
         m_pOps->CloseDevice(h);
-        Fail(path + ": " + OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" +
-             DescribeLine(line) + ")");
+        // A device server says what it refused, or that it went away meanwhile.
+        Fail(path + ": " +
+             (detail.empty()
+                  ? OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" + DescribeLine(line) + ")"
+                  : detail));
         return kNullPortHandle;
     }
     // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
@@ -104,10 +108,12 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
     m_bKernelRts = m_pOps->KernelDrivesRts(h);
     if (m_bKernelRts && (m_rtsBefore.count() > 0 || m_rtsAfter.count() > 0) &&
         !m_pOps->SetKernelRtsDelays(h, CeilMs(m_rtsBefore), CeilMs(m_rtsAfter))) {
+        const std::string detail = m_pOps->RefusalDetail(h);
         m_pOps->CloseDevice(h);
-        Fail(path + ": the driver refuses the RTS delays (before " +
-             std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
-             std::to_string(CeilMs(m_rtsAfter)) + " ms)");
+        Fail(path + ": " + (detail.empty() ? "the driver refuses the RTS delays (before " +
+                                                 std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
+                                                 std::to_string(CeilMs(m_rtsAfter)) + " ms)"
+                                           : detail));
         return kNullPortHandle;
     }
     m_pOps->SetDtr(h, true);

@@ -6,6 +6,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
+#include "serial/PortAddress.h"
 #include "sim/SimDevice.h"
 
 namespace {
@@ -89,6 +90,45 @@ const std::array<NumberOption, 7> kNumberOptions = {{
      [](SimOptions& o, int64_t v) { o.faults.nLongExtraBytes = static_cast<int>(v); }},
 }};
 
+// The network's forms: addresses checked now, and what does not go with them.
+bool CheckNetworkOptions(const SimOptions& o, bool speedGiven, std::string& error) {
+    std::string reason;
+    if (!o.strListen.empty()) {
+        const std::optional<NetworkAddress> address =
+            ParseNetworkAddress(o.strListen, reason, true);
+        if (!address) {
+            error = "--listen: \"" + o.strListen + "\": " + reason;
+            return false;
+        }
+        if (address->protocol != NetworkProtocol::RawTcp) {
+            error = "--listen: the simulator serves raw TCP only (tcp://HOST:PORT)";
+            return false;
+        }
+        if (!o.strDevice.empty() || !o.strLink.empty()) {
+            error = "--listen serves on TCP: it goes with neither --device nor --link";
+            return false;
+        }
+        return true;
+    }
+    if (!IsNetworkPort(o.strDevice)) {
+        return true;
+    }
+    const std::optional<NetworkAddress> address = ParseNetworkAddress(o.strDevice, reason);
+    if (!address) {
+        error = "--device: \"" + o.strDevice + "\": " + reason;
+        return false;
+    }
+    if (!o.strLink.empty()) {
+        error = "--link needs a device file, not a network port";
+        return false;
+    }
+    if (speedGiven && address->protocol == NetworkProtocol::RawTcp) {
+        error = "--speed: a raw TCP port's line is set on the device server (rfc2217:// sets it)";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options,
@@ -127,6 +167,8 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
                 return false;
             }
             (arg == "--link" ? options.strLink : options.strDevice) = value;
+        } else if (arg == "--listen") {
+            options.strListen = value;
         } else if (arg == "--silent") {
             SimSilence silence;
             if (!ParseSilence(value, silence, error)) {
@@ -163,6 +205,9 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             return false;
         }
     }
+    if (!CheckNetworkOptions(options, speedGiven, error)) {
+        return false;
+    }
     if (speedGiven && options.strDevice.empty()) {
         error = "--speed applies only with --device (a pseudo-terminal has no speed)";
         return false;
@@ -185,7 +230,13 @@ std::string SimUsage(std::string_view program) {
             "01,07,12\n"
             "  --link PATH       make a symbolic link PATH to the device; removed at exit\n"
             "  --device PATH     serve this existing port or pty instead of a new pseudo-terminal\n"
+            "                    (or a device server's port: tcp://HOST:PORT, rfc2217://HOST:PORT\n"
+            "                    with the line set at --speed)\n"
             "  --speed N         line speed for --device, a standard speed (default 9600), 8N1\n"
+            "  --listen tcp://HOST:PORT\n"
+            "                    serve on this TCP port instead, as a device server's raw port\n"
+            "                    does, one client at a time (port 0: a free one; the address\n"
+            "                    as bound is printed)\n"
             "  --seed N          seed of the random faults and noise (default 1)\n"
             "  --drop PCT        drop this share of replies, 0..100\n"
             "  --corrupt PCT     send this share of replies with a wrong CRC, 0..100\n"

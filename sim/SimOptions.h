@@ -21,7 +21,9 @@ struct SimSilence {
 struct SimOptions {
     std::vector<int> meters{1};
     std::string strLink;   // symbolic link to the device, made at start and removed at exit
-    std::string strDevice; // an existing port or pty to serve instead of a new pseudo-terminal
+    std::string strDevice; // an existing port or pty, or a device server's port, to serve instead
+                           // of a new pseudo-terminal
+    std::string strListen; // a TCP address of our own to serve on instead (tcp://HOST:PORT)
     int nSpeed = 9600;     // line speed for --device
     uint32_t nSeed = 1;
     SimFaults faults;

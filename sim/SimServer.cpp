@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "protocol/FrameCodec.h"
 #include "sim/SimDevice.h"
+#include "sim/SimNetwork.h"
 
 namespace {
 
@@ -37,6 +39,7 @@ bool CSimServer::OpenPty() {
     if (!pty) {
         return false;
     }
+    Reset();
     m_fdOwned = std::move(pty->master);
     m_fdKeeper = std::move(pty->slaveKeeper);
     m_hServedFd = -1;
@@ -53,6 +56,7 @@ bool CSimServer::OpenDevice(const std::string& path, int speed, std::string& err
     if (!fd.IsValid()) {
         return false;
     }
+    Reset();
     m_fdOwned = std::move(fd);
     m_fdKeeper.Reset();
     m_hServedFd = -1;
@@ -64,12 +68,91 @@ bool CSimServer::ServeFd(int fd) {
     if (IsRunning() || fd < 0) {
         return false;
     }
-    m_fdOwned.Reset();
+    Reset();
     m_hServedFd = fd;
     m_fdKeeper = OpenPtySlaveKeeper(fd);
     std::array<char, 128> name{};
     m_strDevicePath = ::ptsname_r(fd, name.data(), name.size()) == 0 ? name.data() : "";
     return true;
+}
+
+bool CSimServer::OpenNetwork(const std::string& url, int speed, std::string& error) {
+    if (IsRunning()) {
+        error = "the server is running";
+        return false;
+    }
+    const std::optional<NetworkAddress> address = ParseNetworkAddress(url, error);
+    if (!address) {
+        error = url + ": " + error;
+        return false;
+    }
+    const auto deadline = Clock::now() + kNetworkOpenBudget;
+    OpenError failure;
+    std::unique_ptr<CNetworkLink> link = CNetworkLink::Connect(*address, deadline, failure);
+    std::string reason;
+    if (!link) {
+        reason = OpenFailureText(failure);
+    } else if (!link->SetLine(LineSettings{speed, 8, 0, 0}, deadline, reason)) {
+        link.reset();
+    }
+    if (!link) {
+        error = url + ": " + reason;
+        return false;
+    }
+    link->Purge(deadline);
+    Reset();
+    m_pLink = std::move(link);
+    m_strDevicePath = url;
+    return true;
+}
+
+bool CSimServer::Listen(const std::string& url, std::string& error) {
+    if (IsRunning()) {
+        error = "the server is running";
+        return false;
+    }
+    const std::optional<NetworkAddress> address = ParseNetworkAddress(url, error, true);
+    if (!address) {
+        error = url + ": " + error;
+        return false;
+    }
+    if (address->protocol != NetworkProtocol::RawTcp) {
+        error = url + ": the simulator listens on raw TCP only (tcp://HOST:PORT)";
+        return false;
+    }
+    std::string bound;
+    CUniqueFd fd = ListenTcp(*address, bound, error);
+    if (!fd.IsValid()) {
+        return false;
+    }
+    Reset();
+    m_fdListen = std::move(fd);
+    m_strDevicePath = bound;
+    return true;
+}
+
+void CSimServer::Reset() {
+    m_fdOwned.Reset();
+    m_fdKeeper.Reset();
+    m_hServedFd = -1;
+    m_fdListen.Reset();
+    m_fdClient.Reset();
+    m_pLink.reset();
+}
+
+int CSimServer::DeviceFd() const {
+    if (m_pLink) {
+        return static_cast<int>(m_pLink->Socket());
+    }
+    if (m_fdListen.IsValid()) {
+        return m_fdClient.Get(); // -1 while no client is connected: poll skips it
+    }
+    return m_fdOwned.IsValid() ? m_fdOwned.Get() : m_hServedFd;
+}
+
+std::string CSimServer::Failure() const {
+    const std::lock_guard lock(m_failureMutex);
+    return m_strFailure;
 }
 
 void CSimServer::SetTrafficLog(std::function<void(std::string_view)> sink) {
@@ -97,6 +180,10 @@ bool CSimServer::Start() {
         m_nServedFlags = flags;
     }
     m_vecPending.clear();
+    {
+        const std::lock_guard lock(m_failureMutex);
+        m_strFailure.clear();
+    }
     m_bRunning = true;
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -119,10 +206,11 @@ void CSimServer::Stop() {
 void CSimServer::Run() {
     bool peerGone = false;
     while (true) {
-        std::array<pollfd, 2> fds{};
+        std::array<pollfd, 3> fds{};
         fds[0] = pollfd{m_fdStop.Get(), POLLIN, 0};
         // A hang-up is reported whatever is asked for, so a gone peer's device sits out a round.
         fds[1] = pollfd{peerGone ? -1 : DeviceFd(), POLLIN, 0};
+        fds[2] = pollfd{m_fdListen.Get(), POLLIN, 0};
         const int ready = ::poll(fds.data(), fds.size(), PollTimeout(peerGone));
         if (ready < 0 && errno != EINTR) {
             break;
@@ -138,24 +226,78 @@ void CSimServer::Run() {
         } else if ((fds[1].revents & POLLNVAL) != 0) {
             break;
         }
+        if (peerGone && m_fdClient.IsValid()) {
+            DropClient(); // the next client may come
+            peerGone = false;
+        }
+        if (m_pLink && m_pLink->IsGone()) {
+            const std::lock_guard lock(m_failureMutex);
+            m_strFailure = m_strDevicePath + ": the device server closed the connection";
+            break;
+        }
+        if ((fds[2].revents & POLLIN) != 0) {
+            AcceptWaitingClient();
+        }
         SendDueReplies();
     }
     m_bRunning = false;
     Notify();
 }
 
-void CSimServer::ReadDevice(bool& peerGone) {
-    std::array<uint8_t, kReadChunk> buffer{};
-    const ssize_t n = ::read(DeviceFd(), buffer.data(), buffer.size());
-    if (n <= 0) {
-        // 0 or EIO: the other side is closed; EAGAIN: someone else took the bytes.
-        peerGone = n == 0 || (n < 0 && errno == EIO);
+void CSimServer::AcceptWaitingClient() {
+    CUniqueFd client = AcceptClient(m_fdListen.Get());
+    if (!client.IsValid()) {
         return;
     }
-    const auto count = static_cast<size_t>(n);
-    LogBytes("rx ", buffer.data(), count);
+    if (m_fdClient.IsValid()) {
+        // One client at a time, as on a bus with one master: the newcomer is told at once, by a
+        // closed connection, rather than left waiting unanswered.
+        LogBytes("client refused: another one is connected", nullptr, 0);
+        return;
+    }
+    LogBytes("client connected", nullptr, 0);
+    m_fdClient = std::move(client);
+}
+
+void CSimServer::DropClient() {
+    LogBytes("client left", nullptr, 0);
+    m_fdClient.Reset();
+    m_vecPending.clear(); // replies to the client that left are lost with it
+}
+
+ssize_t CSimServer::WriteDevice(const uint8_t* bytes, size_t count) {
+    if (m_fdClient.IsValid()) {
+        // A socket: no SIGPIPE when the client has just gone.
+        return ::send(m_fdClient.Get(), bytes, count, MSG_NOSIGNAL);
+    }
+    return ::write(DeviceFd(), bytes, count);
+}
+
+void CSimServer::ReadDevice(bool& peerGone) {
+    std::array<uint8_t, kReadChunk> buffer{};
+    if (m_pLink) {
+        const int nAvailable = m_pLink->Available();
+        const int nTaken =
+            nAvailable > 0 ? m_pLink->Take(buffer.data(), static_cast<int>(buffer.size())) : 0;
+        if (nTaken > 0) {
+            Hear(buffer.data(), static_cast<size_t>(nTaken));
+        }
+        return; // nothing but Telnet's own traffic, or gone (seen by the loop)
+    }
+    const ssize_t n = ::read(DeviceFd(), buffer.data(), buffer.size());
+    if (n <= 0) {
+        // 0 or EIO: the other side is closed (a client reset its connection); EAGAIN: someone
+        // else took the bytes.
+        peerGone = n == 0 || (n < 0 && (errno == EIO || errno == ECONNRESET));
+        return;
+    }
+    Hear(buffer.data(), static_cast<size_t>(n));
+}
+
+void CSimServer::Hear(const uint8_t* bytes, size_t count) {
+    LogBytes("rx ", bytes, count);
     const auto now = Clock::now();
-    for (SimReply& reply : m_bus.Feed(std::span(buffer.data(), count))) {
+    for (SimReply& reply : m_bus.Feed(std::span(bytes, count))) {
         m_vecPending.push_back(PendingReply{now + reply.delay, std::move(reply.bytes)});
     }
     // Replies go out in the order they fall due; equal times keep the order of the requests.
@@ -182,11 +324,50 @@ void CSimServer::SendDueReplies() {
     }
 }
 
+bool CSimServer::WriteToLink(const std::vector<uint8_t>& bytes) {
+    if (DeviceFd() < 0) {
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+    int nTaken = kWriteWouldBlock;
+    while ((nTaken = m_pLink->Send(bytes.data(), static_cast<int>(bytes.size()))) ==
+           kWriteWouldBlock) {
+        if (Clock::now() >= deadline || !m_pLink->WaitWritable(1000)) {
+            return false;
+        }
+    }
+    if (nTaken < 0) {
+        return false;
+    }
+    // Sent once the system has taken all of it; the server then puts it on its line.
+    while (m_pLink->Unsent() > 0 && !m_pLink->IsGone()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        std::array<pollfd, 2> fds{};
+        fds[0] = pollfd{DeviceFd(), POLLOUT, 0};
+        fds[1] = pollfd{m_fdStop.Get(), POLLIN, 0};
+        if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) > 0 &&
+            (fds[1].revents & POLLIN) != 0) {
+            return false;
+        }
+    }
+    return !m_pLink->IsGone();
+}
+
 bool CSimServer::WriteAll(const std::vector<uint8_t>& bytes) {
+    if (m_pLink) {
+        return WriteToLink(bytes);
+    }
+    if (DeviceFd() < 0) {
+        return false; // no client connected: the reply is lost, as on a line nobody listens to
+    }
     size_t done = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
     while (done < bytes.size()) {
-        const ssize_t n = ::write(DeviceFd(), bytes.data() + done, bytes.size() - done);
+        const ssize_t n = WriteDevice(bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -238,7 +419,9 @@ bool CSimServer::WaitForFrames(uint64_t count, std::chrono::milliseconds timeout
 void CSimServer::LogBytes(std::string_view prefix, const uint8_t* bytes, size_t count) {
     if (m_fnLog) {
         std::string line(prefix);
-        line += FormatHexDump(bytes, static_cast<int>(count));
+        if (count > 0) {
+            line += FormatHexDump(bytes, static_cast<int>(count));
+        }
         m_fnLog(line);
     }
 }

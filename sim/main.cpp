@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Version.h"
+#include "serial/PortAddress.h"
 #include "serial/StandardStreams.h"
 #include "sim/SimBus.h"
 #include "sim/SimOptions.h"
@@ -76,6 +77,27 @@ void LogLine(std::string_view line) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
 
+// What the options name: our own TCP port, a device server's port, an existing device or a new
+// pseudo-terminal.
+bool OpenServed(const SimOptions& options, CSimServer& server) {
+    std::string error;
+    bool bOpened = false;
+    if (!options.strListen.empty()) {
+        bOpened = server.Listen(options.strListen, error);
+    } else if (IsNetworkPort(options.strDevice)) {
+        bOpened = server.OpenNetwork(options.strDevice, options.nSpeed, error);
+    } else if (!options.strDevice.empty()) {
+        bOpened = server.OpenDevice(options.strDevice, options.nSpeed, error);
+    } else {
+        bOpened = server.OpenPty();
+        error = "cannot create a pseudo-terminal";
+    }
+    if (!bOpened) {
+        PrintError(error);
+    }
+    return bOpened;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,9 +135,7 @@ int main(int argc, char** argv) {
     CSimBus bus(MakeMeters(options), options.faults, options.nSeed);
     ApplySilences(options, bus);
     CSimServer server(bus);
-    if (options.strDevice.empty() ? !server.OpenPty()
-                                  : !server.OpenDevice(options.strDevice, options.nSpeed, error)) {
-        PrintError(options.strDevice.empty() ? "cannot create a pseudo-terminal" : error);
+    if (!OpenServed(options, server)) {
         return 1;
     }
     if (options.bVerbose) {
@@ -145,7 +165,8 @@ int main(int argc, char** argv) {
             break;
         }
         if (!server.IsRunning()) {
-            PrintError("serving " + device + " failed");
+            const std::string failure = server.Failure();
+            PrintError(failure.empty() ? "serving " + device + " failed" : failure);
             status = 1;
             break;
         }

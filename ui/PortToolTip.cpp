@@ -1,5 +1,7 @@
 #include "ui/PortToolTip.h"
 
+#include "serial/PortAddress.h"
+
 namespace {
 
 // Paths and names from the serial library, which keeps its text in UTF-8 on every system.
@@ -13,6 +15,11 @@ QString PortToolTip(int port, const PortLocation& location) {
     const SerialDevice& device = location.device;
     if (device.path.empty()) {
         return QStringLiteral("No serial port (%1 present)").arg(location.nPresent);
+    }
+    if (location.bFromEnvironment && IsNetworkPort(device.path)) {
+        return QStringLiteral("%1 (QD7_COM%2): a serial device server on the network")
+            .arg(SerialText(device.path))
+            .arg(port);
     }
     QString tip = SerialText(device.device.empty() ? device.path : device.device);
     if (location.bFromEnvironment) {

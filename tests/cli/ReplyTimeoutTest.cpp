@@ -32,4 +32,15 @@ TEST(LineTiming, DefaultTimeoutFollowsTheLine) {
     EXPECT_EQ(CharacterTime(LineSettings{9600, 8, 0, 0}).count(), 1042);
 }
 
+// On a device server's port the reply comes later by what the server gathers and the network
+// takes; a timeout given is taken as it is.
+TEST(ReplyTimeout, TheDefaultTimeoutOfANetworkPortHasTheNetworksMargin) {
+    BusOptions options;
+    EXPECT_EQ(ReplyTimeout(options, true).count(), 115);
+    options.line.speed = 1200; // two characters take 16.7 ms
+    EXPECT_EQ(ReplyTimeout(options, true).count(), ReplyTimeout(options, false).count() + 22);
+    options.timeout = std::chrono::milliseconds(250);
+    EXPECT_EQ(ReplyTimeout(options, true).count(), 250);
+}
+
 } // namespace

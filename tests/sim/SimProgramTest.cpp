@@ -57,8 +57,9 @@ TEST(SimProgram, HelpListsEveryOption) {
     ASSERT_TRUE(sim.IsStarted());
     EXPECT_EQ(sim.WaitExit(kWait), 0);
     const std::string out = sim.ReadOut();
-    for (const char* option : {"--meters", "--link", "--device", "--seed", "--drop", "--corrupt",
-                               "--noise", "--delay", "--long", "--silent", "--verbose"}) {
+    for (const char* option :
+         {"--meters", "--link", "--device", "--seed", "--drop", "--corrupt", "--noise", "--delay",
+          "--long", "--silent", "--verbose", "--listen"}) {
         EXPECT_NE(out.find(option), std::string::npos) << option;
     }
 }
