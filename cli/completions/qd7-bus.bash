@@ -1,0 +1,68 @@
+# bash completion for qd7-bus                                            -*- shell-script -*-
+# Commands, options and the values an option takes from a fixed set; ports from what the system
+# has (serial devices and their stable names), never by opening one.
+
+_qd7_bus_ports()
+{
+    local p
+    for p in /dev/serial/by-id/* /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* /dev/ttyAMA*; do
+        [[ -e $p ]] && printf '%s\n' "$p"
+    done
+    printf '%s\n' COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 tcp:// rfc2217://
+}
+
+_qd7_bus()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local commands='scan read watch send'
+    local options='--port --speed --data --parity --stop --bank --timeout --rts-delay-before
+        --rts-delay-after --format --help --version'
+
+    case $prev in
+    --port)
+        local IFS=$'\n'
+        COMPREPLY=($(compgen -W "$(_qd7_bus_ports)" -- "$cur"))
+        return
+        ;;
+    --speed)
+        COMPREPLY=($(compgen -W '1200 2400 4800 9600 14400 19200 38400 57600 115200' -- "$cur"))
+        return
+        ;;
+    --data) COMPREPLY=($(compgen -W '7 8' -- "$cur")); return ;;
+    --parity) COMPREPLY=($(compgen -W 'none odd even' -- "$cur")); return ;;
+    --stop) COMPREPLY=($(compgen -W '1 2' -- "$cur")); return ;;
+    --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
+    --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
+    --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count)
+        return # a number
+        ;;
+    esac
+
+    # The command given so far, if any; what follows it depends on it.
+    local word command=
+    for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        case $word in
+        scan | read | watch | send) command=$word; break ;;
+        esac
+    done
+
+    if [[ $cur == -* ]]; then
+        case $command in
+        scan) options+=' --from --to' ;;
+        watch) options+=' --interval --count' ;;
+        esac
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    case $command in
+    '') COMPREPLY=($(compgen -W "$commands" -- "$cur")) ;;
+    read)
+        # After the address, the registers.
+        if [[ $prev != read ]]; then
+            COMPREPLY=($(compgen -W 'P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1' -- "$cur"))
+        fi
+        ;;
+    esac
+}
+complete -F _qd7_bus qd7-bus

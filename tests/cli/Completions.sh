@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The shell completions keep up with the program: every long option its --help names is offered
+# by both the bash and the zsh completion, and the bash completion offers the commands and the
+# fixed values of an option when asked as bash asks.
+#
+#   Completions.sh QD7_BUS COMPLETIONS_DIR
+set -euo pipefail
+program=$1
+dir=$2
+status=0
+
+# Every "--option" the help text names, once each.
+mapfile -t options < <("$program" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
+[ "${#options[@]}" -gt 5 ] || { echo "no options found in $program --help" >&2; exit 1; }
+for file in qd7-bus.bash _qd7-bus; do
+    for option in "${options[@]}"; do
+        grep -q -- "$option\b" "$dir/$file" ||
+            { echo "$file does not offer $option" >&2; status=1; }
+    done
+done
+
+# shellcheck source=/dev/null
+source "$dir/qd7-bus.bash"
+complete_line() { # words...; the last is the one being completed
+    COMP_WORDS=("$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    _qd7_bus
+    echo "${COMPREPLY[*]}"
+}
+expect() { # expected words...
+    local expected=$1 got
+    shift
+    got=$(complete_line "$@")
+    [ "$got" = "$expected" ] || { echo "completing '$*': got '$got', expected '$expected'" >&2; status=1; }
+}
+expect 'scan read watch send' qd7-bus ''
+expect 'text csv json' qd7-bus --format ''
+expect 'none odd even' qd7-bus scan --parity ''
+expect 'C0 C1 C2 C3' qd7-bus read 07 C
+expect '--interval' qd7-bus watch 07 --int
+exit $status
