@@ -101,7 +101,8 @@ std::string FormatHex(const std::vector<uint8_t>& bytes) {
 }
 
 std::string CsvHeader() {
-    return "time,address,bank,register,value,decimals,status,raw\n";
+    // tries last, so that a script reading the earlier columns by position reads them still.
+    return "time,address,bank,register,value,decimals,status,raw,tries\n";
 }
 
 std::string CsvRow(const Reading& r) {
@@ -114,6 +115,7 @@ std::string CsvRow(const Reading& r) {
     row += ',' + (bValue ? std::to_string(r.decimals) : std::string());
     row += ',' + std::string(StatusName(r.status));
     row += ',' + FormatHex(r.raw);
+    row += ',' + std::to_string(r.tries);
     return row + '\n';
 }
 
@@ -127,14 +129,19 @@ std::string JsonRow(const Reading& r) {
     row += ",\"decimals\":" + (bValue ? std::to_string(r.decimals) : std::string("null"));
     row += ",\"status\":" + JsonString(StatusName(r.status));
     row += ",\"raw\":" + JsonString(FormatHex(r.raw));
+    row += ",\"tries\":" + std::to_string(r.tries);
     return row + "}\n";
 }
 
 std::string TextRow(const Reading& r, bool withTime) {
     std::string row = withTime ? FormatIsoTime(r.time) + "  " : std::string();
-    row += FormatAddress(r.address) + "  " + r.registerCode + "  ";
+    row += FormatAddress(r.address) + "  bank " + (r.bank < 0 ? std::string("-") : Bank(r)) + "  " +
+           r.registerCode + "  ";
     const std::string value = HasValue(r) ? FormatValue(r.value, r.decimals) : "-";
     row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
     row += "  " + std::string(StatusName(r.status));
+    if (r.tries > 1) {
+        row += "  (" + std::to_string(r.tries) + " tries)";
+    }
     return row + '\n';
 }

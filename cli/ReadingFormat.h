@@ -18,6 +18,7 @@ struct Reading {
     float value = 0.0F; // value and decimals with ReplyStatus::Ok
     int decimals = 0;
     std::vector<uint8_t> raw;
+    int tries = 1; // requests it took: more than one when a failed exchange was retried
 };
 
 // A row's status: "ok", "silent", "corrupt", "rejected", "nodevice".
@@ -34,5 +35,6 @@ std::string FormatHex(const std::vector<uint8_t>& bytes);
 std::string CsvHeader();
 std::string CsvRow(const Reading& reading);
 std::string JsonRow(const Reading& reading);
-// "07  P0       107.3  ok", aligned; the time first when `withTime`.
+// "07  bank 0  P0       107.3  ok", aligned, "  (2 tries)" after a retry; the time first when
+// `withTime`.
 std::string TextRow(const Reading& reading, bool withTime);
