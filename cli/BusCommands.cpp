@@ -7,10 +7,10 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/ScanProgress.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
-#include "cli/ScanProgress.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -166,8 +166,9 @@ std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {
         ++tries;
         m_statistics.Count(address, result.status, result.elapsed);
     } while (IsRetried(result.status) && tries <= m_options.nRetries);
-    Reading reading = MakeReading(result, address, m_options.nBank,
-                                  std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
+    Reading reading =
+        MakeReading(result, address, m_options.nBank,
+                    std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
     reading.tries = tries;
     return reading;
 }

@@ -20,7 +20,7 @@ struct ExchangeResult {
     ReplyStatus status = ReplyStatus::Silent;
     DecodedResponse reply; // meaningful with ReplyStatus::Ok
     std::vector<uint8_t> raw;
-    bool bStopped = false; // a stop request cut the wait short: there is no verdict
+    bool bStopped = false;                // a stop request cut the wait short: there is no verdict
     std::chrono::microseconds elapsed{0}; // from the start of the request to its reply or end
 };
 

@@ -19,14 +19,15 @@ public:
     // The table on `err` under the line "qd7-bus: statistics per meter", one line per meter
     // asked, in address order; nothing when none was.
     //
-    //   address  requests      ok  silent  corrupt  rejected  nodevice  loss %  reply ms min/median/max
-    //   07             20      19       1        0         0         0     5.0  48.6/48.9/52.1
+    //   address  requests      ok  silent  corrupt  rejected  nodevice  loss %  reply ms
+    //   min/median/max 07             20      19       1        0         0
+    //   0     5.0  48.6/48.9/52.1
     void Print(FILE* err) const;
 
 private:
     struct Meter {
         int64_t requests = 0;
-        std::array<int64_t, 5> byStatus{}; // indexed by ReplyStatus
+        std::array<int64_t, 5> byStatus{};     // indexed by ReplyStatus
         std::map<int64_t, int64_t> replySteps; // reply time in 0.1 ms steps → how often
     };
     std::array<Meter, kAddressCount> m_aMeters{};

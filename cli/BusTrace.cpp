@@ -48,8 +48,8 @@ void CBusTrace::Line(const std::string& text) {
 
 void CBusTrace::Request(const uint8_t* bytes, size_t count) {
     Line("tx  " + HexOf(bytes, count) + "  " + std::to_string(count) + " bytes, " +
-         FormatMs(std::chrono::microseconds{LineTimeUs(m_line, static_cast<int>(count))}) + " ms on the line  |" +
-         PrintableText(bytes, count) + "|");
+         FormatMs(std::chrono::microseconds{LineTimeUs(m_line, static_cast<int>(count))}) +
+         " ms on the line  |" + PrintableText(bytes, count) + "|");
 }
 
 void CBusTrace::Received(const uint8_t* bytes, size_t count) {

@@ -13,8 +13,8 @@
 // cannot reorder it), the bytes in hexadecimal and as text (control bytes as "."), and for a
 // request its time on the line. Each exchange ends with its verdict and how long the reply took.
 //
-//   qd7-bus: trace   12.346 ms  tx  02 30 37 52 ... 35 bytes, 36.458 ms on the line  |.07RX0P0+0000000.5A|
-//   qd7-bus: trace   61.903 ms  rx  06 02 30 37 ...  |..07RX0P0+0101.0.3C|
+//   qd7-bus: trace   12.346 ms  tx  02 30 37 52 ... 35 bytes, 36.458 ms on the line
+//   |.07RX0P0+0000000.5A| qd7-bus: trace   61.903 ms  rx  06 02 30 37 ...  |..07RX0P0+0101.0.3C|
 //   qd7-bus: trace   61.910 ms  ok  07 P0 in 49.564 ms
 class CBusTrace {
 public:

@@ -72,6 +72,6 @@ std::optional<std::vector<int>> ParseAddressList(std::string_view text, std::str
 }
 
 std::optional<std::vector<int>> ParseRegisterList(std::string_view text, std::string& error) {
-    return ParseList(text, ParseRegisterCode,
-                     "a register (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)", error);
+    return ParseList(text, ParseRegisterCode, "a register (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)",
+                     error);
 }

@@ -27,8 +27,8 @@ Fields FieldsOf(int port, const PortLocation& location, const PortDirectories& d
              {"path", d.path},
              {"device", bNetwork ? std::string("network") : d.device},
              {"by_id", d.byIdName},
-             {"usb_id", about.vendorId.empty() ? std::string()
-                                               : about.vendorId + ":" + about.productId},
+             {"usb_id",
+              about.vendorId.empty() ? std::string() : about.vendorId + ":" + about.productId},
              {"manufacturer", about.manufacturer},
              {"product", about.product},
              {"serial", about.serialNumber},
@@ -98,8 +98,7 @@ std::string TextLine(const Fields& f) {
 
 int ListPorts(CReadingWriter& writer, OutputFormat format, const PortDirectories& dirs) {
     const int nPresent = static_cast<int>(ListSerialDevices(dirs).size());
-    const std::vector<PortLocation> locations =
-        LocatePorts(std::max(kWindowPorts, nPresent), dirs);
+    const std::vector<PortLocation> locations = LocatePorts(std::max(kWindowPorts, nPresent), dirs);
     if (format == OutputFormat::Csv) {
         std::string header;
         for (const auto& [name, value] : FieldsOf(1, PortLocation{}, dirs)) {
@@ -127,7 +126,8 @@ int ListPorts(CReadingWriter& writer, OutputFormat format, const PortDirectories
             break;
         case OutputFormat::Json:
             for (const auto& [name, value] : fields) {
-                line += std::string(line.empty() ? "{" : ",") + "\"" + name + "\":" + JsonField(value);
+                line +=
+                    std::string(line.empty() ? "{" : ",") + "\"" + name + "\":" + JsonField(value);
             }
             line += "}\n";
             break;

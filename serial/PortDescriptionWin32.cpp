@@ -25,10 +25,9 @@ std::string IdAfter(std::string_view hardwareId, std::string_view key) {
 std::string RegistryText(HDEVINFO hInfo, SP_DEVINFO_DATA& data, DWORD property) {
     std::array<wchar_t, 512> buffer{};
     DWORD type = 0;
-    if (!SetupDiGetDeviceRegistryPropertyW(hInfo, &data, property, &type,
-                                           reinterpret_cast<BYTE*>(buffer.data()),
-                                           static_cast<DWORD>(sizeof(buffer) - sizeof(wchar_t)),
-                                           nullptr)) {
+    if (!SetupDiGetDeviceRegistryPropertyW(
+            hInfo, &data, property, &type, reinterpret_cast<BYTE*>(buffer.data()),
+            static_cast<DWORD>(sizeof(buffer) - sizeof(wchar_t)), nullptr)) {
         return {};
     }
     return Utf8FromWide(buffer.data()); // a multi-string's first entry: the most specific id
@@ -56,8 +55,10 @@ PortDescription DescribePort(const SerialDevice& device, const PortDirectories&)
     PortDescription description;
     // The port's name at the end of its path: \\.\COM3 names COM3.
     const size_t slash = device.path.find_last_of('\\');
-    const std::string wanted = slash == std::string::npos ? device.path : device.path.substr(slash + 1);
-    const HDEVINFO hInfo = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    const std::string wanted =
+        slash == std::string::npos ? device.path : device.path.substr(slash + 1);
+    const HDEVINFO hInfo =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (hInfo == INVALID_HANDLE_VALUE) {
         return description;
     }

@@ -198,9 +198,9 @@ TEST(BusProgram, WatchSaysTheDeviceWentAndGoesOnWhenItIsBack) {
     const std::string err = bus.ReadErr();
     const size_t statistics = err.find("qd7-bus: statistics per meter\n");
     EXPECT_EQ(err.substr(0, statistics), "qd7-bus: " + link +
-                                              ": the device has gone away; watch opens it again "
-                                              "when it is back\nqd7-bus: " +
-                                              link + ": the device is back\n");
+                                             ": the device has gone away; watch opens it again "
+                                             "when it is back\nqd7-bus: " +
+                                             link + ": the device is back\n");
     EXPECT_EQ(Count(out, ",nodevice,"), NodeviceCount(err)) << err;
 
     // A request in flight when the line went, or sent before the new simulator read its pty, may

@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <array>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "sim/SimBus.h"
@@ -353,8 +353,8 @@ TEST_F(BusOnSim, ListsAndRangesOfMetersAndRegisters) {
     m_bus.ClearReceivedBodies();
     const Outcome scan = Bus({"--format", "csv", "scan", "98:99,07"});
     EXPECT_EQ(scan.code, 0) << scan.err;
-    EXPECT_EQ(m_bus.ReceivedBodies(), (std::vector<std::string>{
-                                          "98RX0P0+0000000", "99RX0P0+0000000", "07RX0P0+0000000"}));
+    EXPECT_EQ(m_bus.ReceivedBodies(),
+              (std::vector<std::string>{"98RX0P0+0000000", "99RX0P0+0000000", "07RX0P0+0000000"}));
     EXPECT_EQ(scan.lines.size(), 3U) << scan.out;
 }
 
@@ -415,7 +415,8 @@ TEST_F(BusOnSim, TheTraceShowsTheBytesTheSimulatorHeardAndSent) {
     ASSERT_NE(ok, std::string::npos) << run.err;
     EXPECT_LT(tx, rx);
     EXPECT_LT(rx, ok);
-    EXPECT_NE(run.err.find("35 bytes, 36.459 ms on the line  |.07RX0P0+0000000."), std::string::npos)
+    EXPECT_NE(run.err.find("35 bytes, 36.459 ms on the line  |.07RX0P0+0000000."),
+              std::string::npos)
         << run.err;
     // The simulator's log holds the same bytes each way.
     const auto hex = [&](size_t at) {
@@ -465,8 +466,8 @@ TEST_F(BusOnSim, ScanProgressShowsOnATerminal) {
     ASSERT_NE(err, nullptr);
     FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    const std::array<std::string_view, 8> args = {"--port", m_pty.SlavePath(), "scan", "--from",
-                                                  "06",     "--to",           "08",   "--timeout"};
+    const std::array<std::string_view, 8> args = {
+        "--port", m_pty.SlavePath(), "scan", "--from", "06", "--to", "08", "--timeout"};
     std::vector<std::string_view> all(args.begin(), args.end());
     all.push_back("40");
     const std::atomic<bool> stop{false};

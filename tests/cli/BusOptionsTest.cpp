@@ -12,8 +12,8 @@ namespace {
 
 // Everything a command line can set, on one line, so that a table can say what it expects.
 std::string Describe(const BusOptions& o) {
-    static constexpr std::string_view kCommands[] = {"none", "scan", "read", "watch", "send",
-                                                       "ports"};
+    static constexpr std::string_view kCommands[] = {"none",  "scan", "read",
+                                                     "watch", "send", "ports"};
     static constexpr std::string_view kFormats[] = {"text", "csv", "json"};
     static constexpr char kParity[] = {'N', 'O', 'E'};
     std::string text(kCommands[static_cast<int>(o.command)]);
@@ -94,12 +94,16 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"address lists and ranges, registers likewise",
          {"read", "01,07", "P0,C0:C2", "y1"},
          "read COM1 9600 8N1 bank0 107ms text @1 @7 r0 r1 r2 r3 r10"},
-        {"watch of a range", {"watch", "10:12,5"}, "watch COM1 9600 8N1 bank0 107ms text @10 @11 @12 @5 every1000 x0"},
+        {"watch of a range",
+         {"watch", "10:12,5"},
+         "watch COM1 9600 8N1 bank0 107ms text @10 @11 @12 @5 every1000 x0"},
         {"scan of a list", {"scan", "01,07:08"}, "scan COM1 9600 8N1 bank0 107ms text @1 @7 @8"},
         {"retries, quiet, trace and statistics",
          {"-q", "--retries", "2", "-v", "--stats", "read", "07"},
          "read COM1 9600 8N1 bank0 107ms text retries2 q1 trace stats @7"},
-        {"-qq and --trace", {"-qq", "--trace", "scan", "-q"}, "scan COM1 9600 8N1 bank0 107ms text retries0 q2 trace 0..99"},
+        {"-qq and --trace",
+         {"-qq", "--trace", "scan", "-q"},
+         "scan COM1 9600 8N1 bank0 107ms text retries0 q2 trace 0..99"},
         {"ports", {"ports", "--format", "csv"}, "ports COM1 9600 8N1 bank0 107ms csv"},
         {"a port name with a colon, as Windows users type it",
          {"--port", "COM12:", "scan"},
@@ -147,9 +151,7 @@ TEST(BusOptions, ParsesTheCommandLine) {
          "error: the range \"C3:C0\" runs downward"},
         {"retries beyond ten", {"--retries", "11", "scan"}, "error: --retries"},
         {"ports with an operand", {"ports", "07"}, "error: ports takes nothing more"},
-        {"body with a letter beyond ASCII",
-         {"send", "07RX0P0+000000\xc3\xa9"},
-         "error: not ASCII"},
+        {"body with a letter beyond ASCII", {"send", "07RX0P0+000000\xc3\xa9"}, "error: not ASCII"},
         {"from above to",
          {"scan", "--from", "50", "--to", "40"},
          "error: --from must not be above"},

@@ -68,12 +68,12 @@ Reading SilentReading() {
 TEST(ReadingFormat, CsvJsonAndTextRows) {
     const CCommaDecimalLocale comma;
     EXPECT_EQ(CsvHeader(), "time,address,bank,register,value,decimals,status,raw,tries\n");
-    EXPECT_EQ(CsvRow(OkReading()),
-              "2024-05-01T12:00:34.005Z,07,1,K1,-12.34,2,ok,06 02 30 37,1\n");
+    EXPECT_EQ(CsvRow(OkReading()), "2024-05-01T12:00:34.005Z,07,1,K1,-12.34,2,ok,06 02 30 37,1\n");
     EXPECT_EQ(CsvRow(SilentReading()), "2024-05-01T12:00:34.005Z,08,1,K1,,,silent,,1\n");
-    EXPECT_EQ(JsonRow(OkReading()),
-              "{\"time\":\"2024-05-01T12:00:34.005Z\",\"address\":7,\"bank\":1,\"register\":\"K1\","
-              "\"value\":-12.34,\"decimals\":2,\"status\":\"ok\",\"raw\":\"06 02 30 37\",\"tries\":1}\n");
+    EXPECT_EQ(
+        JsonRow(OkReading()),
+        "{\"time\":\"2024-05-01T12:00:34.005Z\",\"address\":7,\"bank\":1,\"register\":\"K1\","
+        "\"value\":-12.34,\"decimals\":2,\"status\":\"ok\",\"raw\":\"06 02 30 37\",\"tries\":1}\n");
     EXPECT_EQ(JsonRow(SilentReading()),
               "{\"time\":\"2024-05-01T12:00:34.005Z\",\"address\":8,\"bank\":1,\"register\":\"K1\","
               "\"value\":null,\"decimals\":null,\"status\":\"silent\",\"raw\":\"\",\"tries\":1}\n");
