@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cli/BusCommands.h"
+#include "cli/ReadingFormat.h"
 #include "serial/PortAddress.h"
 #include "serial/PortDescription.h"
 
@@ -34,35 +35,6 @@ Fields FieldsOf(int port, const PortLocation& location, const PortDirectories& d
              {"serial", about.serialNumber},
              {"friendly_name", about.friendlyName},
              {"hardware_id", about.hardwareId}}};
-}
-
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string out = "\"";
-    for (const char c : text) {
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return out + "\"";
-}
-
-std::string JsonField(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            std::array<char, 8> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
-            out += escape.data();
-        } else {
-            out += c; // UTF-8 from the system stays as it is: json is UTF-8
-        }
-    }
-    return out + "\"";
 }
 
 // "COM2  /dev/ttyUSB0  0403:6001  FTDI  FT232R USB UART  serial A50285BI
@@ -127,7 +99,7 @@ int ListPorts(CReadingWriter& writer, OutputFormat format, const PortDirectories
         case OutputFormat::Json:
             for (const auto& [name, value] : fields) {
                 line +=
-                    std::string(line.empty() ? "{" : ",") + "\"" + name + "\":" + JsonField(value);
+                    std::string(line.empty() ? "{" : ",") + "\"" + name + "\":" + JsonString(value);
             }
             line += "}\n";
             break;

@@ -21,6 +21,8 @@ std::string Bank(const Reading& reading) {
     return reading.bank < 0 ? std::string() : std::to_string(reading.bank);
 }
 
+} // namespace
+
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, quotes doubled.
 std::string CsvField(std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -43,7 +45,8 @@ std::string JsonString(std::string_view text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (byte < 0x20 || byte >= 0x7F) {
+        } else if (byte < 0x20 || byte == 0x7F) {
+            // Control characters escaped; UTF-8 beyond ASCII stays as it is, as json is UTF-8.
             std::array<char, 8> escape{};
             std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
             out += escape.data();
@@ -53,8 +56,6 @@ std::string JsonString(std::string_view text) {
     }
     return out + "\"";
 }
-
-} // namespace
 
 std::string_view StatusName(ReplyStatus status) {
     switch (status) {

@@ -31,6 +31,11 @@ std::string FormatValue(float value, int decimals);
 // "06 02 30": the hex dump without the space after the last byte, a field of its own in a row.
 std::string FormatHex(const std::vector<uint8_t>& bytes);
 
+// A csv field (RFC 4180: in quotes when it holds a comma, a quote or a line break, quotes
+// doubled) and a json string (in quotes, control characters escaped).
+std::string CsvField(std::string_view text);
+std::string JsonString(std::string_view text);
+
 // The csv header row and rows, and the json objects, each with its newline.
 std::string CsvHeader();
 std::string CsvRow(const Reading& reading);
