@@ -41,9 +41,9 @@ start_sim() {
 now() { date +%s.%N; }
 
 # on line: the 100 requests and the 3 replies; floor: that, the silent addresses' wait after
-# their request until the timeout, and at the end one timeout of quiet line in which a late reply
-# of the last silent addresses would still be seen; measured: the scan, start to end of the
-# program.
+# their request (a scan stops waiting where no byte has come by the end of the request plus the
+# 50 ms turnaround margin), and at the end one timeout of quiet line in which a late reply of the
+# last silent addresses would still be seen; measured: the scan, start to end of the program.
 printf '%-7s %-6s %9s %9s %9s %9s\n' speed run timeout "on line" floor measured
 for speed in 9600 115200; do
     # 8N1: ten bits a character. Line times in milliseconds.
@@ -51,7 +51,7 @@ for speed in 9600 115200; do
         req = 35 * 10 * 1000 / s; rep = 19 * 10 * 1000 / s
         t = int((req + rep) + 0.999999) + 50 # the default timeout, as qd7-bus takes it
         online = 100 * req + 3 * rep
-        printf "%.3f %.3f %d %.0f %.0f\n", req, rep, t, online, online + 97 * (t - req) + t
+        printf "%.3f %.3f %d %.0f %.0f\n", req, rep, t, online, online + 97 * 50 + t
     }')
     for run in pty paced; do
         if [ "$run" = paced ]; then

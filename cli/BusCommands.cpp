@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/ScanProgress.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
@@ -23,6 +24,13 @@ constexpr size_t kBodyRegister = 5;
 // While the device is gone, watch tries to open it again each round, but not more often than
 // this: with --interval 0 the rounds would otherwise spin and log nodevice rows without pause.
 constexpr std::chrono::milliseconds kMinReopenInterval{100};
+
+// Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
+// good frame, but not the reply asked for) will reject it again, and a gone device is not back
+// by asking.
+bool IsRetried(ReplyStatus status) {
+    return status == ReplyStatus::Silent || status == ReplyStatus::Corrupt;
+}
 
 Reading MakeReading(const ExchangeResult& result, int address, int bank, std::string registerCode) {
     Reading reading;
@@ -95,6 +103,7 @@ int CBusCommands::Run(bool bHeader) {
     case BusCommand::Send:
         code = Send();
         break;
+    case BusCommand::Ports: // listed before any port is opened
     case BusCommand::None:
         break;
     }
@@ -102,6 +111,10 @@ int CBusCommands::Run(bool bHeader) {
     // unremarked only because nothing else was asked after it.
     if (m_port.IsOpen() && !Stopped()) {
         m_exchange.AwaitLateReplies();
+    }
+    // A watch ends with what the bus did; the other commands when asked.
+    if ((m_options.command == BusCommand::Watch || m_options.bStats) && m_options.nQuiet < 2) {
+        m_statistics.Print(m_pErr);
     }
     return code;
 }
@@ -139,33 +152,74 @@ std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {
     if (!BuildRequestFrame(frame, address, kCommandRead, m_options.nBank, registerIndex, 0.0)) {
         return std::nullopt; // the parser lets no such argument through
     }
-    const ExchangeResult result =
-        m_exchange.Run(frame, ReplyExpectation{address, m_options.nBank, registerIndex});
-    if (result.bStopped) {
-        return std::nullopt;
-    }
-    return MakeReading(result, address, m_options.nBank,
-                       std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
+    const ReplyExpectation expect{address, m_options.nBank, registerIndex};
+    ExchangeResult result;
+    int tries = 0;
+    do {
+        if (tries > 0 && Stopped()) {
+            return std::nullopt;
+        }
+        result = m_exchange.Run(frame, expect);
+        if (result.bStopped) {
+            return std::nullopt;
+        }
+        ++tries;
+        m_statistics.Count(address, result.status, result.elapsed);
+    } while (IsRetried(result.status) && tries <= m_options.nRetries);
+    Reading reading =
+        MakeReading(result, address, m_options.nBank,
+                    std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
+    reading.tries = tries;
+    return reading;
 }
 
-// Every address in the range once; the rows are the addresses where something answered.
+std::vector<int> CBusCommands::ScanAddresses() const {
+    if (!m_options.addresses.empty()) {
+        return m_options.addresses;
+    }
+    std::vector<int> addresses;
+    for (int address = m_options.nFrom; address <= m_options.nTo; ++address) {
+        addresses.push_back(address);
+    }
+    return addresses;
+}
+
+// Every address in the range (or the list) once; the rows are the addresses where something
+// answered.
 int CBusCommands::Scan() {
+    const std::vector<int> addresses = ScanAddresses();
+    std::optional<CScanProgress> progress;
+    if (m_bProgress) {
+        progress.emplace(m_pErr);
+    }
     int nFound = 0;
-    for (int address = m_options.nFrom; address <= m_options.nTo && !Stopped(); ++address) {
+    for (size_t i = 0; i < addresses.size() && !Stopped(); ++i) {
+        const int address = addresses[i];
+        if (progress) {
+            progress->Show(address, static_cast<int>(i) + 1, static_cast<int>(addresses.size()));
+        }
         const std::optional<Reading> reading = Ask(address, kRegisterProcessValue);
         if (!reading || reading->status == ReplyStatus::Silent) {
             continue;
         }
         nFound += reading->status == ReplyStatus::Ok ? 1 : 0;
+        if (progress) {
+            progress->Clear(); // the row on a clean line, then the progress again below it
+            progress->Found(address);
+        }
         m_writer.Write(*reading);
         if (reading->status == ReplyStatus::NoDevice) {
             NoteGone();
             return kExitPortFailed;
         }
     }
+    progress.reset();
     if (nFound == 0 && !Stopped()) {
-        std::fprintf(m_pErr, "qd7-bus: no meter answered at %s..%s\n",
-                     FormatAddress(m_options.nFrom).c_str(), FormatAddress(m_options.nTo).c_str());
+        const std::string where =
+            m_options.addresses.empty()
+                ? FormatAddress(m_options.nFrom) + ".." + FormatAddress(m_options.nTo)
+                : std::string("the addresses given");
+        std::fprintf(m_pErr, "qd7-bus: no meter answered at %s\n", where.c_str());
     }
     return nFound > 0 ? kExitOk : kExitNoAnswer;
 }
@@ -177,19 +231,20 @@ int CBusCommands::Read() {
             registers.push_back(i);
         }
     }
-    const int address = m_options.addresses.front();
     bool bAllAnswered = true;
-    for (const int registerIndex : registers) {
-        const std::optional<Reading> reading =
-            Stopped() ? std::nullopt : Ask(address, registerIndex);
-        if (!reading) {
-            return kExitNoAnswer; // cut short: not every register was answered
-        }
-        bAllAnswered = bAllAnswered && reading->status == ReplyStatus::Ok;
-        m_writer.Write(*reading);
-        if (reading->status == ReplyStatus::NoDevice) {
-            NoteGone();
-            return kExitPortFailed;
+    for (const int address : m_options.addresses) {
+        for (const int registerIndex : registers) {
+            const std::optional<Reading> reading =
+                Stopped() ? std::nullopt : Ask(address, registerIndex);
+            if (!reading) {
+                return kExitNoAnswer; // cut short: not every register was answered
+            }
+            bAllAnswered = bAllAnswered && reading->status == ReplyStatus::Ok;
+            m_writer.Write(*reading);
+            if (reading->status == ReplyStatus::NoDevice) {
+                NoteGone();
+                return kExitPortFailed;
+            }
         }
     }
     return bAllAnswered ? kExitOk : kExitNoAnswer;
@@ -249,9 +304,12 @@ int CBusCommands::Send() {
     if (result.bStopped) {
         return kExitNoAnswer;
     }
+    m_statistics.Count(expect.address, result.status, result.elapsed);
     const Reading reading =
         MakeReading(result, expect.address, expect.bank, body.substr(kBodyRegister, 2));
-    if (m_writer.Format() == OutputFormat::Text) {
+    if (m_options.nQuiet == 1 && reading.status == ReplyStatus::Ok) {
+        // -q: only a failure is shown.
+    } else if (m_writer.Format() == OutputFormat::Text) {
         m_writer.WriteText(SendText(body, crc, reading));
     } else {
         m_writer.Write(reading);

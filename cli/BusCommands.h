@@ -5,6 +5,7 @@
 
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
+#include "cli/BusStatistics.h"
 #include "cli/ReadingFormat.h"
 #include "cli/ReadingWriter.h"
 
@@ -25,6 +26,9 @@ public:
     CBusCommands(const BusOptions& options, CSerialPort& port, CBusExchange& exchange,
                  CReadingWriter& writer, FILE* err);
 
+    // Scan shows where it is on this line of a terminal (stderr, when it is one).
+    void ShowProgress(bool bShow) { m_bProgress = bShow; }
+
     // bHeader: begin with the csv header row (in csv). Before it returns, a late reply that may
     // still come is given the time to be seen (CBusExchange::AwaitLateReplies).
     int Run(bool bHeader);
@@ -34,8 +38,11 @@ private:
     int Read();
     int Watch();
     int Send();
-    // RX for one register of one meter in the chosen bank; nothing when a stop request came first.
+    // RX for one register of one meter in the chosen bank, asked again up to --retries times
+    // while it fails; nothing when a stop request came first.
     std::optional<Reading> Ask(int address, int registerIndex);
+    // The addresses scan asks: the list given, else the range.
+    std::vector<int> ScanAddresses() const;
     bool Stopped() const;
     // The device went away: said once, until it is back.
     void NoteGone();
@@ -48,4 +55,6 @@ private:
     bool m_bGoneSaid = false;
     CReadingWriter& m_writer;
     FILE* m_pErr;
+    CBusStatistics m_statistics;
+    bool m_bProgress = false;
 };

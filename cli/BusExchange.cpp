@@ -4,6 +4,7 @@
 #include <thread>
 #include <utility>
 
+#include "cli/BusTrace.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -63,6 +64,9 @@ int CBusExchange::Listen() {
     std::array<uint8_t, kReadChunk> chunk{};
     int nTotal = 0;
     for (int n; (n = m_port.Read(chunk.data(), static_cast<int>(chunk.size()))) > 0;) {
+        if (m_pTrace != nullptr) {
+            m_pTrace->Received(chunk.data(), static_cast<size_t>(n));
+        }
         HearLate(chunk.data(), static_cast<size_t>(n));
         nTotal += n;
     }
@@ -179,13 +183,26 @@ ExchangeResult CBusExchange::Run(const FrameBuffer& frame, const ReplyExpectatio
     result.time = std::chrono::system_clock::now();
     const auto start = SteadyClock::now();
     const auto deadline = start + m_timeout;
+    // Without a byte by then, nothing is on its way: a meter's first byte comes within the
+    // turnaround margin after the request has left.
+    const auto firstByteDeadline =
+        m_firstByteLimit ? std::min<SteadyClock::time_point>(start + *m_firstByteLimit, deadline)
+                         : deadline;
+    if (m_pTrace != nullptr) {
+        m_pTrace->Request(frame.data(), kWireFrameLength);
+    }
     m_port.Write(frame.data(), kWireFrameLength);
 
     std::array<uint8_t, kReadChunk> chunk{};
+    bool bAnyByte = false;
     for (;;) {
         int n = 0;
         while (!finder.Found() &&
                (n = m_port.Read(chunk.data(), static_cast<int>(chunk.size()))) > 0) {
+            bAnyByte = true;
+            if (m_pTrace != nullptr) {
+                m_pTrace->Received(chunk.data(), static_cast<size_t>(n));
+            }
             HearLate(chunk.data(), static_cast<size_t>(n));
             finder.Feed(chunk.data(), static_cast<size_t>(n));
             m_tLastReceived = SteadyClock::now();
@@ -202,11 +219,14 @@ ExchangeResult CBusExchange::Run(const FrameBuffer& frame, const ReplyExpectatio
             return result;
         }
         const auto now = SteadyClock::now();
-        if (now >= deadline) {
+        const auto until = bAnyByte ? deadline : firstByteDeadline;
+        if (now >= until) {
             break;
         }
-        std::this_thread::sleep_for(std::min<SteadyClock::duration>(deadline - now, kPollInterval));
+        std::this_thread::sleep_for(std::min<SteadyClock::duration>(until - now, kPollInterval));
     }
+    result.elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start);
     result.status = finder.Status();
     result.reply = finder.Reply();
     result.raw = finder.Raw();
@@ -218,6 +238,10 @@ ExchangeResult CBusExchange::Run(const FrameBuffer& frame, const ReplyExpectatio
             m_vecOverdue.push_back(Overdue{std::move(finder), expectation.address, start});
             ExpireOverdue(SteadyClock::now());
         }
+    }
+    if (m_pTrace != nullptr) {
+        m_pTrace->Verdict(result.status, expectation.address, expectation.registerIndex,
+                          result.elapsed);
     }
     return result;
 }

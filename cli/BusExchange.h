@@ -11,6 +11,7 @@
 #include "protocol/FrameCodec.h"
 #include "protocol/ReplyFinder.h"
 
+class CBusTrace;
 class CSerialPort;
 
 // One request and what came back.
@@ -19,7 +20,8 @@ struct ExchangeResult {
     ReplyStatus status = ReplyStatus::Silent;
     DecodedResponse reply; // meaningful with ReplyStatus::Ok
     std::vector<uint8_t> raw;
-    bool bStopped = false; // a stop request cut the wait short: there is no verdict
+    bool bStopped = false;                // a stop request cut the wait short: there is no verdict
+    std::chrono::microseconds elapsed{0}; // from the start of the request to its reply or end
 };
 
 // A reply that reached us after its request had timed out. It was not taken for any other
@@ -48,6 +50,14 @@ public:
 
     // Where late replies go, as they are found.
     void SetLateReplySink(std::function<void(const LateReply&)> sink);
+    // Every request and every byte received go to the trace as well (-v); none by default.
+    void SetTrace(CBusTrace* pTrace) { m_pTrace = pTrace; }
+    // A request to which no byte at all has come by `limit` from its start is silent at once;
+    // once a byte has come, the reply gets the whole timeout. Unset (the default), every request
+    // waits the whole timeout. A meter that answers after the limit is still heard as a late reply.
+    void SetFirstByteLimit(std::optional<std::chrono::microseconds> limit) {
+        m_firstByteLimit = limit;
+    }
 
     // ReplyStatus::NoDevice when the port is closed or its device went away during the exchange.
     ExchangeResult Run(const FrameBuffer& frame, const ReplyExpectation& expectation);
@@ -93,4 +103,6 @@ private:
     // Per address: when the last exchange with that meter failed; empty after an answer.
     std::array<std::optional<SteadyClock::time_point>, kAddressCount> m_aFailedAt;
     std::vector<Overdue> m_vecOverdue;
+    CBusTrace* m_pTrace = nullptr;
+    std::optional<std::chrono::microseconds> m_firstByteLimit;
 };

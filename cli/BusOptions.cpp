@@ -5,6 +5,7 @@
 #include <cctype>
 #include <optional>
 
+#include "cli/OperandLists.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
@@ -22,29 +23,20 @@ constexpr int64_t kMaxTimeoutMs = 600'000;
 constexpr int64_t kMaxRtsDelayMs = 1'000;
 constexpr int64_t kMaxIntervalMs = 86'400'000; // a day
 constexpr int64_t kMaxCount = 1'000'000'000;
-
-// A register code, upper or lower case, as its index.
-std::optional<int> ParseRegister(std::string_view text) {
-    if (text.size() != 2) {
-        return std::nullopt;
-    }
-    const std::array<char, 2> code = {
-        static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))),
-        static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])))};
-    for (size_t i = 0; i < RegisterCodeTable.size(); ++i) {
-        if (RegisterCodeTable[i] == std::string_view(code.data(), code.size())) {
-            return static_cast<int>(i);
-        }
-    }
-    return std::nullopt;
-}
+// More tries than this only hide a bus that needs mending.
+constexpr int64_t kMaxRetries = 10;
 
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
 bool SetPort(BusOptions& o, std::string_view value, std::string& error) {
-    if (const std::optional<int> n = ParseComName(value)) {
+    // "COM12:" as Windows users type it, from the days of device names with a colon.
+    std::string_view com = value;
+    if (com.size() > 1 && com.back() == ':' && ParseComName(com.substr(0, com.size() - 1))) {
+        com.remove_suffix(1);
+    }
+    if (const std::optional<int> n = ParseComName(com)) {
         if (*n < 1 || *n > kMaxComPort) {
             error = "--port: " + Quoted(value) + " is not a port COM1..COM" +
                     std::to_string(kMaxComPort);
@@ -130,7 +122,7 @@ bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std
     return true;
 }
 
-const std::array<ValueOption, 14> kValueOptions = {{
+const std::array<ValueOption, 15> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -182,6 +174,12 @@ const std::array<ValueOption, 14> kValueOptions = {{
          return SetChoice(code, "--format", kChoices, v, e) &&
                 (o.format = static_cast<OutputFormat>(code), true);
      }},
+    {"--retries", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--retries", v, 0, kMaxRetries, e) &&
+                (o.nRetries = static_cast<int>(n), true);
+     }},
     {"--from", BusCommand::Scan,
      [](BusOptions& o, std::string_view v, std::string& e) {
          return SetAddress(o.nFrom, "--from", v, e);
@@ -206,10 +204,24 @@ struct CommandName {
     std::string_view word;
     BusCommand command;
 };
-constexpr std::array<CommandName, 4> kCommands = {{{"scan", BusCommand::Scan},
+constexpr std::array<CommandName, 5> kCommands = {{{"scan", BusCommand::Scan},
                                                    {"read", BusCommand::Read},
                                                    {"watch", BusCommand::Watch},
-                                                   {"send", BusCommand::Send}}};
+                                                   {"send", BusCommand::Send},
+                                                   {"ports", BusCommand::Ports}}};
+
+// An option without a value.
+struct FlagOption {
+    std::string_view name;
+    void (*apply)(BusOptions&);
+};
+constexpr std::array<FlagOption, 5> kFlagOptions = {{
+    {"-q", [](BusOptions& o) { o.nQuiet = std::min(o.nQuiet + 1, 2); }},
+    {"-qq", [](BusOptions& o) { o.nQuiet = 2; }},
+    {"-v", [](BusOptions& o) { o.bTrace = true; }},
+    {"--trace", [](BusOptions& o) { o.bTrace = true; }},
+    {"--stats", [](BusOptions& o) { o.bStats = true; }},
+}};
 
 std::string_view CommandWord(BusCommand command) {
     for (const CommandName& c : kCommands) {
@@ -221,7 +233,14 @@ std::string_view CommandWord(BusCommand command) {
 }
 
 bool ParseBody(std::string_view body, BusOptions& o, std::string& error) {
+    // A frame is bytes, one per character: a letter beyond ASCII has no byte of its own there.
+    if (std::any_of(body.begin(), body.end(),
+                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        error = "send: the body holds a character that is not ASCII; a frame carries ASCII only";
+        return false;
+    }
     if (body.size() != kFrameBodyLength) {
+        // Every character is one byte here: the count is what the user typed.
         error = "send: the body has " + std::to_string(body.size()) + " characters, not " +
                 std::to_string(kFrameBodyLength) + " (e.g. 07RX0P0+0000000)";
         return false;
@@ -244,9 +263,18 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
     const std::string_view command = CommandWord(o.command);
     switch (o.command) {
     case BusCommand::Scan:
-        if (!operands.empty()) {
-            error = "scan takes no address: " + Quoted(operands[0]) + " (use --from and --to)";
+        // A list instead of the range: the addresses a plant uses, not all hundred.
+        if (operands.size() > 1) {
+            error = "scan takes one list of addresses: " + Quoted(operands[1]);
             return false;
+        }
+        if (!operands.empty()) {
+            const auto list = ParseAddressList(operands[0], error);
+            if (!list) {
+                error = "scan: " + error;
+                return false;
+            }
+            o.addresses = *list;
         }
         return true;
     case BusCommand::Read:
@@ -256,23 +284,22 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
             return false;
         }
         for (size_t i = 0; i < operands.size(); ++i) {
-            if (o.command == BusCommand::Read && i > 0) {
-                const auto reg = ParseRegister(operands[i]);
-                if (!reg) {
-                    error = "read: " + Quoted(operands[i]) +
-                            " is not a register (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)";
-                    return false;
-                }
-                o.registers.push_back(*reg);
-                continue;
-            }
-            const auto address = ParseAddress(operands[i]);
-            if (!address) {
-                error =
-                    std::string(command) + ": " + Quoted(operands[i]) + " is not an address 00..99";
+            // read: the meters first, then the registers; watch: meters only.
+            const bool bRegisters = o.command == BusCommand::Read && i > 0;
+            const auto list = bRegisters ? ParseRegisterList(operands[i], error)
+                                         : ParseAddressList(operands[i], error);
+            if (!list) {
+                error = std::string(command) + ": " + error;
                 return false;
             }
-            o.addresses.push_back(*address);
+            auto& target = bRegisters ? o.registers : o.addresses;
+            target.insert(target.end(), list->begin(), list->end());
+        }
+        return true;
+    case BusCommand::Ports:
+        if (!operands.empty()) {
+            error = "ports takes nothing more: " + Quoted(operands[0]);
+            return false;
         }
         return true;
     case BusCommand::Send:
@@ -284,7 +311,7 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
     case BusCommand::None:
         break;
     }
-    error = "no command given: scan, read, watch or send";
+    error = "no command given: scan, read, watch, send or ports";
     return false;
 }
 
@@ -297,7 +324,10 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     bool bOptionsEnd = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        const bool bOption = !bOptionsEnd && arg.size() > 1 && arg[0] == '-';
+        // After the command, "-1" is a (wrong) number given as an operand, not an option.
+        const bool bNegativeNumber = options.command != BusCommand::None && arg.size() > 1 &&
+                                     std::isdigit(static_cast<unsigned char>(arg[1])) != 0;
+        const bool bOption = !bOptionsEnd && arg.size() > 1 && arg[0] == '-' && !bNegativeNumber;
         if (!bOption) {
             if (options.command != BusCommand::None) {
                 operands.push_back(arg);
@@ -306,7 +336,7 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
             const auto found = std::find_if(kCommands.begin(), kCommands.end(),
                                             [arg](const CommandName& c) { return c.word == arg; });
             if (found == kCommands.end()) {
-                error = "unknown command " + Quoted(arg) + " (scan, read, watch or send)";
+                error = "unknown command " + Quoted(arg) + " (scan, read, watch, send or ports)";
                 return false;
             }
             options.command = found->command;
@@ -323,6 +353,12 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
         if (arg == "--version") {
             options.bVersion = true;
             return true;
+        }
+        const auto flag = std::find_if(kFlagOptions.begin(), kFlagOptions.end(),
+                                       [arg](const FlagOption& f) { return f.name == arg; });
+        if (flag != kFlagOptions.end()) {
+            flag->apply(options);
+            continue;
         }
         // --name value or --name=value.
         const size_t equals = arg.find('=');
@@ -360,6 +396,13 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     }
     if (options.nFrom > options.nTo) {
         error = "--from must not be above --to";
+        return false;
+    }
+    const bool bRange = std::any_of(given.begin(), given.end(), [](const ValueOption* option) {
+        return option->name == "--from" || option->name == "--to";
+    });
+    if (options.command == BusCommand::Scan && bRange && !options.addresses.empty()) {
+        error = "scan takes a list of addresses or --from and --to, not both";
         return false;
     }
     return true;

@@ -10,7 +10,7 @@
 #include "protocol/FrameCodec.h"
 #include "serial/LineSettings.h"
 
-enum class BusCommand { None, Scan, Read, Watch, Send };
+enum class BusCommand { None, Scan, Read, Watch, Send, Ports };
 enum class OutputFormat { Text, Csv, Json };
 
 // The command line of qd7-bus.
@@ -26,11 +26,18 @@ struct BusOptions {
     std::chrono::milliseconds rtsDelayBefore{0};
     std::chrono::milliseconds rtsDelayAfter{0};
     OutputFormat format = OutputFormat::Text;
+    // A failed exchange (silent or corrupt) is asked again up to this many times before its row
+    // says so; each row carries the number of tries.
+    int nRetries = 0;
+    // 0: every row; 1 (-q): only the rows that are not ok; 2 (-qq): no rows, the exit code alone.
+    int nQuiet = 0;
+    bool bStats = false; // statistics per meter on stderr at the end (watch: always)
+    bool bTrace = false; // every request and reply on stderr, with times
 
     BusCommand command = BusCommand::None;
     int nFrom = 0; // scan
     int nTo = kAddressCount - 1;
-    std::vector<int> addresses; // read: one; watch: one or more
+    std::vector<int> addresses; // read, watch: one or more; scan: a list given instead of a range
     std::vector<int> registers; // read: register indices; all eleven when none are named
     std::chrono::milliseconds interval{1000}; // watch: from the start of a round to the next
     int64_t nCount = 0;                       // watch: rounds; 0 until stopped

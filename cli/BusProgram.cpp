@@ -7,8 +7,10 @@
 #include "cli/BusCommands.h"
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
+#include "cli/BusTrace.h"
 #include "cli/LateReplyNotes.h"
 #include "cli/OutputFile.h"
+#include "cli/PortList.h"
 #include "cli/ReadingWriter.h"
 #include "cli/ReplyTimeout.h"
 #include "serial/PortAddress.h"
@@ -49,6 +51,11 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         return FinishOutput(out, err, nError, kExitOk);
     }
 
+    if (options.command == BusCommand::Ports) {
+        CReadingWriter writer(out, options.format, false);
+        const int code = ListPorts(writer, options.format, PortDirectories{});
+        return FinishOutput(out, err, writer.Error(), code);
+    }
     CSerialPort port;
     port.SetRtsDelays(options.rtsDelayBefore, options.rtsDelayAfter);
     const PortHandle handle = options.strDevicePath.empty()
@@ -59,13 +66,23 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         return kExitPortFailed;
     }
 
-    CBusExchange exchange(port, ReplyTimeout(options, IsNetworkPort(port.OpenedPath())),
-                          CharacterTime(options.line), stop);
+    const bool bNetwork = IsNetworkPort(port.OpenedPath());
+    CBusExchange exchange(port, ReplyTimeout(options, bNetwork), CharacterTime(options.line), stop);
     CLateReplyNotes lateNotes(err);
     exchange.SetLateReplySink([&lateNotes](const LateReply& late) { lateNotes.Note(late); });
+    CBusTrace trace(err, options.line);
+    if (options.bTrace) {
+        exchange.SetTrace(&trace);
+    }
+    if (options.command == BusCommand::Scan) {
+        exchange.SetFirstByteLimit(FirstByteLimit(options, bNetwork));
+    }
     // A log appended to already has its header; a watch in text shows when each reading was.
     CReadingWriter writer(out, options.format, options.command == BusCommand::Watch);
+    writer.SetQuiet(options.nQuiet);
     CBusCommands commands(options, port, exchange, writer, err);
+    // Progress only for a person at a terminal, and not between the lines of a trace.
+    commands.ShowProgress(IsTerminal(err) && !options.bTrace && options.nQuiet < 2);
     const int code = commands.Run(!OutputHoldsData(out));
     port.Close();
     return FinishOutput(out, err, writer.Error(), code);

@@ -1,31 +1,45 @@
 #include "cli/BusOptions.h"
 
 #include "Version.h"
+#include "cli/UsageWords.h"
+
+#include <string_view>
+#include <utility>
 
 // Laid out for help2man: the usage lines, a paragraph of description, then sections whose
 // headings end in a colon, options indented with their text in a column.
 std::string BusUsage() {
-    return R"(Usage: qd7-bus [OPTION]... scan [--from AA] [--to BB]
-  or:  qd7-bus [OPTION]... read ADDR [REG]...
-  or:  qd7-bus [OPTION]... watch ADDR... [--interval MS] [--count N]
+    std::string text = R"(Usage: qd7-bus [OPTION]... scan [ADDRS | --from AA --to BB]
+  or:  qd7-bus [OPTION]... read ADDRS [REGS]...
+  or:  qd7-bus [OPTION]... watch ADDRS... [--interval MS] [--count N]
   or:  qd7-bus [OPTION]... send BODY
+  or:  qd7-bus [OPTION]... ports
 Talk to QD7 pulse meters on an RS485 bus from the command line: find the meters,
 read their registers, log their process values, send a frame typed by hand. Each
 request waits for its reply only as long as the line needs, so a whole bus is
 scanned in seconds.
 
 Commands:
-  scan              ask every address from --from to --to for its process value
-                    P0 and list those that answer
-  read ADDR [REG]...
-                    read registers of one meter: the codes given, else all
+  scan [ADDRS]      ask every address from --from to --to (or those listed)
+                    for its process value P0 and list those that answer; an
+                    address where not one byte has come by the request's end
+                    plus the turnaround margin (50 ms) is silent at once,
+                    unless --timeout is given
+  read ADDRS [REGS]...
+                    read registers of meters: the codes given, else all
                     eleven (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)
-  watch ADDR...     read P0 of each address again and again, one line per
+  watch ADDRS...    read P0 of each address again and again, one line per
                     reading, until Ctrl+C or --count rounds; a device that goes
                     away is opened again each round until it is back
   send BODY         send a 15-character frame body such as 07RX0P0+0000000
                     between STX and ETX with its CRC-8; show the reply in
-                    hexadecimal and decoded
+                    hexadecimal and decoded (printable ASCII only)
+  ports             list the serial ports: COMn as --port COMn and the window
+                    program map them, the device, and for a USB adapter its
+                    ids, maker, product and serial number; opens none of them
+
+  ADDRS is a list of addresses and ranges, e.g. 01,07,10:19; REGS likewise of
+  registers, e.g. P0,C0:C3 (a range in the order above).
 
 Options:
       --port PATH|COMn|tcp://HOST:PORT|rfc2217://HOST:PORT
@@ -33,6 +47,7 @@ Options:
                     maps it ($QD7_COMn when set), or a serial device server's
                     port on the network: raw TCP (the server sets the line)
                     or RFC 2217 (the line is set from here); default COM1
+                    (see ports)
       --speed N     line speed in bit/s (default 9600)
       --data 7|8    data bits (default 8)
       --parity none|odd|even
@@ -53,9 +68,20 @@ Options:
                     keep RTS up MS milliseconds (0 to 1000) after a frame's
                     last byte has left (default 0); in the kernel's RS485 mode,
                     its delay after sending
+      --retries N   ask again up to N times (0 to 10, default 0) when a
+                    request gets no reply or a corrupt one; the row says how
+                    many requests it took (tries)
       --format text|csv|json
                     text: aligned lines for people; csv: a header row, then a
                     row per reading; json: one object per line
+  -q                rows only for the readings that are not ok
+  -qq               no rows at all: the exit status alone
+      --stats       statistics per meter on stderr at the end (watch always
+                    gives them): requests, ok, silent, corrupt, rejected,
+                    nodevice, loss in per cent, reply time min/median/max
+  -v, --trace       every request and reply on stderr, in hexadecimal and as
+                    text, with the time in ms since the start and the
+                    request's time on the line
   -h, --help        show this help and exit
       --version     show the version and exit
 
@@ -71,19 +97,24 @@ Watch options:
 
 Output:
   csv and json give the fields time, address, bank, register, value, decimals,
-  status and raw. time is the start of the request in ISO 8601, UTC, with
+  status, raw and tries. time is the start of the request in ISO 8601, UTC, with
   milliseconds; value is written with the reply's decimal places and a decimal
   point whatever the locale; raw is the reply's bytes in hexadecimal. status is
   ok, silent (no reply), corrupt (a reply cut short or with a wrong CRC),
   rejected (a frame with a good CRC that is not the reply asked for) or
   nodevice (the port's device has gone away, e.g. an adapter unplugged).
+  tries is the number of requests the reading took (more than 1 with
+  --retries). text rows give address, bank, register, value and status.
 
   A reply is found by its ACK STX start, after noise or an echo of the request,
   and must carry the address, bank and register asked for. scan lists the
   addresses where something answered. csv writes its header row unless the
   output is a file that already holds data, so that a log can be appended to.
-  Every line is flushed as it is written. Ctrl+C, SIGTERM or SIGHUP end a
-  command after the line in hand, and the port is closed.
+  Every line is flushed as it is written. A command ends after the line in
+  hand, and the port is closed, on @STOP@.
+
+  On a terminal, scan shows on stderr which address it is at and what it has
+  found, on one line; never into a file or a pipe.
 
 Late replies and lost devices:
   A reply belongs to its request. A reply that comes after its request's
@@ -109,8 +140,13 @@ Exit status:
      went away, such as head, ends qd7-bus quietly instead
 
 Examples:
-  qd7-bus --port /dev/ttyUSB0 scan
+  qd7-bus ports     which serial ports there are, and which adapter is COMn
+  qd7-bus --port @PORT@ scan
                     find the meters behind a USB adapter
+  qd7-bus -v read 07 P0
+                    the process value of meter 07, with both frames shown
+  qd7-bus --retries 2 read 01,07,10:12 P0,C0
+                    two registers of five meters, each asked up to 3 times
   qd7-bus --port COM2 --speed 19200 --bank 1 read 07
                     all eleven registers of meter 07 in bank 1
   qd7-bus --format csv watch 07 >> log.csv
@@ -118,6 +154,13 @@ Examples:
   qd7-bus send 07RX1C1+0000000
                     send a frame typed by hand and show the reply
 )";
+    // The words of this system: how a run is stopped, how a device is named.
+    for (const auto& [key, value] :
+         {std::pair<std::string_view, std::string_view>{"@STOP@", kUsageStop},
+          {"@PORT@", kUsagePortExample}}) {
+        text.replace(text.find(key), key.size(), value);
+    }
+    return text;
 }
 
 std::string BusVersion() {

@@ -1,8 +1,13 @@
 #include "cli/OutputFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool OutputHoldsData(FILE* out) {
     struct stat st {};
     return out != nullptr && fstat(fileno(out), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+bool IsTerminal(FILE* stream) {
+    return stream != nullptr && isatty(fileno(stream)) == 1;
 }

@@ -21,6 +21,8 @@ std::string Bank(const Reading& reading) {
     return reading.bank < 0 ? std::string() : std::to_string(reading.bank);
 }
 
+} // namespace
+
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, quotes doubled.
 std::string CsvField(std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -43,7 +45,8 @@ std::string JsonString(std::string_view text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (byte < 0x20 || byte >= 0x7F) {
+        } else if (byte < 0x20 || byte == 0x7F) {
+            // Control characters escaped; UTF-8 beyond ASCII stays as it is, as json is UTF-8.
             std::array<char, 8> escape{};
             std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
             out += escape.data();
@@ -53,8 +56,6 @@ std::string JsonString(std::string_view text) {
     }
     return out + "\"";
 }
-
-} // namespace
 
 std::string_view StatusName(ReplyStatus status) {
     switch (status) {
@@ -101,7 +102,8 @@ std::string FormatHex(const std::vector<uint8_t>& bytes) {
 }
 
 std::string CsvHeader() {
-    return "time,address,bank,register,value,decimals,status,raw\n";
+    // tries last, so that a script reading the earlier columns by position reads them still.
+    return "time,address,bank,register,value,decimals,status,raw,tries\n";
 }
 
 std::string CsvRow(const Reading& r) {
@@ -114,6 +116,7 @@ std::string CsvRow(const Reading& r) {
     row += ',' + (bValue ? std::to_string(r.decimals) : std::string());
     row += ',' + std::string(StatusName(r.status));
     row += ',' + FormatHex(r.raw);
+    row += ',' + std::to_string(r.tries);
     return row + '\n';
 }
 
@@ -127,14 +130,19 @@ std::string JsonRow(const Reading& r) {
     row += ",\"decimals\":" + (bValue ? std::to_string(r.decimals) : std::string("null"));
     row += ",\"status\":" + JsonString(StatusName(r.status));
     row += ",\"raw\":" + JsonString(FormatHex(r.raw));
+    row += ",\"tries\":" + std::to_string(r.tries);
     return row + "}\n";
 }
 
 std::string TextRow(const Reading& r, bool withTime) {
     std::string row = withTime ? FormatIsoTime(r.time) + "  " : std::string();
-    row += FormatAddress(r.address) + "  " + r.registerCode + "  ";
+    row += FormatAddress(r.address) + "  bank " + (r.bank < 0 ? std::string("-") : Bank(r)) + "  " +
+           r.registerCode + "  ";
     const std::string value = HasValue(r) ? FormatValue(r.value, r.decimals) : "-";
     row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
     row += "  " + std::string(StatusName(r.status));
+    if (r.tries > 1) {
+        row += "  (" + std::to_string(r.tries) + " tries)";
+    }
     return row + '\n';
 }

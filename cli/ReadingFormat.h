@@ -18,6 +18,7 @@ struct Reading {
     float value = 0.0F; // value and decimals with ReplyStatus::Ok
     int decimals = 0;
     std::vector<uint8_t> raw;
+    int tries = 1; // requests it took: more than one when a failed exchange was retried
 };
 
 // A row's status: "ok", "silent", "corrupt", "rejected", "nodevice".
@@ -30,9 +31,15 @@ std::string FormatValue(float value, int decimals);
 // "06 02 30": the hex dump without the space after the last byte, a field of its own in a row.
 std::string FormatHex(const std::vector<uint8_t>& bytes);
 
+// A csv field (RFC 4180: in quotes when it holds a comma, a quote or a line break, quotes
+// doubled) and a json string (in quotes, control characters escaped).
+std::string CsvField(std::string_view text);
+std::string JsonString(std::string_view text);
+
 // The csv header row and rows, and the json objects, each with its newline.
 std::string CsvHeader();
 std::string CsvRow(const Reading& reading);
 std::string JsonRow(const Reading& reading);
-// "07  P0       107.3  ok", aligned; the time first when `withTime`.
+// "07  bank 0  P0       107.3  ok", aligned, "  (2 tries)" after a retry; the time first when
+// `withTime`.
 std::string TextRow(const Reading& reading, bool withTime);

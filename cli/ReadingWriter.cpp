@@ -6,10 +6,13 @@ CReadingWriter::CReadingWriter(FILE* out, OutputFormat format, bool bTimeInText)
     : m_pOut(out), m_format(format), m_bTimeInText(bTimeInText) {}
 
 bool CReadingWriter::Header() {
-    return m_format != OutputFormat::Csv || Put(CsvHeader());
+    return m_format != OutputFormat::Csv || m_nQuiet >= 2 || Put(CsvHeader());
 }
 
 bool CReadingWriter::Write(const Reading& reading) {
+    if (m_nQuiet >= 2 || (m_nQuiet == 1 && reading.status == ReplyStatus::Ok)) {
+        return !Failed();
+    }
     switch (m_format) {
     case OutputFormat::Csv:
         return Put(CsvRow(reading));
@@ -22,7 +25,7 @@ bool CReadingWriter::Write(const Reading& reading) {
 }
 
 bool CReadingWriter::WriteText(const std::string& lines) {
-    return m_format != OutputFormat::Text || Put(lines);
+    return m_format != OutputFormat::Text || m_nQuiet >= 2 || Put(lines);
 }
 
 bool CReadingWriter::Put(const std::string& text) {

@@ -16,10 +16,15 @@ public:
     // The csv header row, in csv only.
     bool Header();
     bool Write(const Reading& reading);
+    // Lines written as they are, in every format (the port list).
+    bool WriteLine(const std::string& line) { return Put(line); }
     // Lines for people, in text only (send's request and reply).
     bool WriteText(const std::string& lines);
 
     OutputFormat Format() const { return m_format; }
+    // -q: only the rows that are not ok are written; -qq: none, and no header (the exit code
+    // alone). A row left out counts as written.
+    void SetQuiet(int nQuiet) { m_nQuiet = nQuiet; }
     bool Failed() const { return m_nError != 0; }
     // The error number of the failed write (EPIPE: the reader went away); 0 while none failed.
     int Error() const { return m_nError; }
@@ -31,4 +36,5 @@ private:
     OutputFormat m_format;
     bool m_bTimeInText;
     int m_nError = 0;
+    int m_nQuiet = 0;
 };

@@ -26,3 +26,12 @@ std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork)
     return DefaultReplyTimeout(options.line) + options.rtsDelayBefore + options.rtsDelayAfter +
            (bNetwork ? NetworkMargin(options.line) : std::chrono::milliseconds{0});
 }
+
+std::optional<std::chrono::microseconds> FirstByteLimit(const BusOptions& options, bool bNetwork) {
+    if (options.timeout.count() > 0) {
+        return std::nullopt;
+    }
+    const std::chrono::microseconds request{LineTimeUs(options.line, kWireFrameLength)};
+    return request + kTurnaroundMargin + options.rtsDelayBefore + options.rtsDelayAfter +
+           (bNetwork ? NetworkMargin(options.line) : std::chrono::milliseconds{0});
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 #include "cli/BusOptions.h"
 #include "serial/LineSettings.h"
@@ -32,3 +33,12 @@ std::chrono::microseconds CharacterTime(const LineSettings& line);
 // which hold the bus before the meter can answer, and the network's margin where the port opened
 // (bNetwork) is on a device server.
 std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork = false);
+
+// How long a scan waits for the first byte of a reply when no --timeout is given: the request's
+// time on the line plus the turnaround margin (and the RTS delays, and the network's margin on a
+// device server's port), 87 ms at 9600 baud 8N1. A meter's reply starts within that margin after
+// the request, so an address where not one byte has come by then is silent; once a byte has
+// come, the reply gets the whole timeout. With --timeout none: the user's timeout is what a slow
+// meter is given, for its first byte too.
+std::optional<std::chrono::microseconds> FirstByteLimit(const BusOptions& options,
+                                                        bool bNetwork = false);

@@ -15,9 +15,9 @@ _qd7_bus()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='scan read watch send'
+    local commands='scan read watch send ports'
     local options='--port --speed --data --parity --stop --bank --timeout --rts-delay-before
-        --rts-delay-after --format --help --version'
+        --rts-delay-after --retries --format -q -qq --stats -v --trace --help --version'
 
     case $prev in
     --port)
@@ -34,6 +34,7 @@ _qd7_bus()
     --stop) COMPREPLY=($(compgen -W '1 2' -- "$cur")); return ;;
     --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
+    --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
     --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count)
         return # a number
         ;;
@@ -43,7 +44,7 @@ _qd7_bus()
     local word command=
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
         case $word in
-        scan | read | watch | send) command=$word; break ;;
+        scan | read | watch | send | ports) command=$word; break ;;
         esac
     done
 
@@ -58,9 +59,11 @@ _qd7_bus()
     case $command in
     '') COMPREPLY=($(compgen -W "$commands" -- "$cur")) ;;
     read)
-        # After the address, the registers.
+        # After the addresses, the registers; a list goes on after its last comma.
         if [[ $prev != read ]]; then
-            COMPREPLY=($(compgen -W 'P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1' -- "$cur"))
+            local head=
+            [[ $cur == *,* ]] && head=${cur%,*},
+            COMPREPLY=($(compgen -P "$head" -W 'P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1' -- "${cur##*,}"))
         fi
         ;;
     esac

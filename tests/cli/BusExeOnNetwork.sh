@@ -47,8 +47,8 @@ check() { # expected-code pattern-of-stdout pattern-of-stderr (empty: nothing) a
 }
 
 # A scan finds the meters there; a read by the host's name. (Lines end in CR LF on Windows.)
-check 0 '^07  P0 .*ok' '' "$@" "$bus" --port "tcp://127.0.0.1:$port" --to 09 scan
-check 0 '^07  C3      -15.25  ok' '' "$@" "$bus" --port "tcp://localhost:$port" read 07 C3
+check 0 '^07  bank 0  P0 .*ok' '' "$@" "$bus" --port "tcp://127.0.0.1:$port" --to 09 scan
+check 0 '^07  bank 0  C3      -15.25  ok' '' "$@" "$bus" --port "tcp://localhost:$port" read 07 C3
 # Nothing listens once the simulator has gone: the reason, exit 3.
 kill "$sim_pid"
 wait "$sim_pid" 2>/dev/null || true

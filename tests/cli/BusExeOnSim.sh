@@ -46,8 +46,8 @@ check() { # expected-code pattern-of-stdout args...
 # Two registers of a meter present, at the default line and at 19200 with even parity.
 check 0 '^[0-9T:.-]+Z,07,0,C3,-15.25,2,ok,06 02 30 37 52 44 30 43 33 ' \
     "$@" "$bus" --port COM33 --format csv read 07 C3 K1
-check 0 '^07  K1      -12.34  ok' "$@" "$bus" --port COM33 --speed 19200 --parity even read 07 K1
+check 0 '^07  bank 0  K1      -12.34  ok' "$@" "$bus" --port COM33 --speed 19200 --parity even read 07 K1
 # A scan finds exactly the meters there; the others stay silent within their timeout.
-check 0 '^01  P0 .*ok
-07  P0 .*ok$' "$@" "$bus" --port COM33 --speed 115200 --from 00 --to 09 scan
+check 0 '^01  bank 0  P0 .*ok
+07  bank 0  P0 .*ok$' "$@" "$bus" --port COM33 --speed 115200 --from 00 --to 09 scan
 exit $failed

@@ -2,19 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "sim/SimBus.h"
 #include "sim/SimServer.h"
 #include "tests/support/CommaLocale.h"
+#include "tests/support/FdIo.h"
 #include "tests/support/PtyPair.h"
 
 using namespace std::chrono_literals;
@@ -120,12 +125,12 @@ TEST_F(BusOnSim, ScanFindsExactlyItsMetersAndAsksEveryAddressOnce) {
     const Outcome run = Bus({"--format", "csv", "--timeout", "40", "scan"});
     EXPECT_EQ(run.code, 0) << run.err;
     ASSERT_EQ(run.lines.size(), 4U) << run.out;
-    EXPECT_EQ(run.lines[0], "time,address,bank,register,value,decimals,status,raw");
+    EXPECT_EQ(run.lines[0], "time,address,bank,register,value,decimals,status,raw,tries");
     const std::vector<std::string> expected = {"00,0,P0,120.0,1,ok", "07,0,P0,127.0,1,ok",
                                                "99,0,P0,219.0,1,ok"};
     for (size_t i = 0; i < expected.size(); ++i) {
         const std::vector<std::string> f = Split(run.lines[i + 1], ',');
-        ASSERT_EQ(f.size(), 8U) << run.lines[i + 1];
+        ASSERT_EQ(f.size(), 9U) << run.lines[i + 1];
         EXPECT_EQ(f[1] + "," + f[2] + "," + f[3] + "," + f[4] + "," + f[5] + "," + f[6],
                   expected[i]);
     }
@@ -163,7 +168,7 @@ TEST_F(BusOnSim, ReadGivesTheElevenRegistersWithTheirDecimalsInAnyLocale) {
     ASSERT_EQ(run.lines.size(), expected.size() + 1) << run.out;
     for (size_t i = 0; i < expected.size(); ++i) {
         const std::vector<std::string> f = Split(run.lines[i + 1], ',');
-        ASSERT_EQ(f.size(), 8U) << run.lines[i + 1];
+        ASSERT_EQ(f.size(), 9U) << run.lines[i + 1];
         EXPECT_EQ(f[1], "07");
         EXPECT_EQ(f[3], expected[i].code);
         EXPECT_EQ(f[4], expected[i].value) << expected[i].code;
@@ -240,8 +245,8 @@ TEST_F(BusOnSim, NoiseBeforeAndAfterEveryReplyIsSkipped) {
     const Outcome run = Bus({"read", "07"});
     EXPECT_EQ(run.code, 0) << run.out;
     ASSERT_EQ(run.lines.size(), 11U) << run.out;
-    EXPECT_EQ(run.lines[0], "07  P0       127.0  ok");
-    EXPECT_EQ(run.lines[4], "07  C3      -15.25  ok");
+    EXPECT_EQ(run.lines[0], "07  bank 0  P0       127.0  ok");
+    EXPECT_EQ(run.lines[4], "07  bank 0  C3      -15.25  ok");
 }
 
 TEST_F(BusOnSim, WatchWithACountGivesThatManyRounds) {
@@ -265,7 +270,7 @@ TEST_F(BusOnSim, WatchWithACountGivesThatManyRounds) {
     const Outcome oneSilent = Bus({"watch", "07", "08", "--count", "1"});
     EXPECT_EQ(oneSilent.code, 1);
     ASSERT_EQ(oneSilent.lines.size(), 2U);
-    EXPECT_EQ(oneSilent.lines[1].substr(24), "  08  P0           -  silent");
+    EXPECT_EQ(oneSilent.lines[1].substr(24), "  08  bank 0  P0           -  silent");
 }
 
 TEST_F(BusOnSim, SendShowsTheFrameTheReplyAndWhatItSays) {
@@ -280,11 +285,11 @@ TEST_F(BusOnSim, SendShowsTheFrameTheReplyAndWhatItSays) {
     const Outcome silent = Bus({"--timeout", "50", "--format", "csv", "send", "08WX0C0+0000100"});
     EXPECT_EQ(silent.code, 1);
     ASSERT_EQ(silent.lines.size(), 2U);
-    EXPECT_EQ(silent.lines[1].substr(24), ",08,0,C0,,,silent,");
+    EXPECT_EQ(silent.lines[1].substr(24), ",08,0,C0,,,silent,,1");
 }
 
 TEST_F(BusOnSim, CsvAppendedToALogWritesNoSecondHeader) {
-    const std::string log = "time,address,bank,register,value,decimals,status,raw\n"
+    const std::string log = "time,address,bank,register,value,decimals,status,raw,tries\n"
                             "2024-05-01T12:00:00.000Z,07,0,P0,101.0,1,ok,06\n";
     const Outcome run = Bus({"--format", "csv", "watch", "07", "--count", "1"}, log);
     EXPECT_EQ(run.code, 0);
@@ -329,10 +334,151 @@ TEST_F(BusOnSim, ALateReplyNeverAnswersALaterRequestAndIsSaid) {
     EXPECT_GE(std::stoi(suggested), 125) << lastErr;
     const Outcome patient = Bus({"--timeout", suggested, "read", "07", "P0", "C0", "C1"});
     EXPECT_EQ(patient.code, 0) << patient.err;
-    EXPECT_EQ(patient.out, "07  P0       127.0  ok\n"
-                           "07  C0       900.0  ok\n"
-                           "07  C1       750.5  ok\n");
+    EXPECT_EQ(patient.out, "07  bank 0  P0       127.0  ok\n"
+                           "07  bank 0  C0       900.0  ok\n"
+                           "07  bank 0  C1       750.5  ok\n");
     EXPECT_EQ(patient.err, "");
+}
+
+// Lists and ranges where an address or a register is taken, each asked in the order typed.
+TEST_F(BusOnSim, ListsAndRangesOfMetersAndRegisters) {
+    const Outcome read = Bus({"read", "00,07", "P0,C0:C1"});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(read.out, "00  bank 0  P0       120.0  ok\n"
+                        "00  bank 0  C0       900.0  ok\n"
+                        "00  bank 0  C1       750.5  ok\n"
+                        "07  bank 0  P0       127.0  ok\n"
+                        "07  bank 0  C0       900.0  ok\n"
+                        "07  bank 0  C1       750.5  ok\n");
+    m_bus.ClearReceivedBodies();
+    const Outcome scan = Bus({"--format", "csv", "scan", "98:99,07"});
+    EXPECT_EQ(scan.code, 0) << scan.err;
+    EXPECT_EQ(m_bus.ReceivedBodies(),
+              (std::vector<std::string>{"98RX0P0+0000000", "99RX0P0+0000000", "07RX0P0+0000000"}));
+    EXPECT_EQ(scan.lines.size(), 3U) << scan.out;
+}
+
+// Half the replies dropped, in the simulator's fixed pattern: with retries every reading ends ok,
+// its row says how many requests it took, and the statistics count every request, the dropped
+// ones as silent.
+TEST_F(BusOnSim, RetriesTurnDropsIntoOkRowsAndTheStatisticsCountEveryTry) {
+    SimFaults faults;
+    faults.nDropPercent = 50;
+    m_bus.SetFaults(faults);
+    const Outcome run = Bus({"--format", "csv", "--timeout", "40", "--retries", "10", "--stats",
+                             "read", "07", "P0", "P0", "P0", "P0", "P0", "P0", "P0", "P0"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 9U) << run.out;
+    int requests = 0;
+    int retried = 0;
+    for (size_t i = 1; i < run.lines.size(); ++i) {
+        const std::vector<std::string> f = Split(run.lines[i], ',');
+        ASSERT_EQ(f.size(), 9U) << run.lines[i];
+        EXPECT_EQ(f[6], "ok") << run.lines[i];
+        requests += std::stoi(f[8]);
+        retried += f[8] != "1" ? 1 : 0;
+    }
+    EXPECT_GT(retried, 0) << "no drop in the pattern: the test proves nothing\n" << run.out;
+    EXPECT_EQ(requests, static_cast<int>(m_bus.FramesReceived()));
+    // "07  requests  ok  silent  corrupt  rejected  nodevice  loss %  times"
+    const size_t at = run.err.find("\n07 ");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    std::istringstream line(run.err.substr(at + 1));
+    std::string address;
+    int nRequests = 0;
+    int nOk = 0;
+    int nSilent = 0;
+    line >> address >> nRequests >> nOk >> nSilent;
+    EXPECT_EQ(nRequests, requests) << run.err;
+    EXPECT_EQ(nOk, 8) << run.err;
+    EXPECT_EQ(nSilent, requests - 8) << run.err;
+}
+
+// -v shows each request and reply in hex with times, the same bytes the simulator heard and sent.
+TEST_F(BusOnSim, TheTraceShowsTheBytesTheSimulatorHeardAndSent) {
+    std::vector<std::string> log;
+    std::mutex logMutex;
+    m_server.Stop();
+    m_server.SetTrafficLog([&](std::string_view line) {
+        const std::lock_guard lock(logMutex);
+        log.emplace_back(line);
+    });
+    ASSERT_TRUE(m_server.Start());
+    const Outcome run = Bus({"-v", "read", "07", "P0"});
+    m_server.Stop();
+    EXPECT_EQ(run.code, 0) << run.err;
+    const size_t tx = run.err.find(" ms  tx  02 30 37 52 58 30 50 30 2B");
+    const size_t rx = run.err.find(" ms  rx  06 02 30 37 52 44 30 50 30");
+    const size_t ok = run.err.find(" ms  ok  07 P0 in ");
+    ASSERT_NE(tx, std::string::npos) << run.err;
+    ASSERT_NE(rx, std::string::npos) << run.err;
+    ASSERT_NE(ok, std::string::npos) << run.err;
+    EXPECT_LT(tx, rx);
+    EXPECT_LT(rx, ok);
+    EXPECT_NE(run.err.find("35 bytes, 36.459 ms on the line  |.07RX0P0+0000000."),
+              std::string::npos)
+        << run.err;
+    // The simulator's log holds the same bytes each way.
+    const auto hex = [&](size_t at) {
+        const size_t start = run.err.find("  ", at + 6) + 2;
+        return run.err.substr(start, run.err.find("  ", start) - start);
+    };
+    const std::lock_guard lock(logMutex);
+    std::string heard;
+    std::string sent;
+    for (const std::string& line : log) {
+        if (line.rfind("rx ", 0) == 0) {
+            heard += (heard.empty() ? "" : " ") + line.substr(3);
+        } else if (line.rfind("tx ", 0) == 0) {
+            sent += (sent.empty() ? "" : " ") + line.substr(3);
+        }
+    }
+    const auto trimmed = [](std::string text) {
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text;
+    };
+    EXPECT_EQ(trimmed(heard), hex(tx)) << run.err;
+    EXPECT_EQ(trimmed(sent), hex(rx)) << run.err;
+    // Without -v, nothing of it.
+    EXPECT_EQ(Bus({"read", "07", "P0"}).err, "");
+}
+
+// A meter that answers within the turnaround margin is found by a scan that stops waiting for
+// silent addresses early; one slower than the whole timeout is left out, but said.
+TEST_F(BusOnSim, TheQuickScanLosesNoMeterAndSaysASlowOne) {
+    m_bus.SetDelay(10ms);
+    const Outcome quick = Bus({"--format", "csv", "scan", "--from", "05", "--to", "08"});
+    EXPECT_EQ(quick.code, 0) << quick.err;
+    EXPECT_EQ(CsvStatuses(quick), std::vector<std::string>{"ok"}) << quick.out;
+    EXPECT_EQ(quick.err, "");
+    m_bus.SetDelay(150ms);
+    const Outcome slow = Bus({"--format", "csv", "scan", "--from", "05", "--to", "08"});
+    EXPECT_EQ(slow.code, 1);
+    EXPECT_NE(slow.err.find("qd7-bus: 07 answered "), std::string::npos) << slow.err;
+}
+
+// Progress goes to a terminal only, on one line rewritten; a file gets none (every scan above
+// writes its stderr to a file and finds it holding only what it expects).
+TEST_F(BusOnSim, ScanProgressShowsOnATerminal) {
+    PtyPair terminal;
+    ASSERT_TRUE(terminal.IsOpen());
+    FILE* err = fdopen(dup(terminal.SlaveFd()), "w");
+    ASSERT_NE(err, nullptr);
+    FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    const std::array<std::string_view, 8> args = {
+        "--port", m_pty.SlavePath(), "scan", "--from", "06", "--to", "08", "--timeout"};
+    std::vector<std::string_view> all(args.begin(), args.end());
+    all.push_back("40");
+    const std::atomic<bool> stop{false};
+    EXPECT_EQ(RunBusProgram(all, out, err, stop), 0);
+    std::fclose(err);
+    std::fclose(out);
+    const std::vector<uint8_t> bytes = ReadBytes(terminal.MasterFd(), 4096, 200ms);
+    const std::string shown(bytes.begin(), bytes.end());
+    EXPECT_NE(shown.find("\rscan 06 (1 of 3), none found yet"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\rscan 08 (3 of 3), found 1: 07"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\n'), std::string::npos) << "one line, rewritten: " << shown;
 }
 
 // The device behind the port goes away while read or scan runs (the far side of the pty hangs
@@ -383,7 +529,7 @@ TEST(BusNoisyLine, TheWaitForAQuietLineEnds) {
     done = true;
     noise.join();
     EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.out, "08  P0           -  silent\n08  P0           -  silent\n");
+    EXPECT_EQ(run.out, "08  bank 0  P0           -  silent\n08  bank 0  P0           -  silent\n");
 }
 
 } // namespace

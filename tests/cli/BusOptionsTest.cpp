@@ -12,7 +12,8 @@ namespace {
 
 // Everything a command line can set, on one line, so that a table can say what it expects.
 std::string Describe(const BusOptions& o) {
-    static constexpr std::string_view kCommands[] = {"none", "scan", "read", "watch", "send"};
+    static constexpr std::string_view kCommands[] = {"none",  "scan", "read",
+                                                     "watch", "send", "ports"};
     static constexpr std::string_view kFormats[] = {"text", "csv", "json"};
     static constexpr char kParity[] = {'N', 'O', 'E'};
     std::string text(kCommands[static_cast<int>(o.command)]);
@@ -21,7 +22,11 @@ std::string Describe(const BusOptions& o) {
             kParity[o.line.parity] + (o.line.stopBits == 2 ? "2" : "1");
     text += " bank" + std::to_string(o.nBank) + " " + std::to_string(ReplyTimeout(o).count()) +
             "ms " + std::string(kFormats[static_cast<int>(o.format)]);
-    if (o.command == BusCommand::Scan) {
+    if (o.nRetries != 0 || o.nQuiet != 0 || o.bTrace || o.bStats) {
+        text += " retries" + std::to_string(o.nRetries) + " q" + std::to_string(o.nQuiet) +
+                (o.bTrace ? " trace" : "") + (o.bStats ? " stats" : "");
+    }
+    if (o.command == BusCommand::Scan && o.addresses.empty()) {
         text += " " + std::to_string(o.nFrom) + ".." + std::to_string(o.nTo);
     }
     for (const int a : o.addresses) {
@@ -86,6 +91,23 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"a device server's port",
          {"--port", "rfc2217://[::1]:4001", "scan"},
          "scan rfc2217://[::1]:4001 9600 8N1 bank0 107ms text 0..99"},
+        {"address lists and ranges, registers likewise",
+         {"read", "01,07", "P0,C0:C2", "y1"},
+         "read COM1 9600 8N1 bank0 107ms text @1 @7 r0 r1 r2 r3 r10"},
+        {"watch of a range",
+         {"watch", "10:12,5"},
+         "watch COM1 9600 8N1 bank0 107ms text @10 @11 @12 @5 every1000 x0"},
+        {"scan of a list", {"scan", "01,07:08"}, "scan COM1 9600 8N1 bank0 107ms text @1 @7 @8"},
+        {"retries, quiet, trace and statistics",
+         {"-q", "--retries", "2", "-v", "--stats", "read", "07"},
+         "read COM1 9600 8N1 bank0 107ms text retries2 q1 trace stats @7"},
+        {"-qq and --trace",
+         {"-qq", "--trace", "scan", "-q"},
+         "scan COM1 9600 8N1 bank0 107ms text retries0 q2 trace 0..99"},
+        {"ports", {"ports", "--format", "csv"}, "ports COM1 9600 8N1 bank0 107ms csv"},
+        {"a port name with a colon, as Windows users type it",
+         {"--port", "COM12:", "scan"},
+         "scan COM12 9600 8N1 bank0 107ms text 0..99"},
         {"-- ends the options",
          {"send", "--", "07RX1C1+000000-"},
          "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
@@ -117,7 +139,19 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"watch without address", {"watch", "--count", "2"}, "error: watch needs an address"},
         {"unknown register", {"read", "07", "Z9"}, "error: \"Z9\" is not a register"},
         {"read of two meters", {"read", "07", "08"}, "error: \"08\" is not a register"},
-        {"scan with an operand", {"scan", "07"}, "error: scan takes no address"},
+        {"scan with a list and a range",
+         {"scan", "07", "--to", "20"},
+         "error: scan takes a list of addresses or --from and --to, not both"},
+        {"scan with two lists", {"scan", "07", "08"}, "error: scan takes one list"},
+        {"negative address", {"read", "-1"}, "error: read: \"-1\" is not an address 00..99"},
+        {"empty item in a list", {"watch", "07,,08"}, "error: watch: \"\" is not an address"},
+        {"range running downward", {"read", "19:10"}, "error: the range \"19:10\" runs downward"},
+        {"register range running downward",
+         {"read", "07", "C3:C0"},
+         "error: the range \"C3:C0\" runs downward"},
+        {"retries beyond ten", {"--retries", "11", "scan"}, "error: --retries"},
+        {"ports with an operand", {"ports", "07"}, "error: ports takes nothing more"},
+        {"body with a letter beyond ASCII", {"send", "07RX0P0+000000\xc3\xa9"}, "error: not ASCII"},
         {"from above to",
          {"scan", "--from", "50", "--to", "40"},
          "error: --from must not be above"},

@@ -34,9 +34,10 @@ expect() { # expected words...
     got=$(complete_line "$@")
     [ "$got" = "$expected" ] || { echo "completing '$*': got '$got', expected '$expected'" >&2; status=1; }
 }
-expect 'scan read watch send' qd7-bus ''
+expect 'scan read watch send ports' qd7-bus ''
 expect 'text csv json' qd7-bus --format ''
 expect 'none odd even' qd7-bus scan --parity ''
 expect 'C0 C1 C2 C3' qd7-bus read 07 C
 expect '--interval' qd7-bus watch 07 --int
+expect 'P0,C0 P0,C1 P0,C2 P0,C3' qd7-bus read 07 P0,C
 exit $status

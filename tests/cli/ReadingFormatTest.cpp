@@ -67,18 +67,25 @@ Reading SilentReading() {
 
 TEST(ReadingFormat, CsvJsonAndTextRows) {
     const CCommaDecimalLocale comma;
-    EXPECT_EQ(CsvHeader(), "time,address,bank,register,value,decimals,status,raw\n");
-    EXPECT_EQ(CsvRow(OkReading()), "2024-05-01T12:00:34.005Z,07,1,K1,-12.34,2,ok,06 02 30 37\n");
-    EXPECT_EQ(CsvRow(SilentReading()), "2024-05-01T12:00:34.005Z,08,1,K1,,,silent,\n");
-    EXPECT_EQ(JsonRow(OkReading()),
-              "{\"time\":\"2024-05-01T12:00:34.005Z\",\"address\":7,\"bank\":1,\"register\":\"K1\","
-              "\"value\":-12.34,\"decimals\":2,\"status\":\"ok\",\"raw\":\"06 02 30 37\"}\n");
+    EXPECT_EQ(CsvHeader(), "time,address,bank,register,value,decimals,status,raw,tries\n");
+    EXPECT_EQ(CsvRow(OkReading()), "2024-05-01T12:00:34.005Z,07,1,K1,-12.34,2,ok,06 02 30 37,1\n");
+    EXPECT_EQ(CsvRow(SilentReading()), "2024-05-01T12:00:34.005Z,08,1,K1,,,silent,,1\n");
+    EXPECT_EQ(
+        JsonRow(OkReading()),
+        "{\"time\":\"2024-05-01T12:00:34.005Z\",\"address\":7,\"bank\":1,\"register\":\"K1\","
+        "\"value\":-12.34,\"decimals\":2,\"status\":\"ok\",\"raw\":\"06 02 30 37\",\"tries\":1}\n");
     EXPECT_EQ(JsonRow(SilentReading()),
               "{\"time\":\"2024-05-01T12:00:34.005Z\",\"address\":8,\"bank\":1,\"register\":\"K1\","
-              "\"value\":null,\"decimals\":null,\"status\":\"silent\",\"raw\":\"\"}\n");
-    EXPECT_EQ(TextRow(OkReading(), false), "07  K1      -12.34  ok\n");
+              "\"value\":null,\"decimals\":null,\"status\":\"silent\",\"raw\":\"\",\"tries\":1}\n");
+    EXPECT_EQ(TextRow(OkReading(), false), "07  bank 1  K1      -12.34  ok\n");
     EXPECT_EQ(TextRow(SilentReading(), true),
-              "2024-05-01T12:00:34.005Z  08  K1           -  silent\n");
+              "2024-05-01T12:00:34.005Z  08  bank 1  K1           -  silent\n");
+    // A reading that took more than one request says so in every format.
+    Reading retried = OkReading();
+    retried.tries = 3;
+    EXPECT_EQ(TextRow(retried, false), "07  bank 1  K1      -12.34  ok  (3 tries)\n");
+    EXPECT_TRUE(CsvRow(retried).ends_with(",ok,06 02 30 37,3\n")) << CsvRow(retried);
+    EXPECT_TRUE(JsonRow(retried).ends_with(",\"tries\":3}\n")) << JsonRow(retried);
 }
 
 // A typed body may carry anything where the register code stands.
@@ -86,7 +93,7 @@ TEST(ReadingFormat, OddRegisterTextIsQuotedAndEscaped) {
     Reading r = SilentReading();
     r.bank = -1;
     r.registerCode = "\",";
-    EXPECT_EQ(CsvRow(r), "2024-05-01T12:00:34.005Z,08,,\"\"\",\",,,silent,\n");
+    EXPECT_EQ(CsvRow(r), "2024-05-01T12:00:34.005Z,08,,\"\"\",\",,,silent,,1\n");
     EXPECT_NE(JsonRow(r).find("\"bank\":null,\"register\":\"\\\",\""), std::string::npos)
         << JsonRow(r);
 }
