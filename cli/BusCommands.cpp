@@ -144,7 +144,7 @@ bool CBusCommands::TryReopen() {
 }
 
 bool CBusCommands::Stopped() const {
-    return m_exchange.StopRequested() || m_writer.Failed();
+    return m_exchange.StopRequested() || m_writer.Failed() || m_writer.PublishFailed();
 }
 
 std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {

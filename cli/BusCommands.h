@@ -14,7 +14,8 @@ inline constexpr int kExitOk = 0;         // every meter addressed answered (sca
 inline constexpr int kExitNoAnswer = 1;   // a meter silent, or its reply corrupt or rejected
 inline constexpr int kExitUsage = 2;      // the command line is wrong
 inline constexpr int kExitPortFailed = 3; // the port cannot be opened, or its device went away
-inline constexpr int kExitOutput = 4; // the output cannot be written (a full disk, an I/O error)
+inline constexpr int kExitOutput = 4;  // the output cannot be written (a full disk, an I/O error)
+inline constexpr int kExitPublish = 5; // the broker refused the login, or TLS failed
 
 class CSerialPort;
 

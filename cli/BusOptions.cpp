@@ -25,6 +25,15 @@ constexpr int64_t kMaxIntervalMs = 86'400'000; // a day
 constexpr int64_t kMaxCount = 1'000'000'000;
 // More tries than this only hide a bus that needs mending.
 constexpr int64_t kMaxRetries = 10;
+constexpr int64_t kMaxQueue = 10'000'000;
+
+// The settings of --publish, made when the first of its options comes.
+PublishSettings& Publish(BusOptions& o) {
+    if (!o.publish) {
+        o.publish.emplace();
+    }
+    return *o.publish;
+}
 
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
@@ -122,7 +131,7 @@ bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std
     return true;
 }
 
-const std::array<ValueOption, 15> kValueOptions = {{
+const std::array<ValueOption, 19> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -179,6 +188,30 @@ const std::array<ValueOption, 15> kValueOptions = {{
          int64_t n = 0;
          return SetNumber(n, "--retries", v, 0, kMaxRetries, e) &&
                 (o.nRetries = static_cast<int>(n), true);
+     }},
+    {"--publish", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         const bool ok = ParsePublishUrl(v, Publish(o), e);
+         if (!ok) {
+             e = "--publish: " + Quoted(v) + ": " + e;
+         }
+         return ok;
+     }},
+    {"--ca-file", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).caFile = v;
+         return !v.empty() || (e = "--ca-file needs a file", false);
+     }},
+    {"--password-file", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).passwordFile = v;
+         return !v.empty() || (e = "--password-file needs a file", false);
+     }},
+    {"--queue", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--queue", v, 1, kMaxQueue, e) &&
+                (Publish(o).nQueue = static_cast<size_t>(n), true);
      }},
     {"--from", BusCommand::Scan,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -401,6 +434,15 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     const bool bRange = std::any_of(given.begin(), given.end(), [](const ValueOption* option) {
         return option->name == "--from" || option->name == "--to";
     });
+    // --ca-file, --password-file and --queue say how to publish; without --publish, nothing would.
+    if (options.publish && options.publish->host.empty()) {
+        error = "--ca-file, --password-file and --queue go with --publish";
+        return false;
+    }
+    if (options.publish && !options.publish->caFile.empty() && !options.publish->bTls) {
+        error = "--ca-file goes with an mqtts:// broker";
+        return false;
+    }
     if (options.command == BusCommand::Scan && bRange && !options.addresses.empty()) {
         error = "scan takes a list of addresses or --from and --to, not both";
         return false;

@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/PublishSettings.h"
 #include "protocol/FrameCodec.h"
 #include "serial/LineSettings.h"
 
@@ -33,6 +35,8 @@ struct BusOptions {
     int nQuiet = 0;
     bool bStats = false; // statistics per meter on stderr at the end (watch: always)
     bool bTrace = false; // every request and reply on stderr, with times
+    // watch --publish: the rows to an MQTT broker as well.
+    std::optional<PublishSettings> publish;
 
     BusCommand command = BusCommand::None;
     int nFrom = 0; // scan

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "cli/BusCommands.h"
@@ -13,6 +14,7 @@
 #include "cli/PortList.h"
 #include "cli/ReadingWriter.h"
 #include "cli/ReplyTimeout.h"
+#include "cli/RowPublisher.h"
 #include "serial/PortAddress.h"
 #include "serial/SerialPort.h"
 
@@ -56,6 +58,16 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         const int code = ListPorts(writer, options.format, PortDirectories{});
         return FinishOutput(out, err, writer.Error(), code);
     }
+    // The broker first: a refused password file is said before the bus is touched. A broker that
+    // is away is no error: the readings wait for it.
+    std::unique_ptr<IRowPublisher> pPublisher;
+    if (options.publish) {
+        pPublisher = CreateRowPublisher(*options.publish, err, error);
+        if (!pPublisher) {
+            std::fprintf(err, "qd7-bus: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
     CSerialPort port;
     port.SetRtsDelays(options.rtsDelayBefore, options.rtsDelayAfter);
     const PortHandle handle = options.strDevicePath.empty()
@@ -80,11 +92,19 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     // A log appended to already has its header; a watch in text shows when each reading was.
     CReadingWriter writer(out, options.format, options.command == BusCommand::Watch);
     writer.SetQuiet(options.nQuiet);
+    writer.SetPublisher(pPublisher.get());
     CBusCommands commands(options, port, exchange, writer, err);
     // Progress only for a person at a terminal, and not between the lines of a trace.
     commands.ShowProgress(IsTerminal(err) && !options.bTrace && options.nQuiet < 2);
-    const int code = commands.Run(!OutputHoldsData(out));
+    int code = commands.Run(!OutputHoldsData(out));
     port.Close();
+    if (pPublisher) {
+        pPublisher->Finish();
+        if (pPublisher->Failed()) {
+            std::fprintf(err, "qd7-bus: mqtt: %s\n", pPublisher->Failure().c_str());
+            code = kExitPublish;
+        }
+    }
     return FinishOutput(out, err, writer.Error(), code);
 }
 

@@ -85,6 +85,25 @@ Options:
   -h, --help        show this help and exit
       --version     show the version and exit
 
+Publishing (watch):
+      --publish mqtt://[USER@]HOST[:PORT]/PREFIX | mqtts://...
+                    each row also to an MQTT broker, as its json row, QoS 1,
+                    retained, on PREFIX/ADDR/REG (e.g. plant/line1/07/P0);
+                    PREFIX/ADDR/status follows the meter's status and
+                    PREFIX/status is online while qd7-bus runs, offline when
+                    it ends or dies (the broker's last will). A broker that is
+                    away is no error: readings wait for it, in order, and the
+                    connection is tried again after 1, 2, 4 ... up to 30 s.
+                    The password comes from $QD7_MQTT_PASSWORD or
+                    --password-file, never from the command line
+      --ca-file FILE
+                    mqtts: the certificates that the broker's must come from
+                    (default: the system's)
+      --password-file FILE
+                    the password of USER, the file's first line
+      --queue N     readings kept while the broker is away (default 10000);
+                    beyond, the oldest are dropped, and stderr says so
+
 Scan options:
       --from AA     first address (default 00)
       --to BB       last address (default 99)
@@ -138,6 +157,8 @@ Exit status:
      away at the end)
   4  the output cannot be written (a full disk, an I/O error); a reader that
      went away, such as head, ends qd7-bus quietly instead
+  5  --publish: the broker refused the login or the connection, or TLS
+     failed (its certificate is not trusted, or its name differs)
 
 Examples:
   qd7-bus ports     which serial ports there are, and which adapter is COMn

@@ -10,6 +10,9 @@ bool CReadingWriter::Header() {
 }
 
 bool CReadingWriter::Write(const Reading& reading) {
+    if (m_pPublisher != nullptr) {
+        m_pPublisher->Publish(reading);
+    }
     if (m_nQuiet >= 2 || (m_nQuiet == 1 && reading.status == ReplyStatus::Ok)) {
         return !Failed();
     }

@@ -5,6 +5,7 @@
 
 #include "cli/BusOptions.h"
 #include "cli/ReadingFormat.h"
+#include "cli/RowPublisher.h"
 
 // Writes readings in the chosen format, each line flushed at once so that a log behind a pipe or
 // a redirection is whole up to its last reading. Once a write fails (a closed pipe, a full disk)
@@ -25,6 +26,9 @@ public:
     // -q: only the rows that are not ok are written; -qq: none, and no header (the exit code
     // alone). A row left out counts as written.
     void SetQuiet(int nQuiet) { m_nQuiet = nQuiet; }
+    // Every reading goes to the publisher as well, -q or not (watch --publish).
+    void SetPublisher(IRowPublisher* pPublisher) { m_pPublisher = pPublisher; }
+    bool PublishFailed() const { return m_pPublisher != nullptr && m_pPublisher->Failed(); }
     bool Failed() const { return m_nError != 0; }
     // The error number of the failed write (EPIPE: the reader went away); 0 while none failed.
     int Error() const { return m_nError; }
@@ -37,4 +41,5 @@ private:
     bool m_bTimeInText;
     int m_nError = 0;
     int m_nQuiet = 0;
+    IRowPublisher* m_pPublisher = nullptr;
 };

@@ -34,8 +34,14 @@ _qd7_bus()
     --stop) COMPREPLY=($(compgen -W '1 2' -- "$cur")); return ;;
     --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
+    --ca-file | --password-file)
+        COMPREPLY=($(compgen -f -- "$cur"))
+        return
+        ;;
+    --publish) COMPREPLY=($(compgen -W 'mqtt:// mqtts://' -- "$cur")); return ;;
     --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
-    --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count)
+    --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count | \
+        --queue)
         return # a number
         ;;
     esac
@@ -51,7 +57,7 @@ _qd7_bus()
     if [[ $cur == -* ]]; then
         case $command in
         scan) options+=' --from --to' ;;
-        watch) options+=' --interval --count' ;;
+        watch) options+=' --interval --count --publish --ca-file --password-file --queue' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

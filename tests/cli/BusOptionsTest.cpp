@@ -26,6 +26,13 @@ std::string Describe(const BusOptions& o) {
         text += " retries" + std::to_string(o.nRetries) + " q" + std::to_string(o.nQuiet) +
                 (o.bTrace ? " trace" : "") + (o.bStats ? " stats" : "");
     }
+    if (o.publish) {
+        const PublishSettings& p = *o.publish;
+        text += std::string(p.bTls ? " mqtts " : " mqtt ") + (p.user.empty() ? "" : p.user + "@") +
+                p.host + " " + std::to_string(p.port) + " " + p.prefix + " q" +
+                std::to_string(p.nQueue) + (p.caFile.empty() ? "" : " ca " + p.caFile) +
+                (p.passwordFile.empty() ? "" : " pw " + p.passwordFile);
+    }
     if (o.command == BusCommand::Scan && o.addresses.empty()) {
         text += " " + std::to_string(o.nFrom) + ".." + std::to_string(o.nTo);
     }
@@ -108,6 +115,15 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"a port name with a colon, as Windows users type it",
          {"--port", "COM12:", "scan"},
          "scan COM12 9600 8N1 bank0 107ms text 0..99"},
+        {"publishing to a broker",
+         {"watch", "07", "--publish", "mqtt://plant-broker/plant/line1"},
+         "watch COM1 9600 8N1 bank0 107ms text mqtt plant-broker 1883 plant/line1 q10000 @7 "
+         "every1000 x0"},
+        {"publishing over TLS with a login, a CA file, a password file and a queue",
+         {"watch", "07", "--publish", "mqtts://meters@[fd00::5]:8884/a/b", "--ca-file", "ca.pem",
+          "--password-file", "pw", "--queue", "50"},
+         "watch COM1 9600 8N1 bank0 107ms text mqtts meters@fd00::5 8884 a/b q50 ca ca.pem pw pw "
+         "@7 every1000 x0"},
         {"-- ends the options",
          {"send", "--", "07RX1C1+000000-"},
          "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
@@ -149,6 +165,31 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"register range running downward",
          {"read", "07", "C3:C0"},
          "error: the range \"C3:C0\" runs downward"},
+        {"publish without a prefix",
+         {"watch", "07", "--publish", "mqtt://broker"},
+         "error: a topic prefix is needed"},
+        {"publish to a wildcard",
+         {"watch", "07", "--publish", "mqtt://b/plant/#"},
+         "error: without + or #"},
+        {"publish with an empty level",
+         {"watch", "07", "--publish", "mqtt://b/a//c"},
+         "error: an empty level"},
+        {"password in the URL",
+         {"watch", "07", "--publish", "mqtt://u:secret@b/p"},
+         "error: no password in the URL: use QD7_MQTT_PASSWORD or --password-file"},
+        {"publish with another scheme",
+         {"watch", "07", "--publish", "http://b/p"},
+         "error: not mqtt://"},
+        {"publish port out of range",
+         {"watch", "07", "--publish", "mqtt://b:70000/p"},
+         "error: the port"},
+        {"publish from read",
+         {"read", "07", "--publish", "mqtt://b/p"},
+         "error: --publish belongs to watch"},
+        {"a CA file without TLS",
+         {"watch", "07", "--publish", "mqtt://b/p", "--ca-file", "ca.pem"},
+         "error: --ca-file goes with an mqtts:// broker"},
+        {"a queue without a broker", {"watch", "07", "--queue", "5"}, "error: go with --publish"},
         {"retries beyond ten", {"--retries", "11", "scan"}, "error: --retries"},
         {"ports with an operand", {"ports", "07"}, "error: ports takes nothing more"},
         {"body with a letter beyond ASCII", {"send", "07RX0P0+000000\xc3\xa9"}, "error: not ASCII"},

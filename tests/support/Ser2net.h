@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "tests/support/ServerProcess.h"
 #include "tests/support/TempDir.h"
 
 // A real serial device server for the tests: Debian's ser2net, run by the test on 127.0.0.1 in
@@ -37,15 +38,9 @@ public:
     std::string Log() const;
 
 private:
-    bool IsListening() const;
-
     std::string m_strDevice;
     Mode m_mode;
     CTempDir m_dir;
     uint16_t m_nPort = 0;
     pid_t m_nPid = -1;
 };
-
-// A TCP port on 127.0.0.1 that nothing listens on now (the system's pick): a free port for a
-// server, or one that refuses a connection.
-uint16_t FreeTcpPort();
