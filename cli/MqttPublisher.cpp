@@ -2,7 +2,12 @@
 
 #include <mosquitto.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -16,8 +21,11 @@ using namespace std::chrono_literals;
 constexpr int kQos = 1;
 constexpr int kKeepAliveSeconds = 30;
 constexpr std::chrono::seconds kMaxBackoff{30};
-// The client's I/O is looked after this often; a new reading waits at most this long for it.
+// The client's I/O in the last steps of the end, and the longest wait for its socket otherwise: the
+// connection's upkeep (keep-alive) is looked after at least this often. A new message wakes the
+// thread at once.
 constexpr int kLoopMs = 50;
+constexpr int kIdleMs = 1000;
 // At the end, what is queued gets this long to reach a broker that is there, and "offline" this
 // long after it.
 constexpr auto kFinishBudget = 5s;
@@ -92,6 +100,11 @@ bool CMqttPublisher::Start(std::string& error) {
         return false;
     }
     if (!Configure(error)) {
+        return false;
+    }
+    m_fdWake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!m_fdWake.IsValid()) {
+        error = "--publish: no event descriptor for the MQTT thread";
         return false;
     }
     m_tNextAttempt = Clock::now();
@@ -175,7 +188,37 @@ void CMqttPublisher::Enqueue(Message message) {
         m_nReadingsQueued += message.bReading ? 1 : 0;
         m_queue.push_back(std::move(message));
     }
+    Wake();
+}
+
+void CMqttPublisher::Wake() {
     m_wake.notify_one();
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_fdWake.Get(), &one, sizeof one);
+}
+
+int CMqttPublisher::Loop(int timeoutMs) {
+    const int fd = mosquitto_socket(m_pMosq);
+    if (fd < 0) {
+        return MOSQ_ERR_NO_CONN;
+    }
+    const auto events = static_cast<short>(POLLIN | (mosquitto_want_write(m_pMosq) ? POLLOUT : 0));
+    std::array<pollfd, 2> fds{{{fd, events, 0}, {m_fdWake.Get(), POLLIN, 0}}};
+    if (::poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) {
+        return MOSQ_ERR_ERRNO;
+    }
+    if ((fds[1].revents & POLLIN) != 0) {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_fdWake.Get(), &count, sizeof count);
+    }
+    int rc = MOSQ_ERR_SUCCESS;
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        rc = mosquitto_loop_read(m_pMosq, 1);
+    }
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(m_pMosq) >= 0 && mosquitto_want_write(m_pMosq)) {
+        rc = mosquitto_loop_write(m_pMosq, 1);
+    }
+    return rc == MOSQ_ERR_SUCCESS ? mosquitto_loop_misc(m_pMosq) : rc;
 }
 
 std::string CMqttPublisher::Failure() const {
@@ -354,7 +397,9 @@ void CMqttPublisher::Step() {
         }
     }
     if (m_bConnected || m_bConnecting) {
-        const int rc = mosquitto_loop(m_pMosq, kLoopMs, 1);
+        // Connected and nothing to send: the thread sleeps until the broker or a new message
+        // wakes it.
+        const int rc = Loop(m_bConnected ? kIdleMs : kLoopMs);
         if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) {
             Fail(Where() + ": TLS failed (the broker's certificate is not trusted, or its name "
                            "differs); see --ca-file");
@@ -368,8 +413,10 @@ void CMqttPublisher::Step() {
         }
         return;
     }
+    // Away: until the next attempt is due, or the end.
     std::unique_lock lock(m_mutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(kLoopMs));
+    m_wake.wait_until(lock,
+                      std::min(m_tNextAttempt, Clock::now() + std::chrono::milliseconds(kIdleMs)));
 }
 
 void CMqttPublisher::Run() {
@@ -402,7 +449,7 @@ void CMqttPublisher::Finish() {
         std::this_thread::sleep_for(std::chrono::milliseconds(kLoopMs));
     }
     m_bStop = true;
-    m_wake.notify_one();
+    Wake();
     m_thread.join();
     size_t nLeft = 0;
     {

@@ -13,6 +13,7 @@
 
 #include "cli/RowPublisher.h"
 #include "protocol/FrameCodec.h"
+#include "serial/UniqueFd.h"
 
 struct mosquitto;
 
@@ -74,12 +75,17 @@ private:
     // After a loss: the client's own queue goes (the check above decides instead).
     void Renew();
     void EndCheck(bool bBrokerHadIt);
+    // The client's I/O: waits up to `timeoutMs` for its socket or a wake-up, then reads, writes
+    // and looks after the connection. A libmosquitto error code.
+    int Loop(int timeoutMs);
+    void Wake();
 
     PublishSettings m_settings;
     std::optional<std::string> m_password;
     FILE* m_pErr;
     mosquitto* m_pMosq = nullptr;
     std::thread m_thread;
+    CUniqueFd m_fdWake; // eventfd: a new message or the end wakes the thread from Loop
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
