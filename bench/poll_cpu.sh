@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The CPU the real window program uses while it polls: qd7test on a private X display (Xvfb)
+# against qd7-sim with three meters, as a user starts it; after a warm-up in which it finds the
+# meters, its CPU time (user + system, from /proc) over the measured seconds, as a share of one
+# core.
+#
+#   bench/poll_cpu.sh [BUILD_DIR] [SECONDS] [WARMUP]   (default build/default, 60, 15)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+seconds=${2:-60}
+warmup=${3:-15}
+script=poll_cpu
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+[ -x "$build/app/qd7test" ] || { echo "$script: build $build/app/qd7test first" >&2; exit 1; }
+# shellcheck source=../tools/lib/desktop-session.sh
+source tools/lib/desktop-session.sh
+start_xvfb
+start_sim "$build" 01,07,12
+QT_QPA_PLATFORM=xcb "$build/app/qd7test" >"$work/app.log" 2>&1 &
+app=$!
+pids+=("$app")
+sleep "$warmup"
+ticks() { awk '{ print $14 + $15 }' "/proc/$app/stat"; }
+start=$(ticks)
+sleep "$seconds"
+end=$(ticks)
+awk -v t=$((end - start)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" 'BEGIN {
+    printf "qd7test polling 3 meters for %d s: %.2f s of CPU, %.3f %% of a core\n",
+           s, t / hz, 100 * t / hz / s }'
