@@ -7,6 +7,7 @@
 
 #include "cli/BusCommands.h"
 #include "cli/ReadingFormat.h"
+#include "cli/UsageWords.h"
 #include "serial/PortAddress.h"
 #include "serial/PortDescription.h"
 
@@ -61,7 +62,7 @@ std::string TextLine(const Fields& f) {
         line += "  " + hwid.second;
     }
     if (!byId.second.empty()) {
-        line += "\n      by-id " + byId.second;
+        line += "\n      " + std::string(kUsagePortAlias) + " " + byId.second;
     }
     return line + '\n';
 }
@@ -69,8 +70,15 @@ std::string TextLine(const Fields& f) {
 } // namespace
 
 int ListPorts(CReadingWriter& writer, OutputFormat format, const PortDirectories& dirs) {
-    const int nPresent = static_cast<int>(ListSerialDevices(dirs).size());
-    const std::vector<PortLocation> locations = LocatePorts(std::max(kWindowPorts, nPresent), dirs);
+    const std::vector<SerialDevice> present = ListSerialDevices(dirs);
+    const std::vector<PortLocation> locations =
+        LocatePorts(std::max(kWindowPorts, static_cast<int>(present.size())), dirs);
+    // Only what is there: on Windows every COMn has a device name, present or not.
+    const auto isPresent = [&present](const PortLocation& location) {
+        return location.bFromEnvironment ||
+               std::any_of(present.begin(), present.end(),
+                           [&](const SerialDevice& d) { return d.path == location.device.path; });
+    };
     if (format == OutputFormat::Csv) {
         std::string header;
         for (const auto& [name, value] : FieldsOf(1, PortLocation{}, dirs)) {
@@ -80,7 +88,7 @@ int ListPorts(CReadingWriter& writer, OutputFormat format, const PortDirectories
     }
     int nListed = 0;
     for (size_t i = 0; i < locations.size(); ++i) {
-        if (locations[i].device.path.empty()) {
+        if (locations[i].device.path.empty() || !isPresent(locations[i])) {
             continue;
         }
         ++nListed;
