@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "render/Blit.h"
+#include "render/Artwork.h"
 #include "render/Resources.h"
 
 namespace {
@@ -38,7 +39,7 @@ void CSurfaceLink::Attach(CPictureSurface* pSurface, const char* sheetResource) 
     if (!m_imgCompose.isNull()) {
         m_imgCompose.fill(Qt::black); // a fresh bitmap starts black, not with stale memory
     }
-    m_imgSheet = QImage(ArtworkPath(sheetResource, m_nScale)).convertToFormat(format);
+    m_imgSheet = LoadArtwork(ArtworkPath(sheetResource, m_nScale)).convertToFormat(format);
     // The copies are made pixel for pixel: a painter must not scale the sheet by its ratio.
     m_imgSheet.setDevicePixelRatio(1.0);
 }
