@@ -6,8 +6,10 @@
 
 #include "Version.h"
 
+#include "serial/SerialPort.h"
 #include "ui/DialogUnits.h"
 #include "ui/MeterTestDlg.h"
+#include "ui/PortSettings.h"
 
 CMeterTestApp::CMeterTestApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The desktop entry, the icon and the AppStream data are installed under this id; the desktop
@@ -29,6 +31,9 @@ void InstallAboutBox(CMeterTestDlg& dlg) {
 }
 
 bool CMeterTestApp::InitInstance() {
+    // The window opens its start port as it initialises: what that open does first and what takes
+    // long runs meanwhile, while the window's controls are made.
+    CSerialPort::PrepareToOpen(PortNumber(PortSettings{}));
     CMeterTestDlg dlg;
     InstallAboutBox(dlg);
     // OK or Cancel: the program ends either way.
