@@ -2,12 +2,17 @@
 
 #include "app/AboutDlg.h"
 
+#include <QScreen>
+
 #include <clocale>
 
 #include "Version.h"
 
+#include "serial/SerialPort.h"
 #include "ui/DialogUnits.h"
+#include "ui/MainWindowLayout.h"
 #include "ui/MeterTestDlg.h"
+#include "ui/PortSettings.h"
 
 CMeterTestApp::CMeterTestApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The desktop entry, the icon and the AppStream data are installed under this id; the desktop
@@ -29,6 +34,13 @@ void InstallAboutBox(CMeterTestDlg& dlg) {
 }
 
 bool CMeterTestApp::InitInstance() {
+    // The window opens its start port as it initialises: what that open does first and what takes
+    // long runs meanwhile, while the window's controls are made.
+    CSerialPort::PrepareToOpen(PortNumber(PortSettings{}));
+    // And its pictures are read, for the screen it will most likely show on.
+    if (const QScreen* pScreen = primaryScreen()) {
+        LoadMainWindowArtworkAhead(pScreen->devicePixelRatio());
+    }
     CMeterTestDlg dlg;
     InstallAboutBox(dlg);
     // OK or Cancel: the program ends either way.

@@ -3,11 +3,11 @@
 # port opens as it does for a user): the median time to the first mapped window and the resident
 # memory then, and their ratios.
 #
-#   bench/startup_bench.sh [BUILD_DIR] [ROUNDS]   (default build/default, 10)
+#   bench/startup_bench.sh [BUILD_DIR] [ROUNDS]   (default build/default, 21)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
-rounds=${2:-10}
+rounds=${2:-21}
 script=startup_bench
 work=$(mktemp -d)
 pids=()

@@ -1,5 +1,6 @@
 #include "render/PictureSurface.h"
 
+#include "render/Artwork.h"
 #include "render/Resources.h"
 
 namespace {
@@ -9,7 +10,7 @@ constexpr double kMetresPerInch = 0.0254;
 } // namespace
 
 QImage LoadSurfacePicture(const QString& resource, int scale, int logicalDpi) {
-    QImage image = QImage(ArtworkPath(resource, scale)).convertToFormat(QImage::Format_RGB32);
+    QImage image = LoadArtwork(ArtworkPath(resource, scale)).convertToFormat(QImage::Format_RGB32);
     if (image.isNull()) {
         return image;
     }

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 
+#include "render/Artwork.h"
 #include "render/Blit.h"
 #include "render/Resources.h"
 
@@ -33,12 +34,25 @@ void CSurfaceLink::Attach(CPictureSurface* pSurface, const char* sheetResource) 
     m_nScale = std::max(1, pSurface->nScale);
     const QRect device = pSurface->image.rect();
     m_rcClient = QRect(0, 0, device.width() / m_nScale, device.height() / m_nScale);
-    const QImage::Format format = CompatibleFormat(pSurface->image);
-    m_imgCompose = QImage(device.size(), format);
+    // The images are made at the first drawing, after the window is on screen: a window is
+    // attached before it shows, and nothing is drawn before its first repaint.
+    m_imgCompose = QImage();
+    m_imgSheet = QImage();
+    m_pszSheetResource = sheetResource;
+    m_bPrepared = false;
+}
+
+void CSurfaceLink::Prepare() {
+    if (m_bPrepared || m_pSurface == nullptr) {
+        return;
+    }
+    m_bPrepared = true; // once: a sheet that cannot be loaded is not looked for at every drawing
+    const QImage::Format format = CompatibleFormat(m_pSurface->image);
+    m_imgCompose = QImage(m_pSurface->image.size(), format);
     if (!m_imgCompose.isNull()) {
         m_imgCompose.fill(Qt::black); // a fresh bitmap starts black, not with stale memory
     }
-    m_imgSheet = QImage(ArtworkPath(sheetResource, m_nScale)).convertToFormat(format);
+    m_imgSheet = LoadArtwork(ArtworkPath(m_pszSheetResource, m_nScale)).convertToFormat(format);
     // The copies are made pixel for pixel: a painter must not scale the sheet by its ratio.
     m_imgSheet.setDevicePixelRatio(1.0);
 }
@@ -61,6 +75,7 @@ QRect CSurfaceLink::CopyToSurface(const QRect& composed, QPoint target) {
     if (m_pSurface == nullptr) {
         return {};
     }
+    Prepare();
     return Picture(Blit(m_pSurface->image, target * m_nScale, m_imgCompose, Device(composed)));
 }
 
@@ -134,6 +149,7 @@ void CSurfaceLink::Repaint(const QRect& changed) const {
 }
 
 CSurfaceLink::CComposer::CComposer(CSurfaceLink& link) : m_link(link) {
+    m_link.Prepare();
     if (!m_link.m_imgCompose.isNull() && m_painter.begin(&m_link.m_imgCompose)) {
         m_painter.setCompositionMode(QPainter::CompositionMode_Source);
         m_bActive = true;

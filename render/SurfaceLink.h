@@ -12,8 +12,8 @@
 
 // The surface handling that both front-panel renderers share: the picture they are attached to,
 // an off-screen composition image the size of the picture, and a sheet of artwork loaded from
-// the resources, drawn for the picture's pixel ratio. Images made at Attach are kept after Detach
-// and reused by a later Attach; they go with the object.
+// the resources, drawn for the picture's pixel ratio. Both are made at the first drawing after
+// an Attach and go with the object.
 //
 // Positions and rectangles are in picture pixels; the copies themselves are made in device
 // pixels, so on a picture with two device pixels to one every copy stays a plain pixel copy. The
@@ -21,8 +21,9 @@
 // a changed rectangle on screen, so a renderer shows the result of several steps at once.
 class CSurfaceLink {
 public:
-    // Binds to `pSurface` and prepares the composition image and the sheet. Reports nothing: when
-    // the picture has no image or the sheet cannot be loaded, later copies have nothing to copy.
+    // Binds to `pSurface`; the composition image and the sheet follow at the first drawing.
+    // Reports nothing: when the picture has no image or the sheet cannot be loaded, later copies
+    // have nothing to copy.
     // A link that is already attached is detached first.
     void Attach(CPictureSurface* pSurface, const char* sheetResource);
     void Detach();
@@ -71,6 +72,8 @@ public:
     };
 
 private:
+    // Makes the composition image and loads the sheet, once after each Attach.
+    void Prepare();
     QRect Device(const QRect& rect) const;
     QRect Picture(const QRect& deviceRect) const;
 
@@ -79,4 +82,6 @@ private:
     QRect m_rcClient;
     QImage m_imgCompose;
     QImage m_imgSheet;
+    const char* m_pszSheetResource = nullptr;
+    bool m_bPrepared = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,17 @@ struct DeviceHolder {
 // is the line's far end (a simulated bus, a terminal emulator), not a second user, and is passed
 // over; so is one that holds a master the kernel does not say the index of.
 std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procRoot, pid_t self);
+
+// The same search started ahead, on a thread of its own, for the device at `path` (nothing when
+// it is no character device): the walk through every process's descriptors takes milliseconds,
+// more on a busy desktop, and a program that knows which device it will open soon lets it run
+// while it does other work. FindOtherHolder takes the result of a search ahead for the same
+// device, process list and process that started at most kAheadValidity before, and searches
+// anew when the holder it names has let go meanwhile; else it searches itself. One search ahead
+// at a time: a second replaces the first.
+inline constexpr std::chrono::seconds kAheadValidity{2};
+void SearchHoldersAhead(const std::string& path,
+                        const std::string& procRoot = std::string(kProcRoot));
 
 // "in use by another program (4711, minicom)", the reason a user reads.
 std::string HolderText(const DeviceHolder& holder);

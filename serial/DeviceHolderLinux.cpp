@@ -4,8 +4,11 @@
 #include <dirent.h>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -93,9 +96,12 @@ std::string ProgramName(const std::string& processDir) {
     return name;
 }
 
-} // namespace
+bool StillHolds(const std::string& procRoot, pid_t pid, dev_t rdev) {
+    const ProcessHold hold = LookAt(procRoot + "/" + std::to_string(pid), rdev);
+    return hold.bDevice && !hold.bFarEnd;
+}
 
-std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procRoot, pid_t self) {
+std::optional<DeviceHolder> SearchNow(dev_t rdev, const std::string& procRoot, pid_t self) {
     for (const std::string& entry : EntryNames(procRoot)) {
         const long nPid = NumberOf(entry);
         if (nPid <= 0 || nPid == static_cast<long>(self)) {
@@ -108,6 +114,87 @@ std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procR
         }
     }
     return std::nullopt;
+}
+
+using Clock = std::chrono::steady_clock;
+
+struct AheadSearch {
+    dev_t rdev = 0;
+    std::string procRoot;
+    pid_t self = 0;
+    Clock::time_point started;
+    pthread_t thread{};
+    std::optional<DeviceHolder> result; // the thread's, read after the join
+};
+
+void* RunAhead(void* pArg) {
+    auto* pSearch = static_cast<AheadSearch*>(pArg);
+    pSearch->result = SearchNow(pSearch->rdev, pSearch->procRoot, pSearch->self);
+    return nullptr;
+}
+
+// The one search ahead of the process. Its thread is joined when the search is taken or
+// replaced, and at the program's end.
+class CAheadSlot {
+public:
+    CAheadSlot() = default;
+    CAheadSlot(const CAheadSlot&) = delete;
+    CAheadSlot& operator=(const CAheadSlot&) = delete;
+    ~CAheadSlot() { Take(); }
+
+    void Start(std::unique_ptr<AheadSearch> pSearch) {
+        std::unique_ptr<AheadSearch> pOld = Take();
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        // Without a thread (the system refuses one) the open searches by itself, as ever.
+        if (pthread_create(&pSearch->thread, nullptr, RunAhead, pSearch.get()) == 0) {
+            m_pSearch = std::move(pSearch);
+        }
+    }
+    // The search ahead, finished; null when there is none.
+    std::unique_ptr<AheadSearch> Take() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pSearch) {
+            pthread_join(m_pSearch->thread, nullptr);
+        }
+        return std::move(m_pSearch);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unique_ptr<AheadSearch> m_pSearch;
+};
+
+CAheadSlot& AheadSlot() {
+    static CAheadSlot slot;
+    return slot;
+}
+
+} // namespace
+
+void SearchHoldersAhead(const std::string& path, const std::string& procRoot) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return;
+    }
+    auto pSearch = std::make_unique<AheadSearch>();
+    pSearch->rdev = st.st_rdev;
+    pSearch->procRoot = procRoot;
+    pSearch->self = getpid();
+    pSearch->started = Clock::now();
+    AheadSlot().Start(std::move(pSearch));
+}
+
+std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procRoot, pid_t self) {
+    if (const std::unique_ptr<AheadSearch> pAhead = AheadSlot().Take();
+        pAhead && pAhead->rdev == rdev && pAhead->procRoot == procRoot && pAhead->self == self &&
+        Clock::now() - pAhead->started <= kAheadValidity) {
+        // A holder it found may have let go since; one that came since is as likely as in the
+        // moment between any search and the open.
+        if (!pAhead->result || StillHolds(procRoot, pAhead->result->pid, rdev)) {
+            return pAhead->result;
+        }
+    }
+    return SearchNow(rdev, procRoot, self);
 }
 
 std::string HolderText(const DeviceHolder& holder) {

@@ -89,3 +89,8 @@ public:
 // consoleListPath names the kernel's list of its consoles, whose devices are never opened.
 std::unique_ptr<ISerialOps> CreateSystemSerialOps();
 std::unique_ptr<ISerialOps> CreateSystemSerialOps(std::string_view consoleListPath);
+
+// Starts ahead what opening the device at `path` will first do where that takes long, so that it
+// runs while the caller does other work: on Linux the search of all processes for another holder
+// of the device. Nothing where there is nothing to start, and for a port on the network.
+void PrepareDeviceOpen(const std::string& path);

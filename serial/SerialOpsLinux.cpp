@@ -345,6 +345,10 @@ std::unique_ptr<ISerialOps> CreateDeviceSerialOps() {
     return CreateLinuxSerialOps(LinuxSystemFiles{});
 }
 
+void PrepareDeviceOpen(const std::string& path) {
+    SearchHoldersAhead(path);
+}
+
 std::unique_ptr<ISerialOps> CreateDeviceSerialOps(std::string_view consoleListPath) {
     LinuxSystemFiles files;
     files.consoleList = consoleListPath;

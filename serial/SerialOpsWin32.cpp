@@ -528,6 +528,10 @@ std::unique_ptr<ISerialOps> CreateDeviceSerialOps() {
     return std::make_unique<CWin32SerialOps>();
 }
 
+void PrepareDeviceOpen(const std::string& /*path*/) {
+    // CreateFile refuses a device another program holds: there is nothing to search beforehand.
+}
+
 std::unique_ptr<ISerialOps> CreateDeviceSerialOps(std::string_view) {
     // Windows has no kernel console on a serial port to keep clear of.
     return std::make_unique<CWin32SerialOps>();

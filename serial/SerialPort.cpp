@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "serial/LineTiming.h"
+#include "serial/PortAddress.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ PortHandle CSerialPort::Open(int port, const LineSettings& line) {
         return kNullPortHandle;
     }
     return OpenPath(location.device.path, line);
+}
+
+void CSerialPort::PrepareToOpen(int port) {
+    const PortLocation location = LocatePort(port, PortDirectories{});
+    if (!location.device.path.empty() && !IsNetworkPort(location.device.path)) {
+        PrepareDeviceOpen(location.device.path);
+    }
 }
 
 PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int stopBits) {

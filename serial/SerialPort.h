@@ -26,6 +26,10 @@ public:
     // closed, FailureReason says why). An open port is closed first. Both queues are empty
     // afterwards, DTR is on and RTS off.
     PortHandle Open(int port, const LineSettings& line);
+    // Starts ahead, on a thread of its own, what an Open of `port` will first do where that takes
+    // long, so that a program that opens it as its window initialises lets it run while the
+    // window is made. The Open itself stays as it is; it only finds part of its work done.
+    static void PrepareToOpen(int port);
     // The same with the settings one by one: speed in bit/s, data bits 7 or 8, parity code 0 none
     // / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);

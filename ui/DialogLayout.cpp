@@ -17,6 +17,7 @@
 
 #include <algorithm>
 
+#include "render/Artwork.h"
 #include "render/Resources.h"
 
 namespace {
@@ -56,7 +57,7 @@ QWidget* CreateWidget(QWidget* pParent, const DialogItem& item, const QRect& rec
         auto* pLabel = new QLabel(pParent);
         // The picture drawn for the screen's pixel ratio, shown at its size in window pixels.
         const int scale = ArtworkScale(pParent->devicePixelRatioF());
-        QPixmap pixmap(ArtworkPath(caption, scale));
+        QPixmap pixmap = QPixmap::fromImage(LoadArtwork(ArtworkPath(caption, scale)));
         pixmap.setDevicePixelRatio(scale);
         pLabel->setPixmap(pixmap);
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -65,7 +66,7 @@ QWidget* CreateWidget(QWidget* pParent, const DialogItem& item, const QRect& rec
     case DialogItemKind::Icon: {
         auto* pLabel = new QLabel(pParent);
         // An icon shows at the system's icon size whatever the rectangle says.
-        pLabel->setPixmap(QIcon(caption).pixmap(kIconSize, kIconSize));
+        pLabel->setPixmap(LoadArtworkIcon(caption).pixmap(kIconSize, kIconSize));
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return pLabel;
     }

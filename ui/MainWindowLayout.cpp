@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "render/Artwork.h"
 #include "render/Resources.h"
 #include "ui/DialogLayout.h"
 #include "ui/PictureCtrl.h"
@@ -43,6 +44,18 @@ template <typename T> T* Bind(const QWidget* pDialog, int id) {
 }
 
 } // namespace
+
+void LoadMainWindowArtworkAhead(double devicePixelRatio) {
+    const int scale = ArtworkScale(devicePixelRatio);
+    QStringList paths;
+    for (const DialogItem& item : kMainLayout) {
+        if (item.kind == K::Bitmap) {
+            paths << ArtworkPath(item.pszCaption, scale);
+        }
+    }
+    paths << ArtworkPath(kIconResource, 1) << ArtworkPath(kIconResource, 2);
+    LoadArtworkAhead(paths);
+}
 
 MainWindowControls CreateMainWindowControls(QDialog* pDialog) {
     pDialog->setFont(DialogFont());

@@ -52,28 +52,57 @@ void CMainWindowView::AttachPanel() {
     m_digitDisplay.Attach(m_controls.pPicture->Surface());
     m_digitDisplay.m_nColorRow = kRedRow;
     m_lampDisplay.Attach(m_controls.pPicture->Surface());
+    ForgetPanel();
 }
 
 void CMainWindowView::DetachPanel() {
     m_digitDisplay.Detach();
     m_lampDisplay.Detach();
+    ForgetPanel();
+}
+
+void CMainWindowView::ForgetPanel() {
+    m_shown = Shown{};
 }
 
 void CMainWindowView::DrawValue(const char* pszText) {
+    if (pszText != nullptr && m_shown.value == pszText) {
+        return;
+    }
     m_digitDisplay.DrawValue(kValueOrigin.x(), kValueOrigin.y(), pszText);
+    if (pszText != nullptr) {
+        m_shown.value = pszText;
+        // A value of six cells reaches into the unit's frame: the unit is drawn over it again.
+        m_shown.unit.reset();
+    }
 }
 
 void CMainWindowView::DrawUnit(const char* pszText) {
+    if (pszText != nullptr && m_shown.unit == pszText) {
+        return;
+    }
     m_digitDisplay.DrawUnit(kUnitOrigin.x(), kUnitOrigin.y(), pszText);
+    if (pszText != nullptr) {
+        m_shown.unit = pszText;
+    }
 }
 
 void CMainWindowView::DrawLamp(Lamp lamp, LampColour colour) {
+    std::optional<LampColour>& shown = m_shown.lamps[lamp == Lamp::Send ? 0 : 1];
+    if (shown == colour) {
+        return;
+    }
     const QPoint origin = lamp == Lamp::Send ? kSendLampOrigin : kReceiveLampOrigin;
     m_lampDisplay.DrawLamp(origin.x(), origin.y(), LampStateOf(colour));
+    shown = colour;
 }
 
 void CMainWindowView::ShowFrameBody(std::string_view body) {
-    m_controls.pTextEdit->setText(Latin1(body));
+    const QString text = Latin1(body);
+    if (m_controls.pTextEdit->text() == text) {
+        return;
+    }
+    m_controls.pTextEdit->setText(text);
     m_controls.pTextEdit->repaint(); // on screen before the write holds the thread
 }
 
@@ -82,13 +111,21 @@ std::string CMainWindowView::FrameText() const {
 }
 
 void CMainWindowView::ShowCrcText(std::string_view text) {
-    m_controls.pCrcLabel->setText(Latin1(text));
+    const QString crc = Latin1(text);
+    if (m_controls.pCrcLabel->text() == crc) {
+        return;
+    }
+    m_controls.pCrcLabel->setText(crc);
     m_controls.pCrcLabel->repaint(); // on screen before the write and a wait hold the thread
 }
 
 void CMainWindowView::ShowResponse(std::string_view hexDump) {
     QLineEdit* pEdit = m_controls.pResponseEdit;
-    pEdit->setText(Latin1(hexDump));
+    const QString text = Latin1(hexDump);
+    if (pEdit->text() == text) {
+        return;
+    }
+    pEdit->setText(text);
     // The reply's first bytes (ACK, STX, address) stay in view when the dump is wider than the
     // field.
     pEdit->setCursorPosition(0);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,8 @@ public:
     // nothing.
     void AttachPanel();
     void DetachPanel();
+    // The picture has put its printed panel back: whatever was drawn on it is gone.
+    void ForgetPanel();
 
     // The poll timer: 700 ms, precise (a coarse timer can be 5 % off), ticking inside nested
     // modal loops too. Its owner connects the ticks to the session.
@@ -57,8 +61,18 @@ public:
     void Sleep(int ms) override;
 
 private:
+    // What the picture and the texts show. Every tick draws the value, the unit and the lamps
+    // again and every drawing goes to the screen at once, a round of painting and a transfer to
+    // the X server; a drawing of what is already there changes no pixel, and is left out.
+    struct Shown {
+        std::optional<std::string> value;
+        std::optional<std::string> unit;
+        std::array<std::optional<LampColour>, 2> lamps;
+    };
+
     QWidget* m_pWindow;
     MainWindowControls m_controls;
+    Shown m_shown;
     CDigitDisplay m_digitDisplay;
     CLampDisplay m_lampDisplay;
     QTimer* m_pPollTimer;

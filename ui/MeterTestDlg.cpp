@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdio>
 
+#include "render/Artwork.h"
 #include "render/Resources.h"
 #include "ui/DialogLayout.h"
 #include "ui/PictureCtrl.h"
@@ -33,7 +34,8 @@ CMeterTestDlg::CMeterTestDlg(std::unique_ptr<ISerialOps> pOps, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       m_controls(CreateMainWindowControls(this)), m_view(this, m_controls),
-      m_session(m_view, std::move(pOps)), m_hIcon(QString::fromUtf8(kIconResource)) {
+      m_session(m_view, std::move(pOps)),
+      m_hIcon(LoadArtworkIcon(QString::fromLatin1(kIconResource))) {
     setWindowTitle(QStringLiteral("QD7 Series RS485 test app."));
 
     // The window's system menu; the about entry is appended by OnInitDialog.
@@ -189,6 +191,7 @@ bool CMeterTestDlg::DestroyWindow() {
 void CMeterTestDlg::OnPaint() {
     // The picture has just put its printed panel back: the lamps stay as printed until the next
     // exchange draws them.
+    m_view.ForgetPanel();
     if (!isMinimized()) {
         m_session.DrawFrontPanel();
     }

@@ -29,7 +29,7 @@ CPictureCtrl::CPictureCtrl(const QString& resourcePath, QWidget* parent) : QWidg
     // The window's resolution, so that the unit written on the picture has the size of the
     // window's own text.
     m_surface.panel = LoadSurfacePicture(resourcePath, m_surface.nScale, logicalDpiY());
-    m_surface.image = m_surface.panel.copy();
+    m_surface.image = m_surface.panel; // shared until the first drawing copies it
     m_surface.repaint = [this](const QRect& rect) { PaintNow(rect); };
     // The image covers the whole control: the window beneath never needs repainting for it.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -89,7 +89,7 @@ void CPictureCtrl::RepaintFromWindowSystem() {
     // The whole picture, however little of it was exposed: a drawing never outlives a repaint, and
     // a lamp half covered must not come back half lit and half as printed. Both lamps show their
     // printed bars until the next exchange draws them; the owner draws the value and the unit.
-    m_surface.image = m_surface.panel.copy();
+    m_surface.image = m_surface.panel; // shared until the first drawing copies it
     m_bRepainting = true;
     emit repainting();
     m_bRepainting = false;

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -127,6 +129,49 @@ TEST_F(FakeProcTest, TheReasonNamesThePidAndTheProgram) {
     EXPECT_EQ(port.OpenPath(m_pty.SlavePath(), {9600, 8, 0, 0}), kNullPortHandle);
     EXPECT_EQ(port.FailureReason(), m_pty.SlavePath() + ": in use by another program (4711)");
     EXPECT_EQ(HolderText({4711, "minicom"}), "in use by another program (4711, minicom)");
+}
+
+// A search ahead that found a holder: its result is taken, unless the holder has let go since.
+// The holder's name is read through a pipe, so that the test knows when the search has found it.
+TEST_F(FakeProcTest, SearchAheadIsTakenButNotAHolderThatLetGoSince) {
+    const pid_t self = getpid();
+    const dev_t rdev = DeviceOf(m_pty.SlavePath());
+    AddProcess("4711", nullptr, {Slave()});
+    const fs::path comm = m_root / "4711" / "comm";
+    ASSERT_EQ(mkfifo(comm.c_str(), 0600), 0);
+    // Written once the search, on its thread, opens the pipe; then a plain file with another name
+    // stands there, which a search of its own would read.
+    const auto found = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int fd = -1;
+        while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+            fd = open(comm.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // ENXIO: no reader yet
+            if (fd < 0) {
+                usleep(1000);
+            }
+        }
+        ASSERT_GE(fd, 0) << "the search ahead never looked at the holder";
+        EXPECT_EQ(write(fd, "minicom\n", 8), 8);
+        close(fd);
+        fs::remove(comm);
+        std::ofstream(comm) << "searched-again\n";
+    };
+
+    SearchHoldersAhead(m_pty.SlavePath(), m_root.string());
+    found();
+    const std::optional<DeviceHolder> holder = FindOtherHolder(rdev, m_root.string(), self);
+    ASSERT_TRUE(holder.has_value());
+    EXPECT_EQ(holder->pid, 4711);
+    EXPECT_EQ(holder->name, "minicom") << "the search ahead's result";
+
+    ASSERT_TRUE(fs::remove(comm));
+    ASSERT_EQ(mkfifo(comm.c_str(), 0600), 0);
+    SearchHoldersAhead(m_pty.SlavePath(), m_root.string());
+    found();
+    // Its descriptor holds something else by the time the device is opened.
+    fs::remove(m_root / "4711" / "fd" / "3");
+    fs::create_symlink("/dev/null", m_root / "4711" / "fd" / "3");
+    EXPECT_FALSE(FindOtherHolder(rdev, m_root.string(), self).has_value());
 }
 
 // A child process that holds the pty's slave, and its master too when it plays the far end; it

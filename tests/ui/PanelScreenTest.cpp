@@ -129,6 +129,42 @@ TEST_F(PanelScreenTest, ExchangeReachesTheScreenBeforeTheThreadGoesOn) {
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("  12.5", "Sec").copy(kDisplay));
 }
 
+// Counts the paints of the controls it watches.
+class CPaintCounter : public QObject {
+public:
+    explicit CPaintCounter(std::initializer_list<QWidget*> controls) {
+        for (QWidget* pControl : controls) {
+            pControl->installEventFilter(this);
+        }
+    }
+    int nPaints = 0;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+        nPaints += pEvent->type() == QEvent::Paint ? 1 : 0;
+        return QObject::eventFilter(pWatched, pEvent);
+    }
+};
+
+TEST_F(PanelScreenTest, ATickThatBringsNothingNewPaintsNothing) {
+    Session().UpdateAddressList(3, true);
+    Reply("03RD0P0-0012342");
+    Session().DrawFrontPanel();
+    QCoreApplication::processEvents();
+    CPaintCounter counter({Window().Picture(), Window().ResponseEdit()});
+    Reply("03RD0P0-0012342");
+    Session().DrawFrontPanel();
+    EXPECT_EQ(counter.nPaints, 0);
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("-12.34", "Sec").copy(kDisplay));
+    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampGreen));
+
+    // A new value is drawn, and the unit over it again.
+    Reply("03RD0P0+9999990");
+    Session().DrawFrontPanel();
+    EXPECT_GT(counter.nPaints, 0);
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("999999", "Sec").copy(kDisplay));
+}
+
 TEST_F(PanelScreenTest, NarrowerValueAndShorterUnitLeaveNoTraceOfTheEarlierOnes) {
     Session().UpdateAddressList(3, true);
     Reply("03RD0P0+9999990");
