@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -78,12 +79,15 @@ void CMainWindowView::DrawValue(const char* pszText) {
 }
 
 void CMainWindowView::DrawUnit(const char* pszText) {
-    if (pszText != nullptr && m_shown.unit == pszText) {
+    // The unit is written in the application's font, which the desktop may change meanwhile.
+    const QFont font = QGuiApplication::font();
+    if (pszText != nullptr && m_shown.unit == pszText && m_shown.unitFont == font) {
         return;
     }
     m_digitDisplay.DrawUnit(kUnitOrigin.x(), kUnitOrigin.y(), pszText);
     if (pszText != nullptr) {
         m_shown.unit = pszText;
+        m_shown.unitFont = font;
     }
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include <QFont>
+
 #include "render/DigitDisplay.h"
 #include "render/LampDisplay.h"
 #include "ui/MainWindowLayout.h"
@@ -67,6 +69,7 @@ private:
     struct Shown {
         std::optional<std::string> value;
         std::optional<std::string> unit;
+        QFont unitFont;
         std::array<std::optional<LampColour>, 2> lamps;
     };
 

@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QExposeEvent>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -163,6 +164,17 @@ TEST_F(PanelScreenTest, ATickThatBringsNothingNewPaintsNothing) {
     Session().DrawFrontPanel();
     EXPECT_GT(counter.nPaints, 0);
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("999999", "Sec").copy(kDisplay));
+}
+
+TEST_F(PanelScreenTest, TheNextTickWritesTheUnitInANewApplicationFont) {
+    Session().DrawFrontPanel();
+    const QFont original = QApplication::font();
+    const auto restore = qScopeGuard([&original] { QApplication::setFont(original); });
+    QFont larger = original;
+    larger.setPixelSize(QFontInfo(original).pixelSize() + 4);
+    QApplication::setFont(larger);
+    Session().DrawFrontPanel();
+    EXPECT_TRUE(ShowsWholeUnit(Screen(), "Sec", 1));
 }
 
 TEST_F(PanelScreenTest, NarrowerValueAndShorterUnitLeaveNoTraceOfTheEarlierOnes) {
