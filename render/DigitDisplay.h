@@ -36,6 +36,9 @@ public:
     // the previous unit covered outside the new one shows what lies beneath: the printed panel,
     // and the value where its cells reach.
     void DrawUnit(int x, int y, const char* text);
+    // Whether the last value's cells lie over what the last unit painted (a value of six cells
+    // reaches into the unit's frame): the unit is to be written over them again.
+    bool ValueCoversUnit() const { return m_rcValue.intersects(m_rcUnit); }
     void Detach();
 
     int m_nColorRow = 0; // glyph sheet row: 0 green, 1 red, 2 yellow

@@ -73,8 +73,9 @@ void CMainWindowView::DrawValue(const char* pszText) {
     m_digitDisplay.DrawValue(kValueOrigin.x(), kValueOrigin.y(), pszText);
     if (pszText != nullptr) {
         m_shown.value = pszText;
-        // A value of six cells reaches into the unit's frame: the unit is drawn over it again.
-        m_shown.unit.reset();
+        if (m_digitDisplay.ValueCoversUnit()) {
+            m_shown.unit.reset(); // the unit goes over the value's cells again
+        }
     }
 }
 

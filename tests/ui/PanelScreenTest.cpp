@@ -159,10 +159,15 @@ TEST_F(PanelScreenTest, ATickThatBringsNothingNewPaintsNothing) {
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("-12.34", "Sec").copy(kDisplay));
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampGreen));
 
-    // A new value is drawn, and the unit over it again.
+    // A new value is drawn; the unit, clear of its cells, is left alone.
+    CPaintCounter pictureCounter({Window().Picture()});
+    Reply("03RD0P0-0012352");
+    Session().DrawFrontPanel();
+    EXPECT_EQ(pictureCounter.nPaints, 1);
+    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("-12.35", "Sec").copy(kDisplay));
+    // A value of six cells reaches into the unit's frame: the unit is written over it again.
     Reply("03RD0P0+9999990");
     Session().DrawFrontPanel();
-    EXPECT_GT(counter.nPaints, 0);
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("999999", "Sec").copy(kDisplay));
 }
 
