@@ -155,8 +155,9 @@ Exit status:
   2  usage error
   3  the port cannot be opened, or its device went away (watch: it was still
      away at the end)
-  4  the output cannot be written (a full disk, an I/O error); a reader that
-     went away, such as head, ends qd7-bus quietly instead
+  4  the output cannot be written (a full disk, an I/O error, a closed
+     standard output); a reader that went away, such as head, ends qd7-bus
+     quietly instead
   5  --publish: the broker refused the login or the connection, or TLS
      failed (its certificate is not trusted, or its name differs)
 

@@ -6,3 +6,7 @@
 // standard output, and every line it prints would go onto the bus. Call it first in main, before
 // any device is opened. False when a closed one could not be opened.
 bool EnsureStandardStreams();
+
+// Whether EnsureStandardStreams found the standard output closed (it is on the null device now):
+// whatever a program prints as its result then goes nowhere, which it must say.
+bool StandardOutputWasClosed();

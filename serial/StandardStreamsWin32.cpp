@@ -7,3 +7,7 @@
 bool EnsureStandardStreams() {
     return true;
 }
+
+bool StandardOutputWasClosed() {
+    return false; // a write to it fails, and is reported as any failed write is
+}

@@ -264,6 +264,24 @@ TEST(BusProgram, WithAStandardStreamClosedOnlyFramesReachTheBus) {
     }
 }
 
+// Started with its standard output closed, qd7-bus says at once that its output goes nowhere,
+// and ends as a failed output.
+TEST(BusProgram, AClosedStandardOutputIsAFailedOutput) {
+    CSimProcess sim({QD7_SIM_PROGRAM, "--meters", "07"});
+    const std::optional<std::string> device = sim.FirstLine(kExitWait);
+    ASSERT_TRUE(device.has_value());
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"--port", *device, "read", "07", "P0"}}) {
+        const ProgramRun run = RunBus(args, ChildStreams{{}, {STDOUT_FILENO}});
+        EXPECT_EQ(run.code, 4) << args.back();
+        EXPECT_EQ(
+            run.err.rfind("qd7-bus: cannot write the output: the standard output is closed", 0), 0U)
+            << run.err;
+    }
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.WaitExit(kExitWait), 0);
+}
+
 // A full disk is a failure with its reason and exit code 4, whatever was being written; a
 // reader that went away (`| head -1`) ends qd7-bus quietly.
 TEST(BusProgram, OutputThatCannotBeWrittenIsAFailureButAClosedPipeIsNot) {
