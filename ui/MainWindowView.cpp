@@ -102,13 +102,18 @@ void CMainWindowView::DrawLamp(Lamp lamp, LampColour colour) {
     shown = colour;
 }
 
+void CMainWindowView::ShowNow() {
+    // The repaints the drawings and texts have asked for since, all in one: one round of painting
+    // and one transfer to the window system, where each drawing on its own was one of each.
+    QCoreApplication::sendPostedEvents(m_pWindow, QEvent::UpdateRequest);
+}
+
 void CMainWindowView::ShowFrameBody(std::string_view body) {
     const QString text = Latin1(body);
     if (m_controls.pTextEdit->text() == text) {
         return;
     }
     m_controls.pTextEdit->setText(text);
-    m_controls.pTextEdit->repaint(); // on screen before the write holds the thread
 }
 
 std::string CMainWindowView::FrameText() const {
@@ -121,7 +126,6 @@ void CMainWindowView::ShowCrcText(std::string_view text) {
         return;
     }
     m_controls.pCrcLabel->setText(crc);
-    m_controls.pCrcLabel->repaint(); // on screen before the write and a wait hold the thread
 }
 
 void CMainWindowView::ShowResponse(std::string_view hexDump) {
@@ -134,8 +138,6 @@ void CMainWindowView::ShowResponse(std::string_view hexDump) {
     // The reply's first bytes (ACK, STX, address) stay in view when the dump is wider than the
     // field.
     pEdit->setCursorPosition(0);
-    // On screen at once: a read-out goes on to its next request without returning to the loop.
-    pEdit->repaint();
 }
 
 bool CMainWindowView::IsChecked(Box box) const {
@@ -201,5 +203,6 @@ void CMainWindowView::StopPollTimer() {
 }
 
 void CMainWindowView::Sleep(int ms) {
+    ShowNow();
     m_fnSleep(ms);
 }

@@ -45,6 +45,7 @@ public:
     void DrawValue(const char* pszText) override;
     void DrawUnit(const char* pszText) override;
     void DrawLamp(Lamp lamp, LampColour colour) override;
+    void ShowNow() override;
     void ShowFrameBody(std::string_view body) override;
     std::string FrameText() const override;
     void ShowCrcText(std::string_view text) override;
@@ -64,8 +65,8 @@ public:
 
 private:
     // What the picture and the texts show. Every tick draws the value, the unit and the lamps
-    // again and every drawing goes to the screen at once, a round of painting and a transfer to
-    // the X server; a drawing of what is already there changes no pixel, and is left out.
+    // again, and every repaint is a round of painting and a transfer to the X server; a drawing
+    // of what is already there changes no pixel, and is left out.
     struct Shown {
         std::optional<std::string> value;
         std::optional<std::string> unit;

@@ -165,6 +165,8 @@ bool CMeterSession::SendRequest(int address, int commandIndex, int bankDigit, in
     if (crc) {
         m_view.ShowCrcText(FormatCrcText(*crc));
         m_view.ShowFrameBody(FrameBody(frame));
+        // The lamp is green on screen for the time the frame goes out.
+        m_view.ShowNow();
         m_serialPort.Write(frame.data(), kWireFrameLength);
     }
     m_view.DrawLamp(Lamp::Receive, LampColour::DarkGreen);
@@ -185,6 +187,7 @@ void CMeterSession::SendText() {
     const uint8_t crc = BuildTextFrame(frame, m_view.FrameText());
     // The text edit keeps what the user typed; only the CRC label changes.
     m_view.ShowCrcText(FormatCrcText(crc));
+    m_view.ShowNow();
     m_serialPort.Write(frame.data(), kWireFrameLength);
 
     m_view.DrawLamp(Lamp::Send, LampColour::DarkGreen);

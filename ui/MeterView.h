@@ -5,8 +5,9 @@
 
 // What the meter session asks of the window that shows it. The session decides; the view draws,
 // shows texts, reads its boxes and keeps the address list, and owns the clock of the UI thread.
-// Everything is called on the UI thread; whatever a call puts on the screen is there before the
-// call returns, because the session may hold the thread next (a write, a sleep).
+// Everything is called on the UI thread. What the calls draw and show reaches the screen together,
+// in one repaint: when the thread goes back to its loop, at ShowNow, or before a Sleep holds the
+// thread. The session calls ShowNow before anything else holds it (a write).
 
 // The two activity lamps of the front panel, and the colours the exchanges give them.
 enum class Lamp { Send, Receive };
@@ -23,6 +24,8 @@ public:
     virtual void DrawValue(const char* pszText) = 0;
     virtual void DrawUnit(const char* pszText) = 0;
     virtual void DrawLamp(Lamp lamp, LampColour colour) = 0;
+    // Everything drawn and shown since is on the screen when this returns.
+    virtual void ShowNow() = 0;
 
     // The texts of the exchanges: the frame body of the last request (the text edit, which is
     // also the source of a typed frame), the end and CRC of the last frame sent, and the last
@@ -52,7 +55,8 @@ public:
     virtual void ReportOpenFailure(const std::string& message, const std::string& reason) = 0;
 
     // Time: the poll timer (700 ms; starting it again restarts its period; its ticks come back as
-    // the session's OnPollTimer) and the sleep that holds the UI thread.
+    // the session's OnPollTimer) and the sleep that holds the UI thread, with what was drawn on
+    // the screen.
     virtual void StartPollTimer() = 0;
     virtual void StopPollTimer() = 0;
     virtual void Sleep(int ms) = 0;

@@ -30,7 +30,7 @@ CPictureCtrl::CPictureCtrl(const QString& resourcePath, QWidget* parent) : QWidg
     // window's own text.
     m_surface.panel = LoadSurfacePicture(resourcePath, m_surface.nScale, logicalDpiY());
     m_surface.image = m_surface.panel; // shared until the first drawing copies it
-    m_surface.repaint = [this](const QRect& rect) { PaintNow(rect); };
+    m_surface.repaint = [this](const QRect& rect) { Changed(rect); };
     // The image covers the whole control: the window beneath never needs repainting for it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFixedSize(sizeHint());
@@ -77,12 +77,12 @@ bool CPictureCtrl::eventFilter(QObject* pWatched, QEvent* pEvent) {
     return QWidget::eventFilter(pWatched, pEvent);
 }
 
-void CPictureCtrl::PaintNow(const QRect& rect) {
+void CPictureCtrl::Changed(const QRect& rect) {
     if (m_bRepainting) {
         return; // on screen with the repaint under way
     }
     // A window that is not on screen has nothing to paint; its exposure will repaint it.
-    repaint(rect);
+    update(rect);
 }
 
 void CPictureCtrl::RepaintFromWindowSystem() {

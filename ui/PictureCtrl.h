@@ -11,7 +11,8 @@ class QWindow;
 // renderers draw on: the printed panel and the image it shows. A left click (press and release
 // inside) emits clicked().
 //
-// What the renderers draw is painted at once, before their call returns. When the window system
+// What the renderers draw is painted with the window's next repaint, when the thread returns to its
+// loop or when the window's owner has the window's pending repaints done. When the window system
 // has the picture repaint itself (any part of it exposed again after it was covered or minimised),
 // the whole picture shows the printed panel again and emits repainting(), so that its owner draws
 // what belongs on it; earlier drawings do not survive such a repaint, not even in part.
@@ -40,8 +41,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
 
 private:
-    // The renderers' drawing: on screen now, or with the repaint under way.
-    void PaintNow(const QRect& rect);
+    // The renderers' drawing: on screen with the next repaint, or with the one under way.
+    void Changed(const QRect& rect);
     // The window system's repaint of the picture.
     void RepaintFromWindowSystem();
 

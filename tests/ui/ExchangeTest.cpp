@@ -2,6 +2,7 @@
 // recording view, and the port's system calls are the recording fake, whose line the test plays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <initializer_list>
@@ -43,11 +44,12 @@ protected:
         m_line.input = bytes;
         return m_session.ReceiveResponse(pSnapshot);
     }
-    // The events of the lamps, the texts and the transmission, in order.
+    // The events of the lamps, the texts, their showing and the transmission, in order.
     std::vector<std::string> Timeline() const {
         std::vector<std::string> timeline;
         for (const std::string& event : m_line.events) {
-            for (const char* kind : {"inq", "read", "lamp", "crc", "body", "rts", "write"}) {
+            for (const char* kind :
+                 {"inq", "read", "lamp", "crc", "body", "show", "rts", "write"}) {
                 if (event.rfind(kind, 0) == 0) {
                     timeline.push_back(event);
                     break;
@@ -68,10 +70,10 @@ TEST_F(ExchangeTest, RequestShowsItsBodyAndCrcAndSendsThirtyFiveBytesWithTheLamp
     EXPECT_EQ(Sent(), Wire(expected));
     // The drain first; the send lamp green and the texts shown before RTS goes up; both lamps at
     // rest once the frame is out, the receive lamp untouched until then.
-    EXPECT_EQ(Timeline(),
-              (std::vector<std::string>{"inq", "lamp send green", "crc ETX,C4",
-                                        "body 03RX1P0+0000000", "rts on", "write 35", "rts off",
-                                        "lamp receive darkgreen", "lamp send darkgreen"}));
+    EXPECT_EQ(Timeline(), (std::vector<std::string>{"inq", "lamp send green", "crc ETX,C4",
+                                                    "body 03RX1P0+0000000", "show", "rts on",
+                                                    "write 35", "rts off", "lamp receive darkgreen",
+                                                    "lamp send darkgreen"}));
 }
 
 TEST_F(ExchangeTest, RequestWithArgumentsOutOfRangeSendsNothingAndSaysSo) {
@@ -108,6 +110,10 @@ TEST_F(ExchangeTest, TypedTextIsSentAsTheUserWroteIt) {
     EXPECT_EQ(Sent(), Wire(expected));
     EXPECT_EQ(m_view.crc, FormatCrcText(crc));
     EXPECT_EQ(m_view.textEdit, "07RX0C0+0000000");
+    const std::vector<std::string> timeline = Timeline();
+    EXPECT_LT(std::find(timeline.begin(), timeline.end(), "show"),
+              std::find(timeline.begin(), timeline.end(), "rts on"))
+        << "the green lamp and the CRC are on screen before the frame goes out";
     // No reply: the polled address (none since the reset) stays, the receive lamp turns yellow.
     EXPECT_EQ(m_view.LampOf(Lamp::Receive), LampColour::Yellow);
 }

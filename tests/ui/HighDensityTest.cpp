@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
@@ -37,6 +38,7 @@ TEST(HighDensityTest, PanelDecorationAndIconAreDrawnForRatioTwo) {
     window.View().DrawValue("-12.34");
     window.View().DrawUnit("Sec");
     window.View().DrawLamp(Lamp::Send, LampColour::Green);
+    QCoreApplication::processEvents(); // back in the loop, where the drawings reach the screen
 
     // The picture keeps its size in window pixels and shows twice as many device pixels, each
     // one the 2x artwork's: the value and the unit as drawn on the 2x panel, the 2x green bar.
@@ -78,10 +80,12 @@ TEST(HighDensityTest, UnitsAreWrittenWholeAndLeaveNoLetterBehind) {
         SCOPED_TRACE(unit);
         window.Session().SetUnit(unit);
         window.Session().DrawFrontPanel();
+        QCoreApplication::processEvents();
         EXPECT_TRUE(ShowsWholeUnit(OnScreen(&dlg, panel), unit, 2));
     }
     window.Session().SetUnit("s");
     window.Session().DrawFrontPanel();
+    QCoreApplication::processEvents();
     EXPECT_EQ(OnScreen(&dlg, panel), ExpectedPanel("    0", "s", 2));
 }
 

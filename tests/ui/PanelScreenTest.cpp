@@ -1,6 +1,6 @@
 // What the front panel shows on the screen, not in the image behind it: drawing reaches the
-// screen before the thread goes on, and a repaint from the window system shows the printed panel
-// with the value and the unit drawn again, the lamps as printed.
+// screen before the thread is held or back in its loop, and a repaint from the window system shows
+// the printed panel with the value and the unit drawn again, the lamps as printed.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -57,7 +57,13 @@ protected:
 
     CWindowUnderTest& Window() { return *m_pWindow; }
     CMeterSession& Session() { return m_pWindow->Session(); }
-    QImage Screen(const QRect& rect = kPanel) { return OnScreen(&Window().Window(), rect); }
+    // What the screen shows at this moment, while the thread is busy or held.
+    QImage ScreenNow(const QRect& rect = kPanel) { return OnScreen(&Window().Window(), rect); }
+    // What the screen shows once the thread is back in its loop, as after a tick.
+    QImage Screen(const QRect& rect = kPanel) {
+        QCoreApplication::processEvents();
+        return ScreenNow(rect);
+    }
     const QImage& Image() { return m_pWindow->Panel(); }
     // The window system tells the window that `region` of it is to be repainted.
     void Expose(const QRegion& region) {
@@ -69,12 +75,12 @@ protected:
         ASSERT_TRUE(Answer(m_pty, ReplyFrame(body)));
         ASSERT_TRUE(Session().ReceiveResponse(nullptr));
     }
-    // The control as it would paint itself now, against what the screen shows of it (the
-    // response edit reaches past the window's bottom edge).
+    // The control as it would paint itself now, against what the screen shows of it at this
+    // moment (the response edit reaches past the window's bottom edge).
     bool ShowsCurrentLook(QWidget* pControl) {
         const QRect visible = pControl->geometry().intersected(Window().Window().rect());
         const QImage look = pControl->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        return Screen(visible) == look.copy(visible.translated(-pControl->pos()));
+        return ScreenNow(visible) == look.copy(visible.translated(-pControl->pos()));
     }
 
     PtyPair m_pty;
@@ -108,26 +114,41 @@ TEST_F(PanelScreenTest, WindowSystemRepaintShowsThePrintedPanelWithValueAndUnit)
     EXPECT_EQ(Image(), ExpectedPanel("-12.34", "Sec"));
 }
 
-TEST_F(PanelScreenTest, ExchangeReachesTheScreenBeforeTheThreadGoesOn) {
+TEST_F(PanelScreenTest, ExchangeIsOnScreenWheneverTheThreadIsHeld) {
     bool bSendLit = false;
-    bool bCrcShown = false;
+    bool bTextsShown = false;
     m_record.fnBeforeWrite = [&] {
-        bSendLit = ShowsLamp(Screen(), kSendLampOrigin, LampGreen);
-        bCrcShown = ShowsCurrentLook(Window().CrcLabel()) && ShowsCurrentLook(Window().TextEdit());
+        bSendLit = ShowsLamp(ScreenNow(), kSendLampOrigin, LampGreen);
+        bTextsShown = ShowsCurrentLook(Window().CrcLabel()) && ShowsCurrentLook(Window().TextEdit());
     };
     Window().View().DrawLamp(Lamp::Receive, LampColour::Yellow);
     ASSERT_TRUE(Session().SendRequest(3, 0, 0, 0, 0.0));
     EXPECT_TRUE(bSendLit) << "the send lamp is green on screen while the frame goes out";
-    EXPECT_TRUE(bCrcShown);
-    // No return to the event loop since: both lamps rest on screen already.
+    EXPECT_TRUE(bTextsShown);
+
+    // Held by a wait for the reply, as the read-out waits: both lamps rest on screen.
+    bool bRested = false;
+    Window().OnSleep([&](int) {
+        bRested = ShowsLamp(ScreenNow(), kSendLampOrigin, LampDarkGreen) &&
+                  ShowsLamp(ScreenNow(), kReceiveLampOrigin, LampDarkGreen);
+    });
+    Window().View().Sleep(700);
+    EXPECT_TRUE(bRested);
+
+    // The reply read and the next request sent with no return to the loop, as the read-out does:
+    // the reply's lamp, dump and value are on screen while the next frame goes out.
+    Reply("03RD0P0+0001251");
+    bool bReplyShown = false;
+    m_record.fnBeforeWrite = [&] {
+        bReplyShown = ShowsLamp(ScreenNow(), kReceiveLampOrigin, LampGreen) &&
+                      ShowsCurrentLook(Window().ResponseEdit()) &&
+                      ScreenNow(kDisplay) == ExpectedPanel("  12.5", "Sec").copy(kDisplay);
+    };
+    ASSERT_TRUE(Session().SendRequest(3, 0, 0, 1, 0.0));
+    EXPECT_TRUE(bReplyShown);
+    // Back in the loop: the lamps at rest.
     EXPECT_TRUE(ShowsLamp(Screen(), kSendLampOrigin, LampDarkGreen));
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampDarkGreen));
-
-    Reply("03RD0P0+0001251");
-    EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampGreen));
-    EXPECT_TRUE(ShowsCurrentLook(Window().ResponseEdit())) << "the hex dump is on screen";
-    // 03 was listed and selected by the reply: its value is on screen too.
-    EXPECT_EQ(Screen(kDisplay), ExpectedPanel("  12.5", "Sec").copy(kDisplay));
 }
 
 // Counts the paints of the controls it watches.
@@ -155,16 +176,16 @@ TEST_F(PanelScreenTest, ATickThatBringsNothingNewPaintsNothing) {
     CPaintCounter counter({Window().Picture(), Window().ResponseEdit()});
     Reply("03RD0P0-0012342");
     Session().DrawFrontPanel();
-    EXPECT_EQ(counter.nPaints, 0);
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("-12.34", "Sec").copy(kDisplay));
     EXPECT_TRUE(ShowsLamp(Screen(), kReceiveLampOrigin, LampGreen));
+    EXPECT_EQ(counter.nPaints, 0);
 
     // A new value is drawn; the unit, clear of its cells, is left alone.
     CPaintCounter pictureCounter({Window().Picture()});
     Reply("03RD0P0-0012352");
     Session().DrawFrontPanel();
-    EXPECT_EQ(pictureCounter.nPaints, 1);
     EXPECT_EQ(Screen(kDisplay), ExpectedPanel("-12.35", "Sec").copy(kDisplay));
+    EXPECT_EQ(pictureCounter.nPaints, 1);
     // A value of six cells reaches into the unit's frame: the unit is written over it again.
     Reply("03RD0P0+9999990");
     Session().DrawFrontPanel();

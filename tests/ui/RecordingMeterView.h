@@ -57,6 +57,7 @@ public:
         Call(std::string("lamp ") + (lamp == Lamp::Send ? "send " : "receive ") +
              kColours[static_cast<size_t>(colour)]);
     }
+    void ShowNow() override { Call("show"); }
     void ShowFrameBody(std::string_view body) override {
         textEdit = body;
         Call("body " + textEdit);
