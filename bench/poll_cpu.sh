@@ -11,17 +11,10 @@ build=${1:-build/default}
 seconds=${2:-60}
 warmup=${3:-15}
 script=poll_cpu
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 [ -x "$build/app/qd7test" ] || { echo "$script: build $build/app/qd7test first" >&2; exit 1; }
 # shellcheck source=../tools/lib/desktop-session.sh
 source tools/lib/desktop-session.sh
+begin_session
 start_xvfb
 start_sim "$build" 01,07,12
 QT_QPA_PLATFORM=xcb "$build/app/qd7test" >"$work/app.log" 2>&1 &

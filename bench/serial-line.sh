@@ -41,23 +41,13 @@ for tool in Xvfb xdotool strace awk; do
     command -v "$tool" >/dev/null || { echo "serial-line.sh: $tool is missing; run tools/setup.sh" >&2; exit 1; }
 done
 [ -x "$build/app/qd7test" ] && [ -x "$build/sim/qd7-sim" ] || tools/build.sh default
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        # strace, stopped, lets the program it traces run on: end that one first.
-        pkill -TERM -P "${pids[i]}" 2>/dev/null || true
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
+keep_from_session() {
     if [ -n "$keep" ]; then mkdir -p "$keep" && cp "$work"/*.log "$keep"/ 2>/dev/null || true; fi
-    rm -rf "$work"
 }
-trap cleanup EXIT
 
 script=serial-line.sh
 . tools/lib/desktop-session.sh
+begin_session
 start_xvfb
 start_sim "$build" 01,03
 sim_pid=${pids[-1]}

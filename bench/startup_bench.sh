@@ -9,19 +9,12 @@ cd "$(dirname "$0")/.."
 build=${1:-build/default}
 rounds=${2:-21}
 script=startup_bench
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 for program in app/qd7test bench/bare_dialog bench/startup_bench; do
     [ -x "$build/$program" ] || { echo "$script: build $build/$program first" >&2; exit 1; }
 done
 # shellcheck source=../tools/lib/desktop-session.sh
 source tools/lib/desktop-session.sh
+begin_session
 start_xvfb
 start_sim "$build" 01,07,12
 QT_QPA_PLATFORM=xcb "$build/bench/startup_bench" "$build/app/qd7test" "$build/bench/bare_dialog" "$rounds"

@@ -70,21 +70,10 @@ if [ ! -x "$build/app/qd7test" ] || [ ! -x "$build/sim/qd7-sim" ]; then
     build=build/default
 fi
 mkdir -p "$out"
-work=$(mktemp -d)
-
-pids=()
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 script=screenshot.sh
 . tools/lib/desktop-session.sh
+begin_session
 start_xvfb
 start_sim "$build" "$meters"
 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$build/app/qd7test" >"$work/app.log" 2>&1 &

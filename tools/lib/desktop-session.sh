@@ -1,7 +1,32 @@
 # Sourced by the scripts that run the real program on a private X display against qd7-sim
-# (tools/screenshot.sh, bench/serial-line.sh). The caller sets `script` (its name, for messages),
-# `work` (a temporary folder) and an array `pids`; every process started here is appended to
-# `pids`, for the caller's cleanup to stop in reverse order.
+# (tools/screenshot.sh and the benches). The caller sets `script` (its name, for messages), then
+# calls begin_session.
+
+# begin_session: a temporary folder `work` and an empty array `pids`; every process started here
+# is appended to `pids`, and the caller appends its own. At exit each is stopped in reverse order,
+# with the children it started (the program that strace runs), and the folder is removed; a
+# caller that wants something from it first defines keep_from_session, which runs before that.
+begin_session() {
+    work=$(mktemp -d)
+    pids=()
+    # Qt wants a private runtime folder and says so on every start without one.
+    mkdir -m 700 "$work/runtime"
+    export XDG_RUNTIME_DIR="$work/runtime"
+    trap end_session EXIT
+}
+
+end_session() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pkill -TERM -P "${pids[i]}" 2>/dev/null || true
+        kill -TERM "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
+    if declare -F keep_from_session >/dev/null; then
+        keep_from_session
+    fi
+    rm -rf "$work"
+}
 
 # A private Xvfb on a display number nobody uses; DISPLAY points at it, Wayland is left out. The
 # server keeps its screen in "$work/Xvfb_screen0" (XWD format), which grab_screen reads.
