@@ -9,8 +9,8 @@
 // The drawing surface of a picture control. `panel` is the printed picture the control was made
 // with (bitmap 135) and is never drawn on; `image` is what the control shows: the panel with
 // whatever was drawn on it since the window system last had the control repaint itself. Renderers
-// draw into `image` and call `repaint` with the changed rectangle, which puts it on screen before
-// it returns, as drawing on a window surface does.
+// draw into `image` and call `repaint` with the changed rectangle, which the control puts on
+// screen with the window's next repaint.
 //
 // Both images hold device pixels, `nScale` of them to a picture pixel (1, or 2 on a high-density
 // screen, with artwork drawn for that ratio), and keep a device pixel ratio of 1 so that copies

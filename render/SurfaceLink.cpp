@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QPainter>
 #include <algorithm>
 
 #include "render/Artwork.h"
@@ -83,16 +84,10 @@ QRect CSurfaceLink::RestorePanel(const QRegion& area) {
     if (m_pSurface == nullptr || m_pSurface->image.isNull() || area.isEmpty()) {
         return {};
     }
-    QPainter painter;
-    if (!painter.begin(&m_pSurface->image)) {
-        return {};
-    }
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
     QRect changed;
     for (const QRect& rect : area) {
         const QRect device = Device(rect);
-        changed |=
-            Blit(painter, m_pSurface->image.rect(), device.topLeft(), m_pSurface->panel, device);
+        changed |= Blit(m_pSurface->image, device.topLeft(), m_pSurface->panel, device);
     }
     return Picture(changed);
 }
@@ -150,15 +145,9 @@ void CSurfaceLink::Repaint(const QRect& changed) const {
 
 CSurfaceLink::CComposer::CComposer(CSurfaceLink& link) : m_link(link) {
     m_link.Prepare();
-    if (!m_link.m_imgCompose.isNull() && m_painter.begin(&m_link.m_imgCompose)) {
-        m_painter.setCompositionMode(QPainter::CompositionMode_Source);
-        m_bActive = true;
-    }
 }
 
 void CSurfaceLink::CComposer::CopyFromSheet(const QRect& sheetRect, QPoint target) {
-    if (m_bActive) {
-        Blit(m_painter, m_link.m_imgCompose.rect(), target * m_link.m_nScale, m_link.m_imgSheet,
-             m_link.Device(sheetRect));
-    }
+    Blit(m_link.m_imgCompose, target * m_link.m_nScale, m_link.m_imgSheet,
+         m_link.Device(sheetRect));
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-#include <QPainter>
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
@@ -56,10 +55,11 @@ public:
     // the caller puts that back first. Returns the rectangle of the picture that changed.
     QRect WriteText(QPoint target, const QString& text, const QRegion& clip);
 
-    // Puts `changed` on screen now.
+    // Has `changed` repainted: the surface puts it on screen with the window's next repaint.
     void Repaint(const QRect& changed) const;
 
-    // Copies rectangles of the sheet into the composition image; one painter for a whole value.
+    // Copies rectangles of the sheet into the composition image, which it makes first when this
+    // is the first drawing since the Attach.
     class CComposer {
     public:
         explicit CComposer(CSurfaceLink& link);
@@ -67,8 +67,6 @@ public:
 
     private:
         CSurfaceLink& m_link;
-        QPainter m_painter;
-        bool m_bActive = false;
     };
 
 private:
