@@ -56,8 +56,7 @@ void CMeterSession::OpenPortFromSettings() {
     m_stage = Stage::Running;
     const int port = PortNumber(m_portSettings);
     const LineSettings line = ToLineSettings(m_portSettings);
-    if (m_serialPort.Open(port, line) ==
-        kNullPortHandle) {
+    if (m_serialPort.Open(port, line) == kNullPortHandle) {
         std::array<char, 32> message{};
         std::snprintf(message.data(), message.size(), "COM%d can't open!", port);
         m_view.ReportOpenFailure(message.data(), m_serialPort.FailureReason());

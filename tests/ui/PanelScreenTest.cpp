@@ -119,7 +119,8 @@ TEST_F(PanelScreenTest, ExchangeIsOnScreenWheneverTheThreadIsHeld) {
     bool bTextsShown = false;
     m_record.fnBeforeWrite = [&] {
         bSendLit = ShowsLamp(ScreenNow(), kSendLampOrigin, LampGreen);
-        bTextsShown = ShowsCurrentLook(Window().CrcLabel()) && ShowsCurrentLook(Window().TextEdit());
+        bTextsShown =
+            ShowsCurrentLook(Window().CrcLabel()) && ShowsCurrentLook(Window().TextEdit());
     };
     Window().View().DrawLamp(Lamp::Receive, LampColour::Yellow);
     ASSERT_TRUE(Session().SendRequest(3, 0, 0, 0, 0.0));
