@@ -38,8 +38,8 @@ struct MainWindowControls {
 
 // Builds template 102 on `pDialog`: the dialog font, every control in template order (which is
 // also the keyboard focus order), the fixed size; gives the controls by role.
+MainWindowControls CreateMainWindowControls(QDialog* pDialog);
+
 // Starts reading the pictures of the main window drawn for `devicePixelRatio` (its panel, its
 // decoration and its icon) on a thread of their own, for the window made soon after.
 void LoadMainWindowArtworkAhead(double devicePixelRatio);
-
-MainWindowControls CreateMainWindowControls(QDialog* pDialog);
