@@ -146,6 +146,7 @@ QWidget* CreateDialogItem(QWidget* pParent, const DialogItem& item, const CDialo
 
 void CreateDialogItems(QWidget* pParent, std::span<const DialogItem> items,
                        const CDialogUnits& units) {
+    const CDialogFontScope dialogFont;
     for (const DialogItem& item : items) {
         CreateDialogItem(pParent, item, units);
     }

@@ -2,6 +2,7 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +38,16 @@ QFont DialogFont() {
     QFont font(QStringLiteral("Gulim"));
     font.setPointSize(9);
     return font;
+}
+
+CDialogFontScope::CDialogFontScope() : m_desktopFont(QGuiApplication::font()) {
+    // QGuiApplication's own setter: QApplication's would also drop the fonts the desktop gives
+    // to particular classes of widgets, and tell every widget.
+    QGuiApplication::setFont(DialogFont());
+}
+
+CDialogFontScope::~CDialogFontScope() {
+    QGuiApplication::setFont(m_desktopFont);
 }
 
 CDialogUnits CDialogUnits::FromFont(const QFont& font) {

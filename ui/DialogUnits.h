@@ -14,6 +14,23 @@ void InstallDialogFontSubstitutes();
 // The dialog font: "Gulim" 9 pt (substitutes installed).
 QFont DialogFont();
 
+// While it lives, the application's default font is the dialog font; the desktop's comes back
+// when it ends, for the message boxes and tool tips. A window builds its controls inside one: a
+// line edit lays out its first, empty text in the default font before it takes its own, and
+// the desktop's font would be read from disk for that alone, a millisecond of the start-up that
+// no window shows. Only the default changes; no widget hears of it, and fonts the desktop gives
+// to particular classes of widgets stay as they are.
+class CDialogFontScope {
+public:
+    CDialogFontScope();
+    ~CDialogFontScope();
+    CDialogFontScope(const CDialogFontScope&) = delete;
+    CDialogFontScope& operator=(const CDialogFontScope&) = delete;
+
+private:
+    QFont m_desktopFont;
+};
+
 class CDialogUnits {
 public:
     // bx = average width of "A".."Z" "a".."z" in the font, rounded; by = the font's em height in

@@ -43,6 +43,19 @@ template <typename T> T* Bind(const QWidget* pDialog, int id) {
     return qobject_cast<T*>(FindDialogItem(pDialog, id));
 }
 
+void CreateControls(QDialog* pDialog, const CDialogUnits& units) {
+    const CDialogFontScope dialogFont;
+    for (const DialogItem& item : kMainLayout) {
+        if (item.nId == kIdcPicture) {
+            auto* pPicture = new CPictureCtrl(QString::fromUtf8(item.pszCaption), pDialog);
+            pPicture->setProperty("dialogId", item.nId);
+            pPicture->move(units.ToPixelsX(item.x), units.ToPixelsY(item.y));
+            continue;
+        }
+        CreateDialogItem(pDialog, item, units);
+    }
+}
+
 } // namespace
 
 void LoadMainWindowArtworkAhead(double devicePixelRatio) {
@@ -60,15 +73,7 @@ void LoadMainWindowArtworkAhead(double devicePixelRatio) {
 MainWindowControls CreateMainWindowControls(QDialog* pDialog) {
     pDialog->setFont(DialogFont());
     const CDialogUnits units = CDialogUnits::FromFont(pDialog->font());
-    for (const DialogItem& item : kMainLayout) {
-        if (item.nId == kIdcPicture) {
-            auto* pPicture = new CPictureCtrl(QString::fromUtf8(item.pszCaption), pDialog);
-            pPicture->setProperty("dialogId", item.nId);
-            pPicture->move(units.ToPixelsX(item.x), units.ToPixelsY(item.y));
-            continue;
-        }
-        CreateDialogItem(pDialog, item, units);
-    }
+    CreateControls(pDialog, units);
     pDialog->setFixedSize(units.ToPixelsX(kDialogWidth), units.ToPixelsY(kDialogHeight));
 
     // Bound in the order the roles are declared.

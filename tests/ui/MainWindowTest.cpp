@@ -11,6 +11,7 @@
 #include <QCursor>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -168,6 +169,19 @@ TEST_F(MainWindowTest, LayoutKeepsEveryControlInTheWindowAndOffThePanel) {
     }
     // The hidden progress bar lies over the response edit.
     EXPECT_TRUE(window.ResponseEdit()->geometry().intersects(window.Progress()->geometry()));
+}
+
+TEST_F(MainWindowTest, BuildingTheWindowLeavesTheDesktopsFontToTheBoxes) {
+    // The controls are made while the dialog font stands in for the desktop's; the boxes and tool
+    // tips must find the desktop's font again, and the controls must keep the dialog font.
+    const QFont desktop = QGuiApplication::font();
+    ASSERT_NE(QFontInfo(desktop).family(), QFontInfo(DialogFont()).family());
+    CWindowUnderTest window(RealTime(Start::None));
+    EXPECT_EQ(QGuiApplication::font(), desktop);
+    EXPECT_EQ(QMessageBox().font(), desktop);
+    for (const QLineEdit* pEdit : window.Window().findChildren<QLineEdit*>()) {
+        EXPECT_EQ(QFontInfo(pEdit->font()).family(), QFontInfo(DialogFont()).family());
+    }
 }
 
 TEST(DialogFontTest, GulimResolvesToAFamilyWithHangul) {
