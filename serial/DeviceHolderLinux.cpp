@@ -1,11 +1,14 @@
 #include "serial/DeviceHolder.h"
 
+#include <array>
+#include <cerrno>
 #include <charconv>
 #include <dirent.h>
-#include <fstream>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -34,25 +37,58 @@ long NumberOf(std::string_view name) {
     return ec == std::errc() && pEnd == name.data() + name.size() && n >= 0 ? n : -1;
 }
 
-std::vector<std::string> EntryNames(const std::string& folder) {
-    std::vector<std::string> names;
-    const DirPtr dir(opendir(folder.c_str()));
-    if (!dir) {
-        return names; // gone meanwhile, or another user's: not ours to see
+// The folder `name` under the folder `parent`, opened for reading its entries; null when it is
+// gone meanwhile, or another user's: not ours to see. Each look goes from the folder's own
+// descriptor: a path from the root would be walked anew for every one of the thousands of
+// descriptors a desktop holds.
+DirPtr OpenFolder(int parent, const std::string& name) {
+    const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
     }
-    while (const dirent* pEntry = readdir(dir.get())) {
+    DirPtr dir(fdopendir(fd));
+    if (!dir) {
+        close(fd);
+    }
+    return dir;
+}
+
+// The entries of an open folder but "." and "..", one by one, until `visit` returns false.
+template <typename Visit> void ForEachEntry(DIR* pDir, Visit visit) {
+    while (const dirent* pEntry = readdir(pDir)) {
         const std::string_view name(pEntry->d_name);
-        if (name != "." && name != "..") {
-            names.emplace_back(name);
+        if (name != "." && name != ".." && !visit(pEntry->d_name)) {
+            return;
         }
     }
-    return names;
+}
+
+// A small file under the folder `dir` (an fdinfo), whole; empty when it cannot be read.
+std::string ReadSmallFile(int dir, const std::string& path) {
+    std::string text;
+    const int fd = openat(dir, path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    std::array<char, 1024> buffer{};
+    for (;;) {
+        const ssize_t nRead = read(fd, buffer.data(), buffer.size());
+        if (nRead < 0 && errno == EINTR) {
+            continue;
+        }
+        if (nRead <= 0) {
+            break;
+        }
+        text.append(buffer.data(), static_cast<size_t>(nRead));
+    }
+    close(fd);
+    return text;
 }
 
 // The index of the pty whose master the descriptor holds; -1 when its fdinfo does not say (a
 // kernel before the key was added).
-long MasterIndex(const std::string& fdinfoPath) {
-    std::ifstream file(fdinfoPath);
+long MasterIndex(int procDir, const std::string& fdinfoPath) {
+    std::istringstream file(ReadSmallFile(procDir, fdinfoPath));
     std::string line;
     while (std::getline(file, line)) {
         if (line.rfind(kTtyIndexKey, 0) == 0) {
@@ -69,51 +105,68 @@ struct ProcessHold {
     bool bFarEnd = false; // the master of the same pseudo-terminal, or one of unknown index
 };
 
-ProcessHold LookAt(const std::string& processDir, dev_t rdev) {
+// The process whose folder `processDir` is, under the process list open as `procDir`.
+ProcessHold LookAt(int procDir, const std::string& processDir, dev_t rdev) {
     const bool bPtySlave = major(rdev) == kPtySlaveMajor;
     const dev_t ptmx = makedev(kPtmxMajor, kPtmxMinor);
     ProcessHold hold;
-    for (const std::string& fd : EntryNames(processDir + "/fd")) {
+    const DirPtr fdDir = OpenFolder(procDir, processDir + "/fd");
+    if (!fdDir) {
+        return hold;
+    }
+    const int fdDirFd = dirfd(fdDir.get());
+    ForEachEntry(fdDir.get(), [&](const char* pszFd) {
         struct stat st {};
         // stat follows the descriptor to the file it holds, without opening anything.
-        if (stat((processDir + "/fd/" + fd).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
-            continue;
+        if (fstatat(fdDirFd, pszFd, &st, 0) != 0 || !S_ISCHR(st.st_mode)) {
+            return true;
         }
         if (st.st_rdev == rdev) {
             hold.bDevice = true;
         } else if (bPtySlave && st.st_rdev == ptmx) {
-            const long nIndex = MasterIndex(processDir + "/fdinfo/" + fd);
+            const long nIndex = MasterIndex(procDir, processDir + "/fdinfo/" + pszFd);
             hold.bFarEnd |= nIndex < 0 || nIndex == static_cast<long>(minor(rdev));
         }
-    }
+        return true;
+    });
     return hold;
 }
 
-std::string ProgramName(const std::string& processDir) {
-    std::ifstream file(processDir + "/comm");
-    std::string name;
-    std::getline(file, name);
-    return name;
+std::string ProgramName(int procDir, const std::string& processDir) {
+    const std::string comm = ReadSmallFile(procDir, processDir + "/comm");
+    return comm.substr(0, comm.find('\n'));
 }
 
 bool StillHolds(const std::string& procRoot, pid_t pid, dev_t rdev) {
-    const ProcessHold hold = LookAt(procRoot + "/" + std::to_string(pid), rdev);
+    const DirPtr procDir = OpenFolder(AT_FDCWD, procRoot);
+    if (!procDir) {
+        return false;
+    }
+    const ProcessHold hold = LookAt(dirfd(procDir.get()), std::to_string(pid), rdev);
     return hold.bDevice && !hold.bFarEnd;
 }
 
 std::optional<DeviceHolder> SearchNow(dev_t rdev, const std::string& procRoot, pid_t self) {
-    for (const std::string& entry : EntryNames(procRoot)) {
-        const long nPid = NumberOf(entry);
-        if (nPid <= 0 || nPid == static_cast<long>(self)) {
-            continue;
-        }
-        const std::string processDir = procRoot + "/" + entry;
-        const ProcessHold hold = LookAt(processDir, rdev);
-        if (hold.bDevice && !hold.bFarEnd) {
-            return DeviceHolder{static_cast<pid_t>(nPid), ProgramName(processDir)};
-        }
+    const DirPtr procDir = OpenFolder(AT_FDCWD, procRoot);
+    if (!procDir) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    const int procDirFd = dirfd(procDir.get());
+    std::optional<DeviceHolder> holder;
+    ForEachEntry(procDir.get(), [&](const char* pszEntry) {
+        const long nPid = NumberOf(pszEntry);
+        if (nPid <= 0 || nPid == static_cast<long>(self)) {
+            return true;
+        }
+        const std::string processDir(pszEntry);
+        const ProcessHold hold = LookAt(procDirFd, processDir, rdev);
+        if (hold.bDevice && !hold.bFarEnd) {
+            holder = DeviceHolder{static_cast<pid_t>(nPid), ProgramName(procDirFd, processDir)};
+            return false;
+        }
+        return true;
+    });
+    return holder;
 }
 
 using Clock = std::chrono::steady_clock;
