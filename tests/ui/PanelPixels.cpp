@@ -67,10 +67,10 @@ QImage ValueCells(const QImage& panel) {
         .convertToFormat(QImage::Format_RGB32);
 }
 
-QImage ExpectedPanel(const char* value, const char* unit, int scale) {
+QImage ExpectedPanel(const char* value, const char* unit, double ratio) {
     CPictureSurface surface;
-    surface.nScale = scale;
-    surface.panel = LoadSurfacePicture(QString::fromLatin1(kPanelResource), scale, ScreenDpi());
+    surface.dRatio = ratio;
+    surface.panel = LoadSurfacePicture(QString::fromLatin1(kPanelResource), ratio, ScreenDpi());
     surface.image = surface.panel;
     CDigitDisplay display;
     display.Attach(&surface);
@@ -90,17 +90,20 @@ QImage OnScreen(const QWidget* pWindow, const QRect& rect) {
         return {};
     }
     const auto* pImage = static_cast<const QImage*>(pStore->paintDevice());
-    const int scale = qRound(pWindow->devicePixelRatioF());
-    QImage image = pImage->copy(QRect(rect.topLeft() * scale, rect.size() * scale))
+    const qreal ratio = pWindow->devicePixelRatioF();
+    const auto device = [ratio](int v) { return qRound(v * ratio); };
+    QImage image = pImage
+                       ->copy(QRect(device(rect.x()), device(rect.y()), device(rect.width()),
+                                    device(rect.height())))
                        .convertToFormat(QImage::Format_RGB32);
     image.setDevicePixelRatio(1.0);
     return image;
 }
 
-::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, int scale) {
-    QImage reference(kPanelSize * scale, QImage::Format_RGB32);
+::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, double ratio) {
+    QImage reference(screen.size(), QImage::Format_RGB32);
     reference.fill(Qt::black);
-    reference.setDevicePixelRatio(scale);
+    reference.setDevicePixelRatio(ratio);
     const int dotsPerMetre = qRound(ScreenDpi() / 0.0254);
     reference.setDotsPerMeterX(dotsPerMetre);
     reference.setDotsPerMeterY(dotsPerMetre);
