@@ -34,8 +34,9 @@
 
 namespace {
 
-// 4/3 is what a desktop set to 128 dots per inch reports.
-constexpr std::array kRatios = {1.0, 1.25, 4.0 / 3.0, 1.5, 1.75, 2.0, 2.5, 3.0};
+// 4/3 is what a desktop set to 128 dots per inch reports, 106/96 one set to 106: there a digit
+// cell is 26.5 device pixels wide, and cells side by side are 26 and 27.
+constexpr std::array kRatios = {1.0, 106.0 / 96.0, 1.25, 4.0 / 3.0, 1.5, 1.75, 2.0, 2.5, 3.0};
 constexpr int kScreenWidth = 1200;
 
 // The offscreen platform's screens, written before the test main makes the application object
@@ -48,7 +49,7 @@ bool ConfigureScreens() {
                                    {"y", 0},
                                    {"width", kScreenWidth},
                                    {"height", 900},
-                                   {"logicalDpi", 96.0 * kRatios[i]},
+                                   {"logicalDpi", qRound(96.0 * kRatios[i])},
                                    {"logicalBaseDpi", 96},
                                    {"dpr", 1}});
     }
@@ -66,9 +67,11 @@ bool ConfigureScreens() {
 }
 const bool kScreensConfigured = ConfigureScreens();
 
+// The screen configured for `ratio`, whose own ratio is its dots per inch over 96 as Qt works it
+// out.
 QScreen* ScreenOfRatio(double ratio) {
     for (QScreen* pScreen : QGuiApplication::screens()) {
-        if (pScreen->devicePixelRatio() == ratio) {
+        if (qFuzzyCompare(pScreen->devicePixelRatio(), ratio)) {
             return pScreen;
         }
     }
@@ -95,12 +98,18 @@ protected:
     CMeterSession& Session() { return m_pWindow->Session(); }
     CMeterTestDlg& Dlg() { return m_pWindow->Window(); }
     // The window goes to the screen of `ratio`, as when the user drags it there.
-    void MoveTo(double ratio) {
+    // The window goes to the screen of `ratio`, as when the user drags it there. Returns the
+    // screen's ratio exactly.
+    double MoveTo(double ratio) {
         QScreen* pScreen = ScreenOfRatio(ratio);
-        ASSERT_NE(pScreen, nullptr);
+        EXPECT_NE(pScreen, nullptr);
+        if (pScreen == nullptr) {
+            return 0.0;
+        }
         Dlg().windowHandle()->setScreen(pScreen);
         QCoreApplication::processEvents();
-        ASSERT_EQ(Dlg().windowHandle()->devicePixelRatio(), ratio);
+        EXPECT_EQ(Dlg().windowHandle()->devicePixelRatio(), pScreen->devicePixelRatio());
+        return pScreen->devicePixelRatio();
     }
     // A reply of the selected meter 03 with this body is read and the tick redraws, as polling
     // does; the drawing reaches the screen when the thread is back in its loop.
@@ -111,6 +120,11 @@ protected:
         QCoreApplication::processEvents();
     }
     QImage Screen() { return OnScreen(&Dlg(), kPanel); }
+    // The picture as the main window paints it after a repaint from the window system, as much
+    // of it as Screen() shows.
+    QImage Expected(const char* value, const char* unit, double ratio) {
+        return ExpectedPanel(value, unit, ratio).copy(QRect(QPoint(0, 0), Screen().size()));
+    }
     // The window system has the whole window repainted (uncovered, say).
     void RepaintAll() {
         QExposeEvent expose(QRegion(Dlg().rect()));
@@ -152,18 +166,19 @@ protected:
 }
 
 TEST_F(DeviceRatioTest, PanelIsDrawnForEachScreensRatioAndPartialRepaintsEqualAFullOne) {
-    for (const double ratio : kRatios) {
-        SCOPED_TRACE(testing::Message() << "ratio " << ratio);
+    for (const double nominal : kRatios) {
+        SCOPED_TRACE(testing::Message() << "ratio " << nominal);
         Open();
         // Drawn on another screen first: that of ratio 1, or for ratio 1 that of ratio 2.
-        MoveTo(ratio == 1.0 ? 2.0 : 1.0);
+        MoveTo(nominal == 1.0 ? 2.0 : 1.0);
         Session().UpdateAddressList(3, true);
         Show("03RD0P0+0002522"); // "  2.52"
-        MoveTo(ratio);
+        const double ratio = MoveTo(nominal);
+        ASSERT_GT(ratio, 0.0);
         // Redrawn for the screen it is on now, value and unit with it; in window pixels the
         // picture keeps its size.
         EXPECT_EQ(m_pWindow->Picture()->size(), kPanelSize);
-        EXPECT_EQ(Screen(), ExpectedPanel("  2.52", "Sec", ratio));
+        EXPECT_EQ(Screen(), Expected("  2.52", "Sec", ratio));
 
         // Narrower and wider, the point moving, the sixth cell over the unit frame, a lamp lit
         // and put out: each change repaints only what it changed.
@@ -190,7 +205,7 @@ TEST_F(DeviceRatioTest, PanelIsDrawnForEachScreensRatioAndPartialRepaintsEqualAF
 
         RepaintAll();
         EXPECT_EQ(partial, Screen()) << "a repaint of the changed parts differs from a full one";
-        EXPECT_EQ(Screen(), ExpectedPanel("    1", "Sec", ratio));
+        EXPECT_EQ(Screen(), Expected("    1", "Sec", ratio));
 
         m_pWindow.reset();
     }

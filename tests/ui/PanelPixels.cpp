@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
+#include <cmath>
 
 #include "render/DigitDisplay.h"
 #include "render/PanelLayout.h"
@@ -90,11 +92,16 @@ QImage OnScreen(const QWidget* pWindow, const QRect& rect) {
         return {};
     }
     const auto* pImage = static_cast<const QImage*>(pStore->paintDevice());
-    const qreal ratio = pWindow->devicePixelRatioF();
-    const auto device = [ratio](int v) { return qRound(v * ratio); };
-    QImage image = pImage
-                       ->copy(QRect(device(rect.x()), device(rect.y()), device(rect.width()),
-                                    device(rect.height())))
+    // The window's own ratio: a widget's is rounded to four decimals.
+    const qreal ratio = pWindow->windowHandle() != nullptr
+                            ? pWindow->windowHandle()->devicePixelRatio()
+                            : pWindow->devicePixelRatioF();
+    // The device pixels wholly inside the rectangle: at a ratio that puts its edge inside a device
+    // pixel, the window system gives that pixel to one side or the other.
+    const auto device = [ratio](int v) { return static_cast<int>(std::floor(v * ratio + 1e-9)); };
+    const QPoint topLeft(device(rect.left()), device(rect.top()));
+    const QPoint end(device(rect.left() + rect.width()), device(rect.top() + rect.height()));
+    QImage image = pImage->copy(QRect(topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y())))
                        .convertToFormat(QImage::Format_RGB32);
     image.setDevicePixelRatio(1.0);
     return image;

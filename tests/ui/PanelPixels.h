@@ -34,7 +34,8 @@ QImage ValueCells(const QImage& panel);
 QImage ExpectedPanel(const char* value, const char* unit, double ratio = 1.0);
 
 // What the screen shows of `rect` (window pixels) of the top-level window `pWindow`: the pixels
-// handed to the window system, not a fresh rendering of the widgets. In device pixels.
+// handed to the window system, not a fresh rendering of the widgets. In device pixels, those wholly
+// inside the rectangle.
 QImage OnScreen(const QWidget* pWindow, const QRect& rect);
 
 // Units (UTF-8) whose letters reach below the baseline, past their advance ("kgf") or above the
