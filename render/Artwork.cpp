@@ -5,9 +5,12 @@
 #include <QPixmap>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
+#include "render/PanelArt.h"
 #include "render/Resources.h"
 
 namespace {
@@ -18,32 +21,42 @@ QImage ReadPng(const QString& path) {
     return reader.read();
 }
 
-// Pictures read on a thread of their own, each handed out once. Only the thread that started
-// them asks for them; the reading thread's results are looked at after it has ended.
+// The name under which the panel drawn for `ratio` waits to be taken.
+QString PanelKey(double ratio) {
+    return QStringLiteral("panel@%1").arg(ratio, 0, 'g', 17);
+}
+
+// Pictures read or drawn on a thread of their own, each handed out once by its path or key. Only
+// the thread that started them asks for them; the other thread's results are looked at after it
+// has ended.
 class CArtworkAhead {
 public:
+    using Job = std::pair<QString, std::function<QImage()>>;
+
     CArtworkAhead() = default;
     CArtworkAhead(const CArtworkAhead&) = delete;
     CArtworkAhead& operator=(const CArtworkAhead&) = delete;
     ~CArtworkAhead() { Wait(); }
 
-    void Start(const QStringList& paths) {
-        Wait(); // what an earlier start read stays to be taken
-        m_pending += paths;
-        m_pThread.reset(QThread::create([this, paths] {
-            for (const QString& path : paths) {
-                m_read.insert(path, ReadPng(path));
+    void Start(const QList<Job>& jobs) {
+        Wait(); // what an earlier start made stays to be taken
+        for (const Job& job : jobs) {
+            m_pending += job.first;
+        }
+        m_pThread.reset(QThread::create([this, jobs] {
+            for (const Job& job : jobs) {
+                m_made.insert(job.first, job.second());
             }
         }));
         m_pThread->start();
     }
 
-    std::optional<QImage> Take(const QString& path) {
-        if (!m_pending.removeOne(path)) {
+    std::optional<QImage> Take(const QString& key) {
+        if (!m_pending.removeOne(key)) {
             return std::nullopt;
         }
         Wait();
-        return m_read.take(path);
+        return m_made.take(key);
     }
 
 private:
@@ -54,7 +67,7 @@ private:
     }
 
     QStringList m_pending;
-    QHash<QString, QImage> m_read;
+    QHash<QString, QImage> m_made;
     std::unique_ptr<QThread> m_pThread;
 };
 
@@ -65,8 +78,22 @@ CArtworkAhead& Ahead() {
 
 } // namespace
 
-void LoadArtworkAhead(const QStringList& paths) {
-    Ahead().Start(paths);
+void LoadArtworkAhead(const QStringList& paths, double panelRatio) {
+    QList<CArtworkAhead::Job> jobs;
+    for (const QString& path : paths) {
+        jobs.append({path, [path] { return ReadPng(path); }});
+    }
+    if (panelRatio > 0.0) {
+        jobs.append({PanelKey(panelRatio), [panelRatio] { return MakeFrontPanel(panelRatio); }});
+    }
+    Ahead().Start(jobs);
+}
+
+QImage DrawFrontPanel(double ratio) {
+    if (std::optional<QImage> image = Ahead().Take(PanelKey(ratio))) {
+        return *image;
+    }
+    return MakeFrontPanel(ratio);
 }
 
 QImage LoadArtwork(const QString& path) {

@@ -14,9 +14,14 @@
 QImage LoadArtwork(const QString& path);
 
 // Starts reading `paths` on a thread of its own, so that a window that shows them soon finds
-// them read while it was busy with the rest of its making. LoadArtwork hands each of them out
+// them read while it was busy with the rest of its making, and with a `panelRatio` above 0,
+// drawing the front panel for that ratio. LoadArtwork and DrawFrontPanel hand each of them out
 // once, waiting for the thread when it is not done yet; a second start adds to the first.
-void LoadArtworkAhead(const QStringList& paths);
+void LoadArtworkAhead(const QStringList& paths, double panelRatio = 0.0);
+
+// The front panel (resource 135) drawn for `ratio`, for the ratios the resources hold no picture
+// for. Drawing it takes a few milliseconds.
+QImage DrawFrontPanel(double ratio);
 
 // The icon resource with its pictures for pixel ratios 1 and 2.
 QIcon LoadArtworkIcon(const QString& resource);

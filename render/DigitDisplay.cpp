@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "render/Palette.h"
+#include "render/PanelArt.h"
 #include "render/PanelLayout.h"
 #include "render/Resources.h"
 
@@ -20,7 +21,7 @@ CDigitDisplay::~CDigitDisplay() {
 }
 
 void CDigitDisplay::Attach(CPictureSurface* pSurface) {
-    m_link.Attach(pSurface, kGlyphSheetResource);
+    m_link.Attach(pSurface, SheetArt{kGlyphSheetResource, &DrawGlyphSheetPart});
     m_rcValue = QRect();
     m_rcUnit = QRect();
     m_strUnit.clear();
@@ -38,7 +39,7 @@ void CDigitDisplay::DrawValue(int x, int y, const char* text) {
     const int rowTop = kGlyphHeight * m_nColorRow;
     int cursor = 0;
     {
-        CSurfaceLink::CComposer composer(m_link);
+        CSurfaceLink::CComposer composer(m_link, QPoint(x, y));
         const std::string_view value(text);
         for (size_t i = 0; i < value.size(); ++i) {
             const char ch = value[i];

@@ -1,5 +1,6 @@
 #include "render/LampDisplay.h"
 
+#include "render/PanelArt.h"
 #include "render/PanelLayout.h"
 #include "render/Resources.h"
 
@@ -10,7 +11,7 @@ CLampDisplay::~CLampDisplay() {
 }
 
 void CLampDisplay::Attach(CPictureSurface* pSurface) {
-    m_link.Attach(pSurface, kLampSheetResource);
+    m_link.Attach(pSurface, SheetArt{kLampSheetResource, &DrawLampSheetPart});
 }
 
 void CLampDisplay::DrawLamp(int x, int y, LampState state) {
@@ -21,7 +22,7 @@ void CLampDisplay::DrawLamp(int x, int y, LampState state) {
     }
     const QRect bar0(0, 0, kLampBarWidth, kLampBarHeight);
     {
-        CSurfaceLink::CComposer composer(m_link);
+        CSurfaceLink::CComposer composer(m_link, QPoint(x, y));
         composer.CopyFromSheet(bar0.translated(kLampBarWidth * bar, kLampBarTop), QPoint(0, 0));
     }
     m_link.Repaint(m_link.CopyToSurface(bar0, QPoint(x, y)));

@@ -9,8 +9,15 @@ constexpr double kMetresPerInch = 0.0254;
 
 } // namespace
 
-QImage LoadSurfacePicture(const QString& resource, int scale, int logicalDpi) {
-    QImage image = LoadArtwork(ArtworkPath(resource, scale)).convertToFormat(QImage::Format_RGB32);
+QImage LoadSurfacePicture(const QString& resource, double ratio, int logicalDpi) {
+    const int scale = ArtworkScaleExactly(ratio);
+    QImage image;
+    if (scale == 0 && resource == QLatin1String(kPanelResource)) {
+        image = DrawFrontPanel(ratio);
+    } else {
+        const int nearest = scale > 0 ? scale : ArtworkScale(ratio);
+        image = LoadArtwork(ArtworkPath(resource, nearest)).convertToFormat(QImage::Format_RGB32);
+    }
     if (image.isNull()) {
         return image;
     }

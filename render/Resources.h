@@ -11,10 +11,18 @@ inline constexpr const char* kPanelResource = ":/res/135_panel.png";
 inline constexpr const char* kGlyphSheetResource = ":/res/137_glyphs.png";
 inline constexpr const char* kLampSheetResource = ":/res/138_lamps.png";
 
-// The artwork is drawn for ratios 1 and 2. A screen in between or beyond takes the nearer sheet
-// from above where there is one, so that pictures are reduced rather than blown up.
+// The artwork in the resources is drawn for ratios 1 and 2. The front panel and its sheets are
+// drawn by the program for any other ratio; the other pictures, on a screen in between or beyond,
+// take the nearer picture from above where there is one, so that they are reduced rather than
+// blown up.
 inline int ArtworkScale(double devicePixelRatio) {
     return devicePixelRatio > 1.0 ? 2 : 1;
+}
+
+// The scale of the resources' picture drawn for exactly `devicePixelRatio`, or 0 when they hold
+// none for it.
+inline int ArtworkScaleExactly(double devicePixelRatio) {
+    return devicePixelRatio == 1.0 ? 1 : devicePixelRatio == 2.0 ? 2 : 0;
 }
 
 // The resource path of `resource` drawn for `scale` (1 or 2): "135_panel.png" or

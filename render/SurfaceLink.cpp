@@ -5,9 +5,7 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "render/Artwork.h"
 #include "render/Blit.h"
-#include "render/Resources.h"
 
 namespace {
 
@@ -26,70 +24,73 @@ QImage::Format CompatibleFormat(const QImage& surface) {
 
 } // namespace
 
-void CSurfaceLink::Attach(CPictureSurface* pSurface, const char* sheetResource) {
+void CSurfaceLink::Attach(CPictureSurface* pSurface, const SheetArt& sheet) {
     Detach();
     if (pSurface == nullptr) {
         return;
     }
     m_pSurface = pSurface;
-    m_nScale = std::max(1, pSurface->nScale);
-    const QRect device = pSurface->image.rect();
-    m_rcClient = QRect(0, 0, device.width() / m_nScale, device.height() / m_nScale);
     // The images are made at the first drawing, after the window is on screen: a window is
     // attached before it shows, and nothing is drawn before its first repaint.
     m_imgCompose = QImage();
-    m_imgSheet = QImage();
-    m_pszSheetResource = sheetResource;
+    m_sheetArt = sheet;
     m_bPrepared = false;
 }
 
-void CSurfaceLink::Prepare() {
-    if (m_bPrepared || m_pSurface == nullptr) {
-        return;
+bool CSurfaceLink::Prepare() {
+    if (m_pSurface == nullptr) {
+        return false;
     }
-    m_bPrepared = true; // once: a sheet that cannot be loaded is not looked for at every drawing
+    if (m_bPrepared && m_grid.Ratio() == m_pSurface->dRatio) {
+        return true;
+    }
+    // Once per ratio: a sheet that cannot be had is not looked for at every drawing.
+    m_bPrepared = true;
+    m_grid = CDeviceGrid(m_pSurface->dRatio);
     const QImage::Format format = CompatibleFormat(m_pSurface->image);
     m_imgCompose = QImage(m_pSurface->image.size(), format);
     if (!m_imgCompose.isNull()) {
         m_imgCompose.fill(Qt::black); // a fresh bitmap starts black, not with stale memory
     }
-    m_imgSheet = LoadArtwork(ArtworkPath(m_pszSheetResource, m_nScale)).convertToFormat(format);
-    // The copies are made pixel for pixel: a painter must not scale the sheet by its ratio.
-    m_imgSheet.setDevicePixelRatio(1.0);
+    m_sheet.Reset(m_sheetArt, m_grid, format);
+    return true;
 }
 
 void CSurfaceLink::Detach() {
     m_pSurface = nullptr;
-    m_rcClient = QRect();
 }
 
-QRect CSurfaceLink::Device(const QRect& rect) const {
-    return {rect.topLeft() * m_nScale, rect.size() * m_nScale};
-}
-
-QRect CSurfaceLink::Picture(const QRect& deviceRect) const {
-    // Every copy starts and ends on a picture pixel, so the division is exact.
-    return {deviceRect.topLeft() / m_nScale, deviceRect.size() / m_nScale};
-}
-
-QRect CSurfaceLink::CopyToSurface(const QRect& composed, QPoint target) {
+QRect CSurfaceLink::ClientRect() const {
     if (m_pSurface == nullptr) {
         return {};
     }
-    Prepare();
-    return Picture(Blit(m_pSurface->image, target * m_nScale, m_imgCompose, Device(composed)));
+    return {QPoint(0, 0), CDeviceGrid(m_pSurface->dRatio).PictureSize(m_pSurface->image.size())};
+}
+
+QRect CSurfaceLink::ComposeDevice(const QRect& composed, QPoint destination) const {
+    const QPoint origin(m_grid.Device(destination.x()), m_grid.Device(destination.y()));
+    return m_grid.Device(composed.translated(destination)).translated(-origin);
+}
+
+QRect CSurfaceLink::CopyToSurface(const QRect& composed, QPoint target) {
+    if (!Prepare()) {
+        return {};
+    }
+    const QRect from = ComposeDevice(composed, target - composed.topLeft());
+    const QPoint to(m_grid.Device(target.x()), m_grid.Device(target.y()));
+    return m_grid.Picture(Blit(m_pSurface->image, to, m_imgCompose, from));
 }
 
 QRect CSurfaceLink::RestorePanel(const QRegion& area) {
-    if (m_pSurface == nullptr || m_pSurface->image.isNull() || area.isEmpty()) {
+    if (!Prepare() || m_pSurface->image.isNull() || area.isEmpty()) {
         return {};
     }
     QRect changed;
     for (const QRect& rect : area) {
-        const QRect device = Device(rect);
+        const QRect device = m_grid.Device(rect);
         changed |= Blit(m_pSurface->image, device.topLeft(), m_pSurface->panel, device);
     }
-    return Picture(changed);
+    return m_grid.Picture(changed);
 }
 
 CSurfaceLink::TextPlace CSurfaceLink::PlaceText(QPoint target, const QString& text) const {
@@ -115,21 +116,31 @@ QRect CSurfaceLink::WriteText(QPoint target, const QString& text, const QRegion&
         return {};
     }
     const TextPlace place = PlaceText(target, text);
-    const QRegion area = clip.intersected(place.area.intersected(m_rcClient));
+    const QRegion area = clip.intersected(place.area.intersected(ClientRect()));
     if (area.isEmpty()) {
+        return {};
+    }
+    if (!Prepare()) {
         return {};
     }
     QPainter painter;
     if (!painter.begin(&m_pSurface->image)) {
         return {};
     }
-    // In picture pixels; on a picture of ratio 2 the letters are drawn at twice the size, sharp.
-    painter.scale(m_nScale, m_nScale);
-    painter.setClipRegion(area);
+    // The clip and the cell in the device pixels that their picture pixels cover, as every copy
+    // covers them, so that what the text paints meets what a copy puts back without a seam.
+    QRegion deviceArea;
+    for (const QRect& rect : area) {
+        deviceArea += m_grid.Device(rect);
+    }
+    painter.setClipRegion(deviceArea);
     // The text's cell is filled with the background, as a window surface's opaque text output
     // does, then the letters are drawn over it from their baseline: no layout rectangle that
     // would cut a descender or a letter reaching past its advance.
-    painter.fillRect(place.cell, m_pSurface->backColor);
+    painter.fillRect(m_grid.Device(place.cell), m_pSurface->backColor);
+    // The letters in picture pixels, drawn at the picture's ratio: at 1.5 one and a half times
+    // the size, sharp.
+    painter.scale(m_grid.Ratio(), m_grid.Ratio());
     painter.setFont(QGuiApplication::font());
     painter.setPen(m_pSurface->textColor);
     painter.drawText(place.baseline, text);
@@ -143,11 +154,19 @@ void CSurfaceLink::Repaint(const QRect& changed) const {
     }
 }
 
-CSurfaceLink::CComposer::CComposer(CSurfaceLink& link) : m_link(link) {
+CSurfaceLink::CComposer::CComposer(CSurfaceLink& link, QPoint destination)
+    : m_link(link), m_ptDestination(destination) {
     m_link.Prepare();
 }
 
 void CSurfaceLink::CComposer::CopyFromSheet(const QRect& sheetRect, QPoint target) {
-    Blit(m_link.m_imgCompose, target * m_link.m_nScale, m_link.m_imgSheet,
-         m_link.Device(sheetRect));
+    if (m_link.m_pSurface == nullptr) {
+        return;
+    }
+    const CSheetParts::Source source = m_link.m_sheet.Find(sheetRect, m_ptDestination + target);
+    if (source.pImage == nullptr) {
+        return;
+    }
+    const QRect to = m_link.ComposeDevice(QRect(target, sheetRect.size()), m_ptDestination);
+    Blit(m_link.m_imgCompose, to.topLeft(), *source.pImage, source.rect);
 }

@@ -7,32 +7,38 @@
 #include <QRegion>
 #include <QString>
 
+#include "render/DeviceGrid.h"
 #include "render/PictureSurface.h"
+#include "render/SheetParts.h"
 
 // The surface handling that both front-panel renderers share: the picture they are attached to,
-// an off-screen composition image the size of the picture, and a sheet of artwork loaded from
-// the resources, drawn for the picture's pixel ratio. Both are made at the first drawing after
-// an Attach and go with the object.
+// an off-screen composition image the size of the picture, and a sheet of artwork drawn for the
+// picture's pixel ratio. Both are made at the first drawing after an Attach, again at the first
+// drawing after the picture's ratio has changed, and go with the object.
 //
 // Positions and rectangles are in picture pixels; the copies themselves are made in device
-// pixels, so on a picture with two device pixels to one every copy stays a plain pixel copy. The
-// drawing operations change the picture's image only and report what they changed; Repaint puts
-// a changed rectangle on screen, so a renderer shows the result of several steps at once.
+// pixels, each picture rectangle covering the device pixels CDeviceGrid gives it, so every copy
+// stays a plain pixel copy at any ratio. A composition is made for the place it is copied to:
+// where picture pixels are not whole squares of device pixels, a sheet's part looks different
+// at different places, and the composition holds the parts drawn for that place. The drawing
+// operations change the picture's image only and report what they changed; Repaint puts a
+// changed rectangle on screen, so a renderer shows the result of several steps at once.
 class CSurfaceLink {
 public:
     // Binds to `pSurface`; the composition image and the sheet follow at the first drawing.
     // Reports nothing: when the picture has no image or the sheet cannot be loaded, later copies
     // have nothing to copy.
     // A link that is already attached is detached first.
-    void Attach(CPictureSurface* pSurface, const char* sheetResource);
+    void Attach(CPictureSurface* pSurface, const SheetArt& sheet);
     void Detach();
 
     CPictureSurface* Surface() const { return m_pSurface; }
     // The picture's rectangle in picture pixels; empty while detached.
-    QRect ClientRect() const { return m_rcClient; }
+    QRect ClientRect() const;
 
     // Copies a rectangle of the composition image onto the picture at `target`, clipped to the
-    // picture. Returns the rectangle of the picture that changed.
+    // picture. The composition is the one made for `target` less `composed`'s corner. Returns the
+    // rectangle of the picture that changed.
     QRect CopyToSurface(const QRect& composed, QPoint target);
 
     // Puts the printed panel back inside `area`. Returns the bounding rectangle of what changed.
@@ -58,28 +64,31 @@ public:
     // Has `changed` repainted: the surface puts it on screen with the window's next repaint.
     void Repaint(const QRect& changed) const;
 
-    // Copies rectangles of the sheet into the composition image, which it makes first when this
-    // is the first drawing since the Attach.
+    // Copies rectangles of the sheet into the composition image, made for a copy of it onto the
+    // picture with its origin at `destination`; makes the image first when this is the first
+    // drawing since the Attach or since the picture's ratio changed.
     class CComposer {
     public:
-        explicit CComposer(CSurfaceLink& link);
+        CComposer(CSurfaceLink& link, QPoint destination);
         void CopyFromSheet(const QRect& sheetRect, QPoint target);
 
     private:
         CSurfaceLink& m_link;
+        QPoint m_ptDestination;
     };
 
 private:
-    // Makes the composition image and loads the sheet, once after each Attach.
-    void Prepare();
-    QRect Device(const QRect& rect) const;
-    QRect Picture(const QRect& deviceRect) const;
+    // Makes the composition image and readies the sheet, once after each Attach and again when
+    // the picture's ratio has changed. False while detached.
+    bool Prepare();
+    // The device pixels of the composition that `composed` covers in a composition made for
+    // `destination`: those it covers on the picture there, less those of the origin.
+    QRect ComposeDevice(const QRect& composed, QPoint destination) const;
 
     CPictureSurface* m_pSurface = nullptr;
-    int m_nScale = 1;
-    QRect m_rcClient;
+    CDeviceGrid m_grid;
     QImage m_imgCompose;
-    QImage m_imgSheet;
-    const char* m_pszSheetResource = nullptr;
+    SheetArt m_sheetArt;
+    CSheetParts m_sheet;
     bool m_bPrepared = false;
 };

@@ -10,13 +10,15 @@
 # register read-out), setup.png (the setup dialog with the selected meter's registers), then types
 # the unit "rpm", confirms with OK and writes main-unit.png. With --panel it checks what the front
 # panel shows as values and units change: with Autoscan off it sends typed frames that write the
-# selected meter's process value, first 999999 (panel-wide.png, six cells over the unit frame)
-# then 1 (panel-narrow.png: "    1" and the frame whole), covers the panel with the setup dialog
+# selected meter's process value, first 999999 (panel-wide.png, six cells over the unit frame),
+# -123.456 (panel-point.png), then 1 (panel-narrow.png: "    1" and the frame whole), has the
+# window system repaint the whole window (panel-repainted.png, which must equal panel-narrow.png
+# but for the lamps: the script fails when it does not), covers the panel with the setup dialog
 # and closes it (panel-uncovered.png: value and unit drawn again, the lamps as printed), then with
 # Autoscan on confirms the shorter unit "s" (panel-unit.png). With --sending it sets the line to
 # 110 baud, where a frame holds the line for 3.2 s, and keeps the shot in which the send lamp is
 # green (sending-110.png). --scale N runs the program with QT_SCALE_FACTOR=N (1 to 4, fractions
-# such as 1.5 too; from 1.5 on the artwork drawn for high-density screens). Shots are read from the
+# such as 1.5 too, where the front panel is drawn for that scale). Shots are read from the
 # X server's screen, as a user sees it. It never opens a real serial device: COM1 is the
 # simulator's pty and COM2..COM8 point at a path that does not exist.
 #
@@ -52,7 +54,7 @@ while [ $# -gt 0 ]; do
     --out) out=$2; shift ;;
     --build) build=$2; shift ;;
     --meters) meters=$2; shift ;;
-    -h | --help) sed -n '2,28p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,29p' "$0"; exit 0 ;;
     *) echo "screenshot.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -140,6 +142,18 @@ set_unit() {
     sleep 1.5
 }
 
+# How many pixels differ between the shots $1 and $2 of the main window, its two lamp bars (window
+# pixels 4..27 x 85..96, which take whole device pixels at the scale) left out.
+differing_outside_lamps() {
+    local box n
+    box=$(awk -v s="$scale" 'function up(v) { return v == int(v) ? v : int(v) + 1 }
+        BEGIN { printf "%d,%d %d,%d", int(4 * s), int(85 * s), up(28 * s) - 1, up(97 * s) - 1 }')
+    convert "$1" -fill black -draw "rectangle $box" "$work/a.png"
+    convert "$2" -fill black -draw "rectangle $box" "$work/b.png"
+    n=$(compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 || true)
+    echo "$n"
+}
+
 main_id=$(find_window "QD7 Series RS485 test app\\.")
 [ -n "$main_id" ] || { echo "screenshot.sh: the main window did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
 sleep "$wait_s"
@@ -197,8 +211,21 @@ if [ "$panel" -eq 1 ]; then
     sleep 0.5
     send_frame 01WX0P0+9999990
     grab "$main_id" "$out/panel-wide.png"
+    send_frame 01WX0P0-1234563
+    grab "$main_id" "$out/panel-point.png"
     send_frame 01WX0P0+0000010
     grab "$main_id" "$out/panel-narrow.png"
+    # The same state after the window system had the whole window repainted (unmapped and mapped
+    # again): the repaints of the changed parts must have left what a repaint of everything
+    # shows, pixel for pixel, at every scale. Such a repaint shows the lamps as printed, so their
+    # bars are left out of the comparison.
+    xdotool windowunmap --sync "$main_id"
+    xdotool windowmap --sync "$main_id"
+    sleep 1
+    grab "$main_id" "$out/panel-repainted.png"
+    differing=$(differing_outside_lamps "$out/panel-narrow.png" "$out/panel-repainted.png")
+    echo "screenshot.sh: panel-narrow.png and panel-repainted.png differ in $differing pixels outside the lamps"
+    [ "$differing" = 0 ] || exit 1
     # The setup dialog opens centred on the pointer, over the panel; Escape closes it again.
     click_main 60 40
     setup_id=$(wait_setup)

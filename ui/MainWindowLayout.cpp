@@ -59,15 +59,22 @@ void CreateControls(QDialog* pDialog, const CDialogUnits& units) {
 } // namespace
 
 void LoadMainWindowArtworkAhead(double devicePixelRatio) {
-    const int scale = ArtworkScale(devicePixelRatio);
     QStringList paths;
+    double panelRatio = 0.0;
     for (const DialogItem& item : kMainLayout) {
-        if (item.kind == K::Bitmap) {
+        if (item.kind != K::Bitmap) {
+            continue;
+        }
+        if (item.nId != kIdcPicture) {
+            paths << ArtworkPath(item.pszCaption, ArtworkScale(devicePixelRatio));
+        } else if (const int scale = ArtworkScaleExactly(devicePixelRatio); scale > 0) {
             paths << ArtworkPath(item.pszCaption, scale);
+        } else {
+            panelRatio = devicePixelRatio; // no picture of the panel for it: drawn for it
         }
     }
     paths << ArtworkPath(kIconResource, 1) << ArtworkPath(kIconResource, 2);
-    LoadArtworkAhead(paths);
+    LoadArtworkAhead(paths, panelRatio);
 }
 
 MainWindowControls CreateMainWindowControls(QDialog* pDialog) {

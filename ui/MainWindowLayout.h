@@ -41,5 +41,6 @@ struct MainWindowControls {
 MainWindowControls CreateMainWindowControls(QDialog* pDialog);
 
 // Starts reading the pictures of the main window drawn for `devicePixelRatio` (its panel, its
-// decoration and its icon) on a thread of their own, for the window made soon after.
+// decoration and its icon) on a thread of their own, for the window made soon after; at a ratio
+// the resources hold no panel for, the panel is drawn there instead.
 void LoadMainWindowArtworkAhead(double devicePixelRatio);

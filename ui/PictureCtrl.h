@@ -16,6 +16,10 @@ class QWindow;
 // has the picture repaint itself (any part of it exposed again after it was covered or minimised),
 // the whole picture shows the printed panel again and emits repainting(), so that its owner draws
 // what belongs on it; earlier drawings do not survive such a repaint, not even in part.
+//
+// The picture is drawn for the device pixel ratio of the screen it shows on, whatever it is, and
+// is put on screen device pixel for device pixel. When the window moves to a screen of another
+// ratio, the panel is drawn anew for it and the picture repaints as after an exposure.
 class CPictureCtrl : public QWidget {
     Q_OBJECT
 
@@ -34,6 +38,7 @@ signals:
     void repainting();
 
 protected:
+    bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
     void showEvent(QShowEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -45,8 +50,14 @@ private:
     void Changed(const QRect& rect);
     // The window system's repaint of the picture.
     void RepaintFromWindowSystem();
+    // The device pixel ratio of the screen the picture shows on.
+    double ScreenRatio() const;
+    // Draws the panel anew when the screen's ratio is no longer the one it was drawn for.
+    void FollowRatio();
 
+    QString m_strResource;
     CPictureSurface m_surface;
+    QSize m_sizePicture;                // in window pixels, the same at every ratio
     QPointer<QWindow> m_pWatchedWindow; // the window whose exposures reach the picture
     bool m_bRepainting = false;
     bool m_bPressed = false;

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
+#include <cmath>
 
 #include "render/DigitDisplay.h"
 #include "render/PanelLayout.h"
@@ -67,10 +69,10 @@ QImage ValueCells(const QImage& panel) {
         .convertToFormat(QImage::Format_RGB32);
 }
 
-QImage ExpectedPanel(const char* value, const char* unit, int scale) {
+QImage ExpectedPanel(const char* value, const char* unit, double ratio) {
     CPictureSurface surface;
-    surface.nScale = scale;
-    surface.panel = LoadSurfacePicture(QString::fromLatin1(kPanelResource), scale, ScreenDpi());
+    surface.dRatio = ratio;
+    surface.panel = LoadSurfacePicture(QString::fromLatin1(kPanelResource), ratio, ScreenDpi());
     surface.image = surface.panel;
     CDigitDisplay display;
     display.Attach(&surface);
@@ -90,17 +92,25 @@ QImage OnScreen(const QWidget* pWindow, const QRect& rect) {
         return {};
     }
     const auto* pImage = static_cast<const QImage*>(pStore->paintDevice());
-    const int scale = qRound(pWindow->devicePixelRatioF());
-    QImage image = pImage->copy(QRect(rect.topLeft() * scale, rect.size() * scale))
+    // The window's own ratio: a widget's is rounded to four decimals.
+    const qreal ratio = pWindow->windowHandle() != nullptr
+                            ? pWindow->windowHandle()->devicePixelRatio()
+                            : pWindow->devicePixelRatioF();
+    // The device pixels wholly inside the rectangle: at a ratio that puts its edge inside a device
+    // pixel, the window system gives that pixel to one side or the other.
+    const auto device = [ratio](int v) { return static_cast<int>(std::floor(v * ratio + 1e-9)); };
+    const QPoint topLeft(device(rect.left()), device(rect.top()));
+    const QPoint end(device(rect.left() + rect.width()), device(rect.top() + rect.height()));
+    QImage image = pImage->copy(QRect(topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y())))
                        .convertToFormat(QImage::Format_RGB32);
     image.setDevicePixelRatio(1.0);
     return image;
 }
 
-::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, int scale) {
-    QImage reference(kPanelSize * scale, QImage::Format_RGB32);
+::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, double ratio) {
+    QImage reference(screen.size(), QImage::Format_RGB32);
     reference.fill(Qt::black);
-    reference.setDevicePixelRatio(scale);
+    reference.setDevicePixelRatio(ratio);
     const int dotsPerMetre = qRound(ScreenDpi() / 0.0254);
     reference.setDotsPerMeterX(dotsPerMetre);
     reference.setDotsPerMeterY(dotsPerMetre);

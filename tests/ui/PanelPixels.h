@@ -29,12 +29,13 @@ QImage ExpectedValueCells(const char* text);
 QImage ValueCells(const QImage& panel);
 
 // The whole picture as the main window paints it after the window system repainted it: the
-// printed panel drawn for `scale`, the value in red and the unit, the lamps as printed. In device
+// printed panel drawn for `ratio`, the value in red and the unit, the lamps as printed. In device
 // pixels.
-QImage ExpectedPanel(const char* value, const char* unit, int scale = 1);
+QImage ExpectedPanel(const char* value, const char* unit, double ratio = 1.0);
 
 // What the screen shows of `rect` (window pixels) of the top-level window `pWindow`: the pixels
-// handed to the window system, not a fresh rendering of the widgets. In device pixels.
+// handed to the window system, not a fresh rendering of the widgets. In device pixels, those wholly
+// inside the rectangle.
 QImage OnScreen(const QWidget* pWindow, const QRect& rect);
 
 // Units (UTF-8) whose letters reach below the baseline, past their advance ("kgf") or above the
@@ -42,8 +43,8 @@ QImage OnScreen(const QWidget* pWindow, const QRect& rect);
 inline constexpr std::array<const char*, 6> kUnitsReachingOut = {"kg/day", "gjpqy|", "m³/h",
                                                                  "초/h Ω", "kgf",    "Å"};
 
-// Success when `screen` (the picture in device pixels at `scale`) shows every ink pixel of a
+// Success when `screen` (the picture in device pixels at `ratio`) shows every ink pixel of a
 // reference drawing of `unit` at the unit's place: the reference is written white on black in
 // the application's font at the screen's resolution, unclipped, as a label on a window of that
 // ratio would write it. Otherwise the failure names the pixels missing.
-::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, int scale);
+::testing::AssertionResult ShowsWholeUnit(const QImage& screen, const char* unit, double ratio);

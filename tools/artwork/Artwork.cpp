@@ -13,13 +13,11 @@ QString FileName(const char* stem, int scale) {
 std::vector<ArtworkFile> MakeAllArtwork() {
     std::vector<ArtworkFile> files;
     for (const int scale : {1, 2}) {
-        const QImage glyphs = MakeGlyphSheet(scale);
-        const QImage lamps = MakeLampSheet(scale);
         files.push_back({FileName("128_icon", scale), MakeIcon(scale)});
         files.push_back({FileName("130_decoration", scale), MakeDecoration(scale)});
-        files.push_back({FileName("135_panel", scale), MakeFrontPanel(glyphs, lamps, scale)});
-        files.push_back({FileName("137_glyphs", scale), glyphs});
-        files.push_back({FileName("138_lamps", scale), lamps});
+        files.push_back({FileName("135_panel", scale), MakeFrontPanel(scale)});
+        files.push_back({FileName("137_glyphs", scale), MakeGlyphSheet(scale)});
+        files.push_back({FileName("138_lamps", scale), MakeLampSheet(scale)});
     }
     // The desktop's icon theme: icons/icon-<size>.png, installed under the program's desktop id.
     for (const int size : kThemeIconSizes) {

@@ -4,9 +4,9 @@
 #include <array>
 
 #include "render/Palette.h"
+#include "render/SevenSegment.h"
+#include "render/StrokeFont.h"
 #include "tools/artwork/Artwork.h"
-#include "tools/artwork/SevenSegment.h"
-#include "tools/artwork/StrokeFont.h"
 
 namespace {
 

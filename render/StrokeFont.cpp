@@ -1,4 +1,4 @@
-#include "tools/artwork/StrokeFont.h"
+#include "render/StrokeFont.h"
 
 #include <QPainterPath>
 #include <QPen>

@@ -1,4 +1,4 @@
-#include "tools/artwork/SevenSegment.h"
+#include "render/SevenSegment.h"
 
 #include <array>
 #include <cmath>

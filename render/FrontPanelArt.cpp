@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "render/Palette.h"
+#include "render/PanelArt.h"
 #include "render/PanelLayout.h"
-#include "tools/artwork/Artwork.h"
-#include "tools/artwork/StrokeFont.h"
+#include "render/StrokeFont.h"
 
 namespace {
 
@@ -114,20 +114,24 @@ void DrawUnitCaption(QPainter& painter) {
     DrawStrokeText(painter, QPointF(kUnitFrameLeft + 0.5, kUnitFrameTop - 8.5), "UNIT", caption);
 }
 
-// Copies `from` of a sheet drawn at `scale` to `at` of the panel, positions in panel pixels.
-void Paste(QImage& panel, QPoint at, const QImage& sheet, const QRect& from, int scale) {
+// Prints the part of a sheet drawn for `at` at its place on the panel.
+void Print(QImage& panel, const CDeviceGrid& grid, QPoint at, const QImage& part) {
     QPainter painter(&panel);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(at * scale, sheet, QRect(from.topLeft() * scale, from.size() * scale));
+    painter.drawImage(QPoint(grid.Device(at.x()), grid.Device(at.y())), part);
 }
 
 } // namespace
 
-QImage MakeFrontPanel(const QImage& glyphSheet, const QImage& lampSheet, int scale) {
-    QImage panel(kPanelSize * scale, QImage::Format_RGB32);
+QImage MakeFrontPanel(double ratio) {
+    const CDeviceGrid grid(ratio);
+    QImage panel(grid.DeviceSize(kPanelSize), QImage::Format_RGB32);
+    // The rim's colour where a last column or row of device pixels holds no picture pixel's
+    // centre.
+    panel.fill(QColor(10, 10, 12));
     {
         QPainter painter(&panel);
-        painter.scale(scale, scale);
+        painter.scale(grid.Ratio(), grid.Ratio());
         DrawBezel(painter);
         DrawWindow(painter);
         DrawLegends(painter);
@@ -137,10 +141,12 @@ QImage MakeFrontPanel(const QImage& glyphSheet, const QImage& lampSheet, int sca
     // The unlit cells are the red row's blank glyph, the printed bars the dark green bar.
     const QRect blank(kGlyphWidth * 12, kGlyphHeight * 1, kGlyphWidth, kGlyphHeight);
     for (int k = 0; k < kPrintedCellCount; ++k) {
-        Paste(panel, kValueOrigin + QPoint(kGlyphWidth * k, 0), glyphSheet, blank, scale);
+        const QPoint at = kValueOrigin + QPoint(kGlyphWidth * k, 0);
+        Print(panel, grid, at, DrawGlyphSheetPart(blank, grid, at));
     }
     const QRect darkGreen(kLampBarWidth * 2, kLampBarTop, kLampBarWidth, kLampBarHeight);
-    Paste(panel, kSendLampOrigin, lampSheet, darkGreen, scale);
-    Paste(panel, kReceiveLampOrigin, lampSheet, darkGreen, scale);
+    for (const QPoint at : {kSendLampOrigin, kReceiveLampOrigin}) {
+        Print(panel, grid, at, DrawLampSheetPart(darkGreen, grid, at));
+    }
     return panel;
 }
