@@ -475,6 +475,9 @@ void CMqttPublisher::Step() {
     if (m_bFinishing) {
         until = std::min(until, now + kEndSayAfter / 4);
     }
+    if (m_pSpool && m_pSpool->Dirty()) {
+        until = std::min(until, m_tLastSync + kSyncEvery); // the batch goes to disk in time
+    }
     m_connection.Loop(Milliseconds(until - now), m_fdWake.Get());
     for (const CMqttConnection::Event& event : m_connection.TakeEvents()) {
         OnEvent(event);

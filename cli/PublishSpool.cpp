@@ -220,6 +220,11 @@ void CPublishSpool::Sync() {
     }
 }
 
+bool CPublishSpool::Dirty() const {
+    const std::lock_guard lock(m_mutex);
+    return m_bDirty;
+}
+
 bool CPublishSpool::Failed() const {
     const std::lock_guard lock(m_mutex);
     return !m_strFailure.empty();

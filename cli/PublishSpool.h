@@ -43,6 +43,8 @@ public:
     void Done(const QueuedMessage& message, const std::deque<QueuedMessage>& pending);
     // The records written so far, to the disk.
     void Sync();
+    // Records were written since the last Sync.
+    bool Dirty() const;
     bool Failed() const;
     std::string Failure() const;
 
