@@ -13,36 +13,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 seconds=${2:-60}
-sim=$build/sim/qd7-sim
-bus=$build/cli/qd7-bus
 proxy_program=$build/bench/mqtt_delay_proxy
-broker=$(command -v mosquitto || echo /usr/sbin/mosquitto)
-[ -x "$broker" ] || { echo "publish_far: mosquitto is missing (tools/setup.sh test)" >&2; exit 1; }
+script=publish_far
 command -v mosquitto_sub >/dev/null ||
-    { echo "publish_far: mosquitto_sub is missing (tools/setup.sh test)" >&2; exit 1; }
-[ -x "$proxy_program" ] || { echo "publish_far: $proxy_program is missing (build it)" >&2; exit 1; }
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser %s\n' "$port" "$(id -un)" >"$work/m.conf"
-"$broker" -c "$work/m.conf" >"$work/broker.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.05; done
+    { echo "$script: mosquitto_sub is missing (tools/setup.sh test)" >&2; exit 1; }
+[ -x "$proxy_program" ] || { echo "$script: $proxy_program is missing (build it)" >&2; exit 1; }
+# shellcheck source=tools/lib/broker-bench.sh
+source tools/lib/broker-bench.sh
+begin_broker_bench
 "$proxy_program" "$port" 10 >"$work/proxy.port" &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/proxy.port" ] && break; sleep 0.05; done
 far=$(cat "$work/proxy.port")
-meters=01,02,03,04,05,06,07,08,09,10
-"$sim" --meters "$meters" --link "$work/com1" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$work/com1" ] && break; sleep 0.05; done
 mosquitto_sub -p "$port" -q 2 -t 'far/+/P0' >"$work/received" 2>"$work/sub.err" &
 subscriber=$!
 pids+=("$subscriber")
