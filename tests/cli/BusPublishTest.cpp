@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/cli/PublishFixture.h"
+#include "tests/support/MqttProxy.h"
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
@@ -141,6 +142,31 @@ TEST_F(BusPublish, ABrokerAwayToTheEndIsSaidAndEndsWithExitCode5) {
     EXPECT_NE(err.find(": cannot connect ("), std::string::npos) << err;
     EXPECT_EQ(CountBefore(err, "readings sent"), 0) << err;
     EXPECT_EQ(CountBefore(err, "not sent"), 10) << err;
+}
+
+// Ctrl+C while a reconnect waits out its back-off (8 s after the third attempt failed): the end
+// connects at once and sends the queue, instead of leaving it to a next attempt that would come
+// after the end has given up.
+TEST_F(BusPublish, TheEndCutsABackOffShortAndSendsTheQueue) {
+    CMqttProxy proxy(m_broker.Port()); // counts the attempts
+    ASSERT_TRUE(proxy.Start());
+    CMqttSubscriber subscriber(m_broker.Port(), std::string(kPrefix) + "/#", "qd7-test-end", 2);
+    ASSERT_TRUE(subscriber.WaitSubscribed(kPublishWait));
+    CSimProcess bus(Watch({"--publish", Url(proxy.Port())}));
+    ASSERT_TRUE(subscriber.WaitFor([&](const Messages& m) { return Live(m, kP0_07).size() >= 2; },
+                                   kPublishWait));
+    m_broker.Stop();
+    ASSERT_TRUE(proxy.WaitConnections(1 + 3, kPublishWait)) << "three attempts 1, 2 and 4 s apart";
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    ASSERT_TRUE(bus.Signal(SIGINT));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 0);
+    const std::string out = bus.ReadOut();
+    const std::string err = bus.ReadErr();
+    EXPECT_EQ(CountBefore(err, "not sent"), 0) << err;
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const Messages& m) { return Live(m, kP0_07).size() >= RowsOf(out, 7).size(); },
+        kPublishWait));
+    ExpectEachRowOnce(out, subscriber.Messages());
 }
 
 // The password from a file or the environment lets the user in; a wrong one at the start ends

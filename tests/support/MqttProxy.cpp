@@ -154,6 +154,8 @@ void CMqttProxy::Accept() {
     if (!client.IsValid()) {
         return;
     }
+    ++m_nConnections;
+    m_changed.notify_all();
     CUniqueFd broker(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -170,8 +172,6 @@ void CMqttProxy::Accept() {
     pair->client = std::move(client);
     pair->broker = std::move(broker);
     m_vecPairs.push_back(std::move(pair));
-    ++m_nConnections;
-    m_changed.notify_all();
 }
 
 void CMqttProxy::Packet(Pair& pair, Direction direction, std::vector<uint8_t> packet) {

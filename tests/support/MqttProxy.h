@@ -54,7 +54,7 @@ public:
 
     // True once a fault armed by BlockThenCut has cut (within `timeout`).
     bool WaitCut(std::chrono::milliseconds timeout);
-    // Connections accepted from clients so far.
+    // Connections accepted from clients so far (also those turned away while the broker is down).
     int Connections() const;
     bool WaitConnections(int count, std::chrono::milliseconds timeout);
     // Packets of a type that went `direction` (forwarded or not).
