@@ -15,7 +15,7 @@ inline constexpr int kExitNoAnswer = 1;   // a meter silent, or its reply corrup
 inline constexpr int kExitUsage = 2;      // the command line is wrong
 inline constexpr int kExitPortFailed = 3; // the port cannot be opened, or its device went away
 inline constexpr int kExitOutput = 4;  // the output cannot be written (a full disk, an I/O error)
-inline constexpr int kExitPublish = 5; // the broker refused the login, or TLS failed
+inline constexpr int kExitPublish = 5; // readings not all published: refused, dropped, unsent
 
 class CSerialPort;
 

@@ -26,6 +26,10 @@ constexpr int64_t kMaxCount = 1'000'000'000;
 // More tries than this only hide a bus that needs mending.
 constexpr int64_t kMaxRetries = 10;
 constexpr int64_t kMaxQueue = 10'000'000;
+// MQTT's packet identifiers allow this many messages in flight, at most.
+constexpr int64_t kMaxInflight = 65'535;
+constexpr int64_t kMinKeepAlive = 5; // libmosquitto's least
+constexpr int64_t kMaxKeepAlive = 3'600;
 
 // The settings of --publish, made when the first of its options comes.
 PublishSettings& Publish(BusOptions& o) {
@@ -131,7 +135,7 @@ bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std
     return true;
 }
 
-const std::array<ValueOption, 19> kValueOptions = {{
+const std::array<ValueOption, 24> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -193,7 +197,7 @@ const std::array<ValueOption, 19> kValueOptions = {{
      [](BusOptions& o, std::string_view v, std::string& e) {
          const bool ok = ParsePublishUrl(v, Publish(o), e);
          if (!ok) {
-             e = "--publish: " + Quoted(v) + ": " + e;
+             e = "--publish: " + Quoted(RedactedUrl(v)) + ": " + e;
          }
          return ok;
      }},
@@ -212,6 +216,38 @@ const std::array<ValueOption, 19> kValueOptions = {{
          int64_t n = 0;
          return SetNumber(n, "--queue", v, 1, kMaxQueue, e) &&
                 (Publish(o).nQueue = static_cast<size_t>(n), true);
+     }},
+    {"--inflight", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--inflight", v, 1, kMaxInflight, e) &&
+                (Publish(o).nInflight = static_cast<int>(n), true);
+     }},
+    {"--keepalive", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--keepalive", v, kMinKeepAlive, kMaxKeepAlive, e) &&
+                (Publish(o).nKeepAliveSeconds = static_cast<int>(n), true);
+     }},
+    {"--spool", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).spoolFile = v;
+         return !v.empty() || (e = "--spool needs a file", false);
+     }},
+    // --ha-discovery alone is a flag; with =PREFIX it names the discovery prefix.
+    {"--ha-discovery", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).bHaDiscovery = true;
+         Publish(o).haPrefix = v;
+         return ValidTopicPrefix(v) ||
+                (e = "--ha-discovery: " + Quoted(v) +
+                     " is not a topic prefix (no + or #, no empty level, no $ at the start)",
+                 false);
+     }},
+    {"--unit", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).unit = v;
+         return !v.empty() || (e = "--unit needs a unit, such as m3/h", false);
      }},
     {"--from", BusCommand::Scan,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -248,12 +284,13 @@ struct FlagOption {
     std::string_view name;
     void (*apply)(BusOptions&);
 };
-constexpr std::array<FlagOption, 5> kFlagOptions = {{
+constexpr std::array<FlagOption, 6> kFlagOptions = {{
     {"-q", [](BusOptions& o) { o.nQuiet = std::min(o.nQuiet + 1, 2); }},
     {"-qq", [](BusOptions& o) { o.nQuiet = 2; }},
     {"-v", [](BusOptions& o) { o.bTrace = true; }},
     {"--trace", [](BusOptions& o) { o.bTrace = true; }},
     {"--stats", [](BusOptions& o) { o.bStats = true; }},
+    {"--ha-discovery", [](BusOptions& o) { Publish(o).bHaDiscovery = true; }},
 }};
 
 std::string_view CommandWord(BusCommand command) {
@@ -348,6 +385,32 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
     return false;
 }
 
+// The options that say how to publish, together: each needs --publish, and some each other.
+bool CheckPublishOptions(const BusOptions& options, std::string& error) {
+    if (!options.publish) {
+        return true;
+    }
+    const PublishSettings& p = *options.publish;
+    if (p.host.empty()) {
+        error = "--ca-file, --password-file, --queue, --inflight, --keepalive, --spool, "
+                "--ha-discovery and --unit go with --publish";
+        return false;
+    }
+    if (!p.caFile.empty() && !p.bTls) {
+        error = "--ca-file goes with an mqtts:// broker";
+        return false;
+    }
+    if (!p.passwordFile.empty() && p.user.empty()) {
+        error = "--password-file needs a user in the URL: mqtt://USER@HOST/PREFIX";
+        return false;
+    }
+    if (!p.unit.empty() && !p.bHaDiscovery) {
+        error = "--unit goes with --ha-discovery";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
@@ -434,13 +497,7 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     const bool bRange = std::any_of(given.begin(), given.end(), [](const ValueOption* option) {
         return option->name == "--from" || option->name == "--to";
     });
-    // --ca-file, --password-file and --queue say how to publish; without --publish, nothing would.
-    if (options.publish && options.publish->host.empty()) {
-        error = "--ca-file, --password-file and --queue go with --publish";
-        return false;
-    }
-    if (options.publish && !options.publish->caFile.empty() && !options.publish->bTls) {
-        error = "--ca-file goes with an mqtts:// broker";
+    if (!CheckPublishOptions(options, error)) {
         return false;
     }
     if (options.command == BusCommand::Scan && bRange && !options.addresses.empty()) {

@@ -62,7 +62,7 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     // is away is no error: the readings wait for it.
     std::unique_ptr<IRowPublisher> pPublisher;
     if (options.publish) {
-        pPublisher = CreateRowPublisher(*options.publish, err, error);
+        pPublisher = CreateRowPublisher(*options.publish, err, stop, error);
         if (!pPublisher) {
             std::fprintf(err, "qd7-bus: %s\n", error.c_str());
             return kExitUsage;
@@ -102,6 +102,9 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         pPublisher->Finish();
         if (pPublisher->Failed()) {
             std::fprintf(err, "qd7-bus: mqtt: %s\n", pPublisher->Failure().c_str());
+            code = kExitPublish;
+        } else if (pPublisher->Incomplete() && (code == kExitOk || code == kExitNoAnswer)) {
+            // Readings refused, dropped or not sent: a script must not take the run for whole.
             code = kExitPublish;
         }
     }

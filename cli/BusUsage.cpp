@@ -87,22 +87,43 @@ Options:
 
 Publishing (watch):
       --publish mqtt://[USER@]HOST[:PORT]/PREFIX | mqtts://...
-                    each row also to an MQTT broker, as its json row, QoS 1,
-                    retained, on PREFIX/ADDR/REG (e.g. plant/line1/07/P0);
+                    each row also to an MQTT broker (MQTT 5, or 3.1.1 when the
+                    broker speaks no other), as its json row on
+                    PREFIX/ADDR/REG (e.g. plant/line1/07/P0), QoS 2: the broker
+                    takes each reading once; retained when it has a value.
                     PREFIX/ADDR/status follows the meter's status and
                     PREFIX/status is online while qd7-bus runs, offline when
                     it ends or dies (the broker's last will). A broker that is
                     away is no error: readings wait for it, in order, and the
                     connection is tried again after 1, 2, 4 ... up to 30 s.
-                    The password comes from $QD7_MQTT_PASSWORD or
-                    --password-file, never from the command line
+                    At the end, one line says how many readings were sent,
+                    refused by the broker, dropped from the full queue, and
+                    not sent (or kept in the spool). The password comes from
+                    --password-file or $QD7_MQTT_PASSWORD, never from the
+                    command line
       --ca-file FILE
-                    mqtts: the certificates that the broker's must come from
-                    (default: the system's)
+                    mqtts: the PEM certificates that the broker's must come
+                    from (default: the system's); checked at the start
       --password-file FILE
-                    the password of USER, the file's first line
-      --queue N     readings kept while the broker is away (default 10000);
-                    beyond, the oldest are dropped, and stderr says so
+                    the password of USER, the file's first line; the file must
+                    not be readable by every user; it wins over
+                    $QD7_MQTT_PASSWORD
+      --queue N     readings and statuses kept until the broker has them
+                    (default 10000); beyond, the oldest readings are dropped,
+                    counted, and stderr says so
+      --inflight N  messages handed to the broker before the first is
+                    acknowledged (default 100; the broker may take fewer)
+      --keepalive S
+                    seconds between signs of life on a quiet connection
+                    (default 30); one silent for twice as long is dead
+      --spool FILE  keep the readings not yet on the broker in FILE as well, so
+                    that a restart, SIGTERM or a crash loses none: the next
+                    start sends them first
+      --ha-discovery[=PREFIX]
+                    publish Home Assistant discovery configs (under
+                    homeassistant/ unless PREFIX is given): a sensor per meter
+                    and register
+      --unit TEXT   the readings' unit in the discovery configs, e.g. m3/h
 
 Scan options:
       --from AA     first address (default 00)
@@ -158,8 +179,10 @@ Exit status:
   4  the output cannot be written (a full disk, an I/O error, a closed
      standard output); a reader that went away, such as head, ends qd7-bus
      quietly instead
-  5  --publish: the broker refused the login or the connection, or TLS
-     failed (its certificate is not trusted, or its name differs)
+  5  --publish: readings were refused by the broker, dropped from the full
+     queue, or not sent by the end (those kept in a --spool do not count), or
+     the broker refused the login or TLS failed (at the start this ends the
+     watch at once; later the watch goes on, and this is its exit code)
 
 Examples:
   qd7-bus ports     which serial ports there are, and which adapter is COMn

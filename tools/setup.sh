@@ -8,7 +8,8 @@
 #   run      build the programs without their tests and run them (tools/run.sh): the
 #            Build-Depends of debian/control less the test-only ones, Ninja, a Korean font
 #   test     run, and what tools/test.sh needs: the test-only Build-Depends, Google Benchmark,
-#            clang with libFuzzer, the Windows cross compiler, wine, NSIS and icoutils
+#            clang with libFuzzer, the Windows cross compiler, wine, NSIS and icoutils, and
+#            mosquitto's clients for the benchmarks' subscriber
 #   package  run, and what tools/package.sh needs: the test-only Build-Depends (the source
 #            package runs the tests), debhelper, lintian, the Windows cross compiler and NSIS
 #   dev      screenshots and checks by hand: Xvfb, xdotool, ImageMagick, strace, clang-format
@@ -51,7 +52,7 @@ packages_for() {
     test)
         packages_for run
         build_depends | awk '$1 == "test" { print $2 }'
-        echo libbenchmark-dev clang file
+        echo libbenchmark-dev clang file mosquitto-clients
         # libFuzzer's runtime moved between packages from one release to the next.
         echo ?libclang-rt-14-dev ?libclang-rt-15-dev ?libclang-rt-dev
         echo g++-mingw-w64-x86-64-posix wine wine64 nsis icoutils

@@ -34,14 +34,14 @@ _qd7_bus()
     --stop) COMPREPLY=($(compgen -W '1 2' -- "$cur")); return ;;
     --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
-    --ca-file | --password-file)
+    --ca-file | --password-file | --spool)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
     --publish) COMPREPLY=($(compgen -W 'mqtt:// mqtts://' -- "$cur")); return ;;
     --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
     --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count | \
-        --queue)
+        --queue | --inflight | --keepalive | --unit)
         return # a number
         ;;
     esac
@@ -57,7 +57,8 @@ _qd7_bus()
     if [[ $cur == -* ]]; then
         case $command in
         scan) options+=' --from --to' ;;
-        watch) options+=' --interval --count --publish --ca-file --password-file --queue' ;;
+        watch) options+=' --interval --count --publish --ca-file --password-file --queue --inflight
+            --keepalive --spool --ha-discovery --unit' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -32,6 +32,10 @@ std::string Describe(const BusOptions& o) {
                 p.host + " " + std::to_string(p.port) + " " + p.prefix + " q" +
                 std::to_string(p.nQueue) + (p.caFile.empty() ? "" : " ca " + p.caFile) +
                 (p.passwordFile.empty() ? "" : " pw " + p.passwordFile);
+        text += (p.nInflight == 100 ? "" : " in" + std::to_string(p.nInflight)) +
+                (p.nKeepAliveSeconds == 30 ? "" : " ka" + std::to_string(p.nKeepAliveSeconds)) +
+                (p.spoolFile.empty() ? "" : " spool " + p.spoolFile) +
+                (p.bHaDiscovery ? " ha " + p.haPrefix : "") + (p.unit.empty() ? "" : " " + p.unit);
     }
     if (o.command == BusCommand::Scan && o.addresses.empty()) {
         text += " " + std::to_string(o.nFrom) + ".." + std::to_string(o.nTo);
@@ -124,6 +128,14 @@ TEST(BusOptions, ParsesTheCommandLine) {
           "--password-file", "pw", "--queue", "50"},
          "watch COM1 9600 8N1 bank0 107ms text mqtts meters@fd00::5 8884 a/b q50 ca ca.pem pw pw "
          "@7 every1000 x0"},
+        {"every way of publishing",
+         {"watch", "07", "--publish", "mqtt://meters@b/p", "--password-file", "pw", "--inflight",
+          "20", "--keepalive", "5", "--spool", "q.spool", "--ha-discovery", "--unit", "m3/h"},
+         "watch COM1 9600 8N1 bank0 107ms text mqtt meters@b 1883 p q10000 pw pw in20 ka5 spool "
+         "q.spool ha homeassistant m3/h @7 every1000 x0"},
+        {"a discovery prefix of its own",
+         {"watch", "07", "--publish", "mqtt://b/p", "--ha-discovery=ha/test"},
+         "watch COM1 9600 8N1 bank0 107ms text mqtt b 1883 p q10000 ha ha/test @7 every1000 x0"},
         {"-- ends the options",
          {"send", "--", "07RX1C1+000000-"},
          "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
@@ -176,7 +188,32 @@ TEST(BusOptions, ParsesTheCommandLine) {
          "error: an empty level"},
         {"password in the URL",
          {"watch", "07", "--publish", "mqtt://u:secret@b/p"},
-         "error: no password in the URL: use QD7_MQTT_PASSWORD or --password-file"},
+         "error: --publish: \"mqtt://u:***@b/p\": no password in the URL: use QD7_MQTT_PASSWORD "
+         "or --password-file"},
+        {"publish to the broker's own topics",
+         {"watch", "07", "--publish", "mqtt://b/$SYS/x"},
+         "error: not a $ topic of the broker"},
+        {"publish with an empty port",
+         {"watch", "07", "--publish", "mqtt://b:/p"},
+         "error: the port"},
+        {"a password file without a user",
+         {"watch", "07", "--publish", "mqtt://b/p", "--password-file", "pw"},
+         "error: --password-file needs a user in the URL"},
+        {"a unit without discovery",
+         {"watch", "07", "--publish", "mqtt://b/p", "--unit", "m3/h"},
+         "error: --unit goes with --ha-discovery"},
+        {"a discovery prefix with a wildcard",
+         {"watch", "07", "--publish", "mqtt://b/p", "--ha-discovery=ha/#"},
+         "error: --ha-discovery: \"ha/#\" is not a topic prefix"},
+        {"discovery without a broker",
+         {"watch", "07", "--ha-discovery"},
+         "error: go with --publish"},
+        {"no window",
+         {"watch", "07", "--publish", "mqtt://b/p", "--inflight", "0"},
+         "error: --inflight"},
+        {"a keep-alive libmosquitto refuses",
+         {"watch", "07", "--publish", "mqtt://b/p", "--keepalive", "2"},
+         "error: --keepalive"},
         {"publish with another scheme",
          {"watch", "07", "--publish", "http://b/p"},
          "error: not mqtt://"},
