@@ -9,6 +9,7 @@
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/Crc8.h"
+#include "protocol/ValueField.h"
 
 inline constexpr uint8_t kStx = 0x02;
 inline constexpr uint8_t kEtx = 0x03;
@@ -38,6 +39,13 @@ std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int co
 // Fills `frame` with STX, text, ETX, a space and 0x00 and stores the CRC of offsets 1..16 at 17.
 // Texts longer than 60 characters are cut to 60. Gives the CRC byte.
 uint8_t BuildTextFrame(FrameBuffer& frame, std::string_view text);
+
+// The request frame with a value field of its own: the body "%02d%s%1d%s" and then the field's
+// sign, six digits and decimal-places digit (a write's value, where BuildRequestFrame carries an
+// integer and the digit 0). Arguments outside the ranges above, or a field that does not fit
+// (digits above 999999, places outside 0..9), build nothing.
+std::optional<uint8_t> BuildValueFrame(FrameBuffer& frame, int address, int commandIndex,
+                                       int bankDigit, int registerIndex, const ValueField& value);
 
 enum class ResponseStatus { ResponseOk, ResponseCorrupt, ResponseRejected };
 
