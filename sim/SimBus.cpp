@@ -45,7 +45,7 @@ CSimBus::CSimBus(std::vector<CSimMeter> meters, SimFaults faults, uint32_t seed,
     for (CSimMeter& meter : meters) {
         // Two meters with one address would talk over each other; the first one keeps it.
         if (IsAddress(meter.Address()) && !FindSlot(meter.Address())) {
-            m_vecMeters.push_back(MeterSlot{std::move(meter), false, {}, kNoAnswerAs});
+            m_vecMeters.push_back(MeterSlot{std::move(meter), false, {}, kNoAnswerAs, false});
         }
     }
 }
@@ -80,7 +80,9 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (not understood)");
         return std::nullopt;
     }
-    if (request->commandIndex == kCommandResponse) {
+    // RD and WD are what meters answer with: another meter's reply, heard on the shared line.
+    if (request->commandIndex == kCommandResponse ||
+        request->commandIndex == kCommandWriteResponse) {
         Log(heard + " (a reply, ignored)");
         return std::nullopt;
     }
@@ -98,7 +100,8 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (meter silent)");
         return std::nullopt;
     }
-    if (request->commandIndex != kCommandRead) {
+    const bool bWrite = request->commandIndex == kCommandWrite;
+    if (bWrite && !slot->bReadOnly) {
         slot->meter.Write(request->bank, request->registerIndex, request->value, request->decimals,
                           now);
     }
@@ -110,10 +113,15 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         return std::nullopt;
     }
     const int address = slot->nAnswerAs >= 0 ? slot->nAnswerAs : request->address;
-    SimReplyFrame frame = BuildReplyFrame(
-        address, m_faults.bReject ? kCommandRead : kCommandResponse, request->bank,
-        request->registerIndex, slot->meter.Value(request->bank, request->registerIndex, now),
-        slot->meter.Decimals(request->bank, request->registerIndex));
+    // A write is answered with the value it carried, taken or not: the meter's word, which only
+    // reading the register back can check.
+    SimReplyFrame frame =
+        bWrite ? BuildReplyFrame(address, m_faults.bReject ? kCommandRead : m_nWriteReplyCommand,
+                                 request->bank, request->registerIndex, request->field)
+               : BuildReplyFrame(address, m_faults.bReject ? kCommandRead : kCommandResponse,
+                                 request->bank, request->registerIndex,
+                                 slot->meter.Value(request->bank, request->registerIndex, now),
+                                 slot->meter.Decimals(request->bank, request->registerIndex));
     if (m_nCorruptNext > 0 || Roll(m_faults.nCorruptPercent)) {
         m_nCorruptNext = std::max(0, m_nCorruptNext - 1);
         frame[kReplyFrameLength - 1] ^= 0xFF;
@@ -245,6 +253,21 @@ bool CSimBus::SetAnswerAs(int address, int replyAddress) {
         slot->nAnswerAs = IsAddress(replyAddress) ? replyAddress : kNoAnswerAs;
     }
     return slot != nullptr;
+}
+
+bool CSimBus::SetReadOnly(int address, bool bReadOnly) {
+    const std::lock_guard lock(m_mutex);
+    MeterSlot* slot = FindSlot(address);
+    if (slot != nullptr) {
+        slot->bReadOnly = bReadOnly;
+    }
+    return slot != nullptr;
+}
+
+void CSimBus::SetWriteReplyCommand(int commandIndex) {
+    const std::lock_guard lock(m_mutex);
+    m_nWriteReplyCommand =
+        commandIndex == kCommandResponse ? kCommandResponse : kCommandWriteResponse;
 }
 
 std::vector<int> CSimBus::Addresses() const {

@@ -73,6 +73,14 @@ void ApplySilences(const SimOptions& options, CSimBus& bus) {
     }
 }
 
+// How the meters take writes.
+void ApplyReadOnly(const SimOptions& options, CSimBus& bus) {
+    for (const int address : options.readOnly) {
+        bus.SetReadOnly(address, true);
+    }
+    bus.SetWriteReplyCommand(options.nWriteReplyCommand);
+}
+
 void LogLine(std::string_view line) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
@@ -134,6 +142,7 @@ int main(int argc, char** argv) {
 
     CSimBus bus(MakeMeters(options), options.faults, options.nSeed);
     ApplySilences(options, bus);
+    ApplyReadOnly(options, bus);
     CSimServer server(bus);
     if (!OpenServed(options, server)) {
         return 1;
