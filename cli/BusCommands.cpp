@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/BusSetup.h"
 #include "cli/ScanProgress.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
@@ -21,18 +22,19 @@ using SteadyClock = std::chrono::steady_clock;
 // command, two characters each.
 constexpr size_t kBodyBank = 4;
 constexpr size_t kBodyRegister = 5;
+// Where a reply holds its value field: after ACK, STX and the body's first seven characters.
+constexpr size_t kReplyValueField = 9;
 // While the device is gone, watch tries to open it again each round, but not more often than
 // this: with --interval 0 the rounds would otherwise spin and log nodevice rows without pause.
 constexpr std::chrono::milliseconds kMinReopenInterval{100};
 
-// Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
-// good frame, but not the reply asked for) will reject it again, and a gone device is not back
-// by asking.
+} // namespace
+
 bool IsRetried(ReplyStatus status) {
     return status == ReplyStatus::Silent || status == ReplyStatus::Corrupt;
 }
 
-Reading MakeReading(const ExchangeResult& result, int address, int bank, std::string registerCode) {
+Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::string registerCode) {
     Reading reading;
     reading.time = result.time;
     reading.address = address;
@@ -45,9 +47,14 @@ Reading MakeReading(const ExchangeResult& result, int address, int bank, std::st
         reading.registerCode = RegisterCodeTable[static_cast<size_t>(result.reply.registerIndex)];
         reading.value = result.reply.value;
         reading.decimals = result.reply.decimals;
+        if (result.raw.size() >= kMinResponseLength) {
+            reading.field = ReadValueField(result.raw.data() + kReplyValueField);
+        }
     }
     return reading;
 }
+
+namespace {
 
 // What a typed body asks for, as far as it says: its address (the parser let only a body with
 // one through), and its bank and register when they are a digit and a known code.
@@ -102,6 +109,11 @@ int CBusCommands::Run(bool bHeader) {
         break;
     case BusCommand::Send:
         code = Send();
+        break;
+    case BusCommand::Write:
+    case BusCommand::Backup:
+    case BusCommand::Restore:
+        code = Setup();
         break;
     case BusCommand::Ports: // listed before any port is opened
     case BusCommand::None:
@@ -166,9 +178,8 @@ std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {
         ++tries;
         m_statistics.Count(address, result.status, result.elapsed);
     } while (IsRetried(result.status) && tries <= m_options.nRetries);
-    Reading reading =
-        MakeReading(result, address, m_options.nBank,
-                    std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
+    Reading reading = ReadingOf(result, address, m_options.nBank,
+                                std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
     reading.tries = tries;
     return reading;
 }
@@ -306,7 +317,7 @@ int CBusCommands::Send() {
     }
     m_statistics.Count(expect.address, result.status, result.elapsed);
     const Reading reading =
-        MakeReading(result, expect.address, expect.bank, body.substr(kBodyRegister, 2));
+        ReadingOf(result, expect.address, expect.bank, body.substr(kBodyRegister, 2));
     if (m_options.nQuiet == 1 && reading.status == ReplyStatus::Ok) {
         // -q: only a failure is shown.
     } else if (m_writer.Format() == OutputFormat::Text) {
@@ -319,4 +330,20 @@ int CBusCommands::Send() {
         return kExitPortFailed;
     }
     return reading.status == ReplyStatus::Ok ? kExitOk : kExitNoAnswer;
+}
+
+int CBusCommands::Setup() {
+    CBusSetup setup(m_options, m_exchange, m_writer, m_statistics, m_pErr);
+    int code = kExitUsage;
+    if (m_options.command == BusCommand::Write) {
+        code = setup.Write();
+    } else if (m_options.command == BusCommand::Backup) {
+        code = setup.Backup(m_port.OpenedPath());
+    } else if (m_pBackup != nullptr) {
+        code = setup.Restore(*m_pBackup);
+    }
+    if (code == kExitPortFailed) {
+        NoteGone();
+    }
+    return code;
 }

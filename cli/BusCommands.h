@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
@@ -18,8 +19,16 @@ inline constexpr int kExitOutput = 4;  // the output cannot be written (a full d
 inline constexpr int kExitPublish = 5; // readings not all published: refused, dropped, unsent
 
 class CSerialPort;
+struct BackupDocument;
 
-// scan, read, watch and send over an exchange on an open port; each gives the exit code. A
+// Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
+// good frame, but not the reply asked for) will reject it again, and a gone device is not back
+// by asking.
+bool IsRetried(ReplyStatus status);
+// The row of an exchange: what was asked, and what the reply said when it was the one asked for.
+Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::string registerCode);
+
+// The commands over an exchange on an open port; each gives the exit code. A
 // device that goes away ends scan, read and send with kExitPortFailed; watch says so, logs its
 // rows as nodevice and opens the same device again each round until it is back.
 class CBusCommands {
@@ -29,6 +38,8 @@ public:
 
     // Scan shows where it is on this line of a terminal (stderr, when it is one).
     void ShowProgress(bool bShow) { m_bProgress = bShow; }
+    // restore: the backup, read and checked before the port was opened.
+    void SetBackup(const BackupDocument* pBackup) { m_pBackup = pBackup; }
 
     // bHeader: begin with the csv header row (in csv). Before it returns, a late reply that may
     // still come is given the time to be seen (CBusExchange::AwaitLateReplies).
@@ -39,6 +50,8 @@ private:
     int Read();
     int Watch();
     int Send();
+    // write, backup and restore (CBusSetup).
+    int Setup();
     // RX for one register of one meter in the chosen bank, asked again up to --retries times
     // while it fails; nothing when a stop request came first.
     std::optional<Reading> Ask(int address, int registerIndex);
@@ -58,4 +71,5 @@ private:
     FILE* m_pErr;
     CBusStatistics m_statistics;
     bool m_bProgress = false;
+    const BackupDocument* m_pBackup = nullptr;
 };

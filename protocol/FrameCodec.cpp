@@ -91,6 +91,10 @@ uint8_t BuildTextFrame(FrameBuffer& frame, std::string_view text) {
 }
 
 DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
+    return ParseReplyFrame(bytes, length, kCommandResponse);
+}
+
+DecodedResponse ParseReplyFrame(const uint8_t* bytes, int length, int commandIndex) {
     DecodedResponse result;
     if (bytes == nullptr || length < kMinResponseLength ||
         Crc8(bytes + kResponseCrcFirst, kResponseCrcLength) != bytes[kResponseCrcOffset]) {
@@ -101,7 +105,10 @@ DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
     if (bytes[0] != kAck || bytes[1] != kStx) {
         return result;
     }
-    const std::string_view expected = CommandTable[kCommandResponse];
+    if (commandIndex < 0 || commandIndex >= static_cast<int>(CommandTable.size())) {
+        return result;
+    }
+    const std::string_view expected = CommandTable[static_cast<size_t>(commandIndex)];
     if (bytes[4] != static_cast<uint8_t>(expected[0]) ||
         bytes[5] != static_cast<uint8_t>(expected[1])) {
         return result;

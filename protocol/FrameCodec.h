@@ -60,6 +60,9 @@ struct DecodedResponse {
 
 // Checks and decodes a reply; reads no byte at or beyond `length`.
 DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length);
+// The same for a reply that carries the command `commandIndex` in place of RD (a write's answer,
+// WD): the checks, their order and the decoding are those of ParseResponseFrame.
+DecodedResponse ParseReplyFrame(const uint8_t* bytes, int length, int commandIndex);
 
 // A reply's value with `decimals` places, held to 0..9, as "%.*f" writes it in the C locale:
 // a decimal point whatever the process locale, no padding. The one formatting of values behind
