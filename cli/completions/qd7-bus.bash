@@ -15,9 +15,10 @@ _qd7_bus()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='scan read watch send ports'
+    local commands='scan read watch send write backup restore ports'
     local options='--port --speed --data --parity --stop --bank --timeout --rts-delay-before
         --rts-delay-after --retries --format -q -qq --stats -v --trace --help --version'
+    local registers='P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1'
 
     case $prev in
     --port)
@@ -34,7 +35,7 @@ _qd7_bus()
     --stop) COMPREPLY=($(compgen -W '1 2' -- "$cur")); return ;;
     --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
-    --ca-file | --password-file | --spool)
+    --ca-file | --password-file | --spool | -o | --output)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
@@ -50,7 +51,7 @@ _qd7_bus()
     local word command=
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
         case $word in
-        scan | read | watch | send | ports) command=$word; break ;;
+        scan | read | watch | send | write | backup | restore | ports) command=$word; break ;;
         esac
     done
 
@@ -59,6 +60,9 @@ _qd7_bus()
         scan) options+=' --from --to' ;;
         watch) options+=' --interval --count --publish --ca-file --password-file --queue --inflight
             --keepalive --spool --ha-discovery --unit' ;;
+        write) options+=' --dry-run' ;;
+        backup) options+=' -o --output' ;;
+        restore) options+=' --to --dry-run' ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
@@ -70,8 +74,31 @@ _qd7_bus()
         if [[ $prev != read ]]; then
             local head=
             [[ $cur == *,* ]] && head=${cur%,*},
-            COMPREPLY=($(compgen -P "$head" -W 'P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1' -- "${cur##*,}"))
+            COMPREPLY=($(compgen -P "$head" -W "$registers" -- "${cur##*,}"))
         fi
+        ;;
+    write)
+        # After the meters, a register and its value, again and again; P0 is not written. The
+        # words after write are counted, less options and their values (a negative number is a
+        # value, not an option).
+        local i k=-1 after=
+        for ((i = 1; i < COMP_CWORD; i++)); do
+            word=${COMP_WORDS[i]}
+            if [[ -z $after ]]; then
+                [[ $word == write ]] && after=1
+                continue
+            fi
+            case $word in
+            -[0-9.]*) ((k++)) ;;
+            -q | -qq | -v | --trace | --stats | --dry-run | --*=*) ;;
+            -*) ((i++)) ;;
+            *) ((k++)) ;;
+            esac
+        done
+        ((k >= 0 && k % 2 == 0)) && COMPREPLY=($(compgen -W "${registers#P0 }" -- "$cur"))
+        ;;
+    restore)
+        COMPREPLY=($(compgen -f -- "$cur"))
         ;;
     esac
 }
