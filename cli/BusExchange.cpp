@@ -14,11 +14,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The longest single wait, so that a stop request is seen within a tenth of a second whatever the
-// wait (a signal mostly ends the wait at once; this covers one that came just before it began,
-// and Windows, where the console's handler runs on a thread of its own). An idle watch wakes ten
-// times a second for it, which costs nothing measurable.
-constexpr std::chrono::milliseconds kMaxWait{100};
+// The longest single wait, so that a stop request is seen within half a second whatever the wait.
+// A signal ends a wait for input at once, unless it came just before the wait began or went to
+// another thread (the MQTT client's); on Windows the console's handler runs on a thread of its own.
+// Every wait is a wake-up, and an idle watch wakes twice a second for this.
+constexpr std::chrono::milliseconds kMaxWait{500};
 // The bus stays quiet this many character times after a reply before the next request, so that a
 // meter whose transmitter lingers after its last byte has let go of the bus.
 constexpr int kIdleGapCharacters = 4;
@@ -44,10 +44,7 @@ CBusExchange::CBusExchange(CSerialPort& port, std::chrono::milliseconds timeout,
                            std::chrono::milliseconds replyWindow,
                            std::chrono::microseconds characterTime, const std::atomic<bool>& stop)
     : m_port(port), m_timeout(timeout), m_window(std::max(replyWindow, timeout)),
-      m_idleGap(characterTime * kIdleGapCharacters), m_stop(stop) {
-    // A late reply that comes while a request goes out is timed by when it came.
-    m_port.SetWatchInputDuringWrite(true);
-}
+      m_idleGap(characterTime * kIdleGapCharacters), m_stop(stop) {}
 
 void CBusExchange::SetLateReplySink(std::function<void(const LateReply&)> sink) {
     m_fnLate = std::move(sink);
@@ -142,6 +139,12 @@ bool CBusExchange::Awaits(int address) const {
     return slot && m_aOutstanding[*slot] && SteadyClock::now() < m_aOutstanding[*slot]->windowEnd;
 }
 
+bool CBusExchange::AnyOutstanding() const {
+    return std::any_of(
+        m_aOutstanding.begin(), m_aOutstanding.end(),
+        [](const std::optional<Outstanding>& outstanding) { return outstanding.has_value(); });
+}
+
 bool CBusExchange::AwaitsReplyTo(uint64_t nRequest) const {
     const auto now = SteadyClock::now();
     return std::any_of(m_aOutstanding.begin(), m_aOutstanding.end(),
@@ -219,11 +222,18 @@ ExchangeResult CBusExchange::Run(const FrameBuffer& frame, const ReplyExpectatio
     if (m_pTrace != nullptr) {
         m_pTrace->Request(frame.data(), kWireFrameLength);
     }
+    // While a late reply may come, the write notes when input comes, so that such a reply is
+    // timed by its arrival, not by the end of the write. Otherwise what is there once the write
+    // is done came while it went out (as on a pseudo-terminal or a four-wire line): the bus has
+    // been quiet since, as far as the pause after a reply goes, and the watch would only cost a
+    // wake-up more for every reply that comes so soon.
+    const bool bWatch = AnyOutstanding();
+    m_port.SetWatchInputDuringWrite(bWatch);
     m_port.Write(frame.data(), kWireFrameLength);
-    // What came while the request went out came when the write saw it come, not when it ended.
-    std::optional<SteadyClock::time_point> cameDuringWrite;
-    if (const auto before = m_port.InputSeenBeforeWriteEnd()) {
-        cameDuringWrite = SteadyClock::now() - *before;
+    std::optional<SteadyClock::time_point> cameDuringWrite = start;
+    if (bWatch) {
+        const auto before = m_port.InputSeenBeforeWriteEnd();
+        cameDuringWrite = before ? std::optional(SteadyClock::now() - *before) : std::nullopt;
     }
 
     std::array<uint8_t, kReadChunk> chunk{};
@@ -236,11 +246,11 @@ ExchangeResult CBusExchange::Run(const FrameBuffer& frame, const ReplyExpectatio
             if (m_pTrace != nullptr) {
                 m_pTrace->Received(chunk.data(), static_cast<size_t>(n));
             }
-            Hear(chunk.data(), static_cast<size_t>(n),
-                 cameDuringWrite.value_or(SteadyClock::now()));
+            const auto arrival = cameDuringWrite.value_or(SteadyClock::now());
             cameDuringWrite.reset();
+            Hear(chunk.data(), static_cast<size_t>(n), arrival);
             finder.Feed(chunk.data(), static_cast<size_t>(n));
-            m_tLastReceived = SteadyClock::now();
+            m_tLastReceived = arrival;
         }
         if (!m_port.IsOpen()) {
             result.status = ReplyStatus::NoDevice;

@@ -39,7 +39,7 @@ struct LateReply {
 // Request and reply on an open port: stale input is thrown away, the 35 bytes go out, and the
 // bytes that come back are read as they arrive (the port's wait for input, never a sleep) until the
 // reply has been found or the timeout, counted from the start of the request, has passed. A stop
-// request (a signal) ends every wait within a tenth of a second.
+// request (a signal) ends every wait, at the latest within half a second.
 //
 // A reply belongs to its request. The response frame names a meter, a bank and a register, but
 // not the request it answers, and a meter may answer long after our timeout: the window program
@@ -99,6 +99,7 @@ private:
         SteadyClock::time_point windowEnd;
     };
 
+    bool AnyOutstanding() const;
     // Reads everything waiting and hands it to the outstanding requests; the number read.
     int Listen();
     // `arrival`: when the bytes came, as far as can be told.
@@ -106,8 +107,8 @@ private:
     // Listens until `until` or until `done()`; with the port closed (a device gone) it only
     // waits. False when a stop request ended it.
     bool ListenUntil(SteadyClock::time_point until, const std::function<bool()>& done);
-    // Waits for input at most until `until`, and at most a tenth of a second, so that a stop
-    // request is seen.
+    // Waits for input at most until `until`, and at most half a second, so that a stop request
+    // is seen.
     void WaitForInput(SteadyClock::time_point until);
 
     CSerialPort& m_port;

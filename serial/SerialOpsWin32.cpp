@@ -348,9 +348,10 @@ public:
         return static_cast<int>(nAhead) + nRead;
     }
 
-    // An overlapped read that the time-outs hold until the first byte has come: its event is the
-    // wait. What it takes is kept ahead for the next reads. A wait that runs out cancels it; the
-    // bytes it had taken by then still count.
+    // An overlapped read of one byte, which the time-outs hold until that byte has come: its
+    // event is the wait. (One byte, not what is there: wine completes a longer read only when it
+    // is full.) What it takes is kept ahead for the next reads. A wait that runs out cancels it;
+    // a byte it had taken by then still counts.
     bool WaitInput(PortHandle h, int64_t timeoutUs) override {
         const HANDLE hDevice = DeviceOf(h);
         if (m_bGone || !m_vecAhead.empty() || DriverQueued(hDevice) != 0) {
@@ -360,8 +361,7 @@ public:
             return false; // an earlier read is still held by the driver
         }
         OVERLAPPED* pOv = m_read.Prepare();
-        if (!ReadFile(hDevice, m_rxBuffer.data(), static_cast<DWORD>(kRxBufferBytes), nullptr,
-                      pOv)) {
+        if (!ReadFile(hDevice, m_rxBuffer.data(), 1, nullptr, pOv)) {
             const DWORD nError = GetLastError();
             if (nError != ERROR_IO_PENDING) {
                 if (NoteError(nError)) {
