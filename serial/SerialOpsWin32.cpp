@@ -372,8 +372,7 @@ public:
             }
         }
         m_read.Started();
-        const bool bCame =
-            WaitForSingleObject(m_read.Event(), Milliseconds(timeoutUs)) == WAIT_OBJECT_0;
+        const bool bCame = WaitForEvent(m_read.Event(), timeoutUs);
         if (!bCame) {
             CancelIoEx(hDevice, pOv);
             if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
@@ -422,6 +421,23 @@ private:
     static PortHandle Refuse(OpenError& error, OpenFailure kind, DWORD nError) {
         error = OpenError{kind, static_cast<int>(nError)};
         return kNullPortHandle;
+    }
+
+    // Waits at most us microseconds for the event, as closely as SleepUs keeps its time: the
+    // port pauses so while a frame goes out, and a wait in whole clock ticks (15.6 ms by default)
+    // would hold RTS up too long. True when the event came.
+    bool WaitForEvent(HANDLE hEvent, int64_t us) {
+        if (us <= 0) {
+            return WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0;
+        }
+        LARGE_INTEGER due{};
+        due.QuadPart = -us * 10; // relative, in 100 ns units
+        if (m_hTimer != nullptr && SetWaitableTimer(m_hTimer, &due, 0, nullptr, nullptr, FALSE)) {
+            const std::array<HANDLE, 2> handles = {hEvent, m_hTimer};
+            return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                          FALSE, Milliseconds(us) + 1'000) == WAIT_OBJECT_0;
+        }
+        return WaitForSingleObject(hEvent, Milliseconds(us)) == WAIT_OBJECT_0;
     }
 
     // Reads what an error of a call on the open port means; true once the device has gone.
