@@ -221,7 +221,9 @@ bool CSerialPort::Write(const uint8_t* bytes, int count) {
         }
         m_pOps->SetRts(m_hPort, false);
     }
-    m_nWriteEndUs = m_pOps->NowUs();
+    if (m_bWatchInput) {
+        m_nWriteEndUs = m_pOps->NowUs();
+    }
     if (sent.bGone) {
         LoseDevice();
     }
