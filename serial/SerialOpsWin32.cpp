@@ -434,8 +434,8 @@ private:
         due.QuadPart = -us * 10; // relative, in 100 ns units
         if (m_hTimer != nullptr && SetWaitableTimer(m_hTimer, &due, 0, nullptr, nullptr, FALSE)) {
             const std::array<HANDLE, 2> handles = {hEvent, m_hTimer};
-            return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                          FALSE, Milliseconds(us) + 1'000) == WAIT_OBJECT_0;
+            return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                          Milliseconds(us) + 1'000) == WAIT_OBJECT_0;
         }
         return WaitForSingleObject(hEvent, Milliseconds(us)) == WAIT_OBJECT_0;
     }
