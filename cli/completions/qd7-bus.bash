@@ -16,8 +16,9 @@ _qd7_bus()
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='scan read watch send ports'
-    local options='--port --speed --data --parity --stop --bank --timeout --rts-delay-before
-        --rts-delay-after --retries --format -q -qq --stats -v --trace --help --version'
+    local options='--port --speed --data --parity --stop --bank --timeout --reply-window
+        --rts-delay-before --rts-delay-after --retries --format -q -qq --stats -v --trace --help
+        --version'
 
     case $prev in
     --port)
@@ -40,8 +41,8 @@ _qd7_bus()
         ;;
     --publish) COMPREPLY=($(compgen -W 'mqtt:// mqtts://' -- "$cur")); return ;;
     --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
-    --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count | \
-        --queue | --inflight | --keepalive | --unit)
+    --timeout | --reply-window | --rts-delay-before | --rts-delay-after | --from | --to | \
+        --interval | --count | --queue | --inflight | --keepalive | --unit)
         return # a number
         ;;
     esac
