@@ -1,16 +1,16 @@
 #include "cli/BackupFile.h"
 
 #include <string>
+#include <system_error>
 
 #include <windows.h>
 
-#include "serial/SystemError.h"
 #include "serial/TextWin32.h"
 
 namespace {
 
 std::string LastReason() {
-    return SystemErrorText(static_cast<int>(GetLastError()));
+    return std::system_category().message(static_cast<int>(GetLastError()));
 }
 
 // Owns a file handle and closes it when it goes.

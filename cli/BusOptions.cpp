@@ -137,7 +137,7 @@ bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std
     return true;
 }
 
-const std::array<ValueOption, 26> kValueOptions = {{
+const std::array<ValueOption, 27> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -170,6 +170,12 @@ const std::array<ValueOption, 26> kValueOptions = {{
          int64_t n = 0;
          return SetNumber(n, "--timeout", v, 1, kMaxTimeoutMs, e) &&
                 (o.timeout = std::chrono::milliseconds(n), true);
+     }},
+    {"--reply-window", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--reply-window", v, 1, kMaxTimeoutMs, e) &&
+                (o.replyWindow = std::chrono::milliseconds(n), true);
      }},
     {"--rts-delay-before", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -613,6 +619,13 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
                     std::string(CommandWord(options.command));
             return false;
         }
+    }
+    // A typed frame goes out once: it may be a write, and asking again is the user's to decide.
+    if (options.command == BusCommand::Send &&
+        std::any_of(given.begin(), given.end(),
+                    [](const ValueOption* option) { return option->name == "--retries"; })) {
+        error = "--retries belongs to scan, read and watch, not to send";
+        return false;
     }
     if (options.nFrom > options.nTo) {
         error = "--from must not be above --to";

@@ -12,7 +12,6 @@
 #include "cli/BusOptions.h"
 #include "cli/BusSetup.h"
 #include "cli/BusTrace.h"
-#include "cli/LateReplyNotes.h"
 #include "cli/OutputFile.h"
 #include "cli/PortList.h"
 #include "cli/ReadingWriter.h"
@@ -41,17 +40,9 @@ int FinishOutput(FILE* out, FILE* err, int nError, int code) {
     return kExitOutput;
 }
 
-} // namespace
-
-int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
-                  const std::atomic<bool>& stop) {
-    BusOptions options;
+// The command the options name, on the port they name.
+int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic<bool>& stop) {
     std::string error;
-    if (!ParseBusOptions(args, options, error)) {
-        std::fprintf(err, "qd7-bus: %s\nTry 'qd7-bus --help' for more information.\n",
-                     error.c_str());
-        return kExitUsage;
-    }
     if (options.bHelp || options.bVersion) {
         const std::string text = options.bHelp ? BusUsage() : BusVersion();
         errno = 0;
@@ -103,9 +94,8 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     }
 
     const bool bNetwork = IsNetworkPort(port.OpenedPath());
-    CBusExchange exchange(port, ReplyTimeout(options, bNetwork), CharacterTime(options.line), stop);
-    CLateReplyNotes lateNotes(err);
-    exchange.SetLateReplySink([&lateNotes](const LateReply& late) { lateNotes.Note(late); });
+    CBusExchange exchange(port, ReplyTimeout(options, bNetwork), ReplyWindow(options, bNetwork),
+                          CharacterTime(options.line), stop);
     CBusTrace trace(err, options.line);
     if (options.bTrace) {
         exchange.SetTrace(&trace);
@@ -132,12 +122,41 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         if (pPublisher->Failed()) {
             std::fprintf(err, "qd7-bus: mqtt: %s\n", pPublisher->Failure().c_str());
             code = kExitPublish;
-        } else if (pPublisher->Incomplete() && (code == kExitOk || code == kExitNoAnswer)) {
-            // Readings refused, dropped or not sent: a script must not take the run for whole.
+        } else if (pPublisher->Incomplete() &&
+                   (code == kExitOk || code == kExitNoAnswer || code == kExitInterrupted)) {
+            // Readings refused, dropped or not sent: a script must not take the run for whole,
+            // also when it ended the watch with a signal, the usual end of a watch.
             code = kExitPublish;
         }
     }
     return FinishOutput(out, err, writer.Error(), code);
+}
+
+} // namespace
+
+int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
+                  const std::atomic<bool>& stop, bool bOutputClosed) {
+    BusOptions options;
+    std::string error;
+    if (!ParseBusOptions(args, options, error)) {
+        std::fprintf(err, "qd7-bus: %s\nTry 'qd7-bus --help' for more information.\n",
+                     error.c_str());
+        return kExitUsage;
+    }
+    // With -qq a command writes nothing to its output, and needs none.
+    const bool bNeedsOutput = options.bHelp || options.bVersion ||
+                              options.command == BusCommand::Ports || options.nQuiet < 2;
+    const bool bNoOutput = bOutputClosed && bNeedsOutput;
+    if (bNoOutput) {
+        // Said at once, before a watch runs for hours into the null device; the run goes on,
+        // since the bus may still be wanted (a watch that publishes), and ends as a failed output.
+        std::fputs("qd7-bus: cannot write the output: the standard output is closed "
+                   "(>/dev/null discards it)\n",
+                   err);
+        std::fflush(err);
+    }
+    const int code = RunParsed(options, out, err, stop);
+    return bNoOutput ? kExitOutput : code;
 }
 
 int CloseBusOutput(FILE* out, FILE* err, int code) {

@@ -37,27 +37,11 @@ bool CBusSetup::Stopped() const {
 }
 
 std::optional<Reading> CBusSetup::Read(int address, int bank, int registerIndex) {
-    FrameBuffer frame{};
-    if (!BuildRequestFrame(frame, address, kCommandRead, bank, registerIndex, 0.0)) {
-        return std::nullopt; // the parser lets no such argument through
+    if (Stopped()) {
+        return std::nullopt;
     }
-    const ReplyExpectation expect{address, bank, registerIndex};
-    ExchangeResult result;
-    int tries = 0;
-    do {
-        if (Stopped()) {
-            return std::nullopt;
-        }
-        result = m_exchange.Run(frame, expect);
-        if (result.bStopped) {
-            return std::nullopt;
-        }
-        m_statistics.Count(address, result.status, result.elapsed);
-        tries += result.status == ReplyStatus::NoDevice ? 0 : 1;
-    } while (IsRetried(result.status) && tries <= m_options.nRetries);
-    Reading reading = ReadingOf(result, address, bank, RegisterCode(registerIndex));
-    reading.tries = tries;
-    return reading;
+    return AskRegister(m_exchange, m_statistics, address, bank, registerIndex,
+                       m_options.nRetries, [this] { return Stopped(); });
 }
 
 std::optional<Reading> CBusSetup::WriteAndReadBack(int address, int bank, int registerIndex,

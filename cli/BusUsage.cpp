@@ -24,10 +24,12 @@ reply only as long as the line needs, so a whole bus is scanned in seconds.
 
 Commands:
   scan [ADDRS]      ask every address from --from to --to (or those listed)
-                    for its process value P0 and list those that answer; an
-                    address where not one byte has come by the request's end
-                    plus the turnaround margin (50 ms) is silent at once,
-                    unless --timeout is given
+                    for its process value P0 and list those that answer, in
+                    the order asked; an address where not one byte has come
+                    30 ms after the request's end is left for the next, and a
+                    meter that answers later, within its reply window, is
+                    listed all the same (--timeout gives every address the
+                    time named)
   read ADDRS [REGS]...
                     read registers of meters: the codes given, else all
                     eleven (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)
@@ -72,9 +74,15 @@ Options:
       --bank 0|1    register bank asked for or written (default 0)
       --timeout MS  wait at most MS milliseconds from the start of a request
                     for the whole reply (default: the request's and the reply's
-                    time on the line plus 50 ms, 107 ms at 9600 baud 8N1, plus
-                    the RTS delays; on a network port plus two characters'
-                    time and 5 ms, 115 ms at 9600 baud 8N1)
+                    time on the line plus 100 ms for the reply to start and
+                    16 ms of a USB adapter's latency, 173 ms at 9600 baud 8N1,
+                    plus the RTS delays; on a network port plus two
+                    characters' time and 5 ms, 181 ms at 9600 baud 8N1)
+      --reply-window MS
+                    a meter's reply may come until MS milliseconds after its
+                    request (default 700, as the window program reads it; at
+                    least the timeout): the meter is not asked again before,
+                    unless its reply has come
       --rts-delay-before MS
                     keep RTS up MS milliseconds (0 to 1000) before a frame's
                     first byte, for converters that switch direction slowly
@@ -85,8 +93,9 @@ Options:
                     last byte has left (default 0); in the kernel's RS485 mode,
                     its delay after sending
       --retries N   ask again up to N times (0 to 10, default 0) when a
-                    request gets no reply or a corrupt one; the row says how
-                    many requests it took (tries)
+                    request gets no reply or a corrupt one, once that reply
+                    can no longer come; the row says how many requests it took
+                    (tries); scan, read and watch
       --format text|csv|json
                     text: aligned lines for people; csv: a header row, then a
                     row per reading; json: one object per line
@@ -170,7 +179,8 @@ Output:
   rejected (a frame with a good CRC that is not the reply asked for) or
   nodevice (the port's device has gone away, e.g. an adapter unplugged).
   tries is the number of requests the reading took (more than 1 with
-  --retries). text rows give address, bank, register, value and status.
+  --retries; 0 for nodevice, when nothing could be asked). text rows give
+  address, bank, register, value and status.
 
   The rows of write and restore are those of the read-back: status written
   when the register holds the value asked for, not-taken when it holds another
@@ -197,7 +207,9 @@ Writing registers:
   written. P0, the process value, is measured by the meter and never written.
   Each register is read back after its write, and the read-back alone decides:
   what a meter answers to the write itself (qd7-sim echoes the value with WD,
-  taken or not) is shown by -v and trusted for nothing. --retries asks the
+  taken or not) is shown by -v and trusted for nothing, and the read-back goes
+  out only once that answer has come or can no longer come (the reply window),
+  so a late answer is never taken for the read-back. --retries asks the
   read-back again; the write goes out once. A backup is json: "format",
   "version" (1), "address", "time", "port" and "registers", each with "bank",
   "register", "value", "decimals" and "raw"; restore checks a file against
@@ -205,16 +217,21 @@ Writing registers:
   frame.
 
 Late replies and lost devices:
-  A reply belongs to its request. A reply that comes after its request's
-  timeout never counts for a later one: after a meter failed to answer, the
-  next request to it first waits until the line has been quiet for one timeout
-  (requests to other meters go at once). A late reply that reaches qd7-bus is
-  said on stderr with its delay and a timeout that waits for it, e.g.
-  "07 answered 150 ms after its request; --timeout 200 waits for it", once per
-  meter (again only if it gets slower).
+  A reply belongs to its request. A meter is never asked again while its reply
+  to the last request may still come: after a request that got no reply (or a
+  corrupt one), the next request to that meter waits until the reply has come
+  or the reply window has passed (requests to other meters go at once: a reply
+  names its meter). A reply that comes after its timeout is never a value for
+  another request; it is said on stderr with its delay from its own request
+  and a timeout that waits for it, e.g. "07 answered 321 ms after its request;
+  --timeout 350 waits for it", once per meter (again only if it gets slower).
+  In read, watch, write and restore its row stays silent; in scan it lists its
+  meter. A reply
+  later than the reply window is outside the protocol: it may be taken for
+  the next request's; set --timeout (or --reply-window) for such a meter.
 
-  When the device goes away, stderr says so once; scan, read and send end with
-  exit status 3. watch logs its rows as nodevice, opens the same device again
+  When the device goes away, stderr says so once; scan, read, send, write,
+  backup and restore end with exit status 3. watch logs its rows as nodevice, opens the same device again
   each round (at least 100 ms apart) and says so once it is back.
 
 Exit status:
@@ -234,7 +251,9 @@ Exit status:
   5  --publish: readings were refused by the broker, dropped from the full
      queue, or not sent by the end (those kept in a --spool do not count), or
      the broker refused the login or TLS failed (at the start this ends the
-     watch at once; later the watch goes on, and this is its exit code)
+     watch at once; later the watch goes on, and this is its exit code); 5
+     takes the place of 0, 1 and 130
+  130  interrupted by @STOP@ before the command was done
 
 Examples:
   qd7-bus ports     which serial ports there are, and which adapter is COMn
@@ -259,7 +278,9 @@ Examples:
     for (const auto& [key, value] :
          {std::pair<std::string_view, std::string_view>{"@STOP@", kUsageStop},
           {"@PORT@", kUsagePortExample}}) {
-        text.replace(text.find(key), key.size(), value);
+        for (size_t at; (at = text.find(key)) != std::string::npos;) {
+            text.replace(at, key.size(), value);
+        }
     }
     return text;
 }

@@ -45,7 +45,8 @@ CSimBus::CSimBus(std::vector<CSimMeter> meters, SimFaults faults, uint32_t seed,
     for (CSimMeter& meter : meters) {
         // Two meters with one address would talk over each other; the first one keeps it.
         if (IsAddress(meter.Address()) && !FindSlot(meter.Address())) {
-            m_vecMeters.push_back(MeterSlot{std::move(meter), false, {}, kNoAnswerAs, false});
+            m_vecMeters.push_back(
+                MeterSlot{std::move(meter), false, {}, kNoAnswerAs, false, std::nullopt, 0});
         }
     }
 }
@@ -100,6 +101,7 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (meter silent)");
         return std::nullopt;
     }
+    ++slot->nRequests;
     const bool bWrite = request->commandIndex == kCommandWrite;
     if (bWrite && !slot->bReadOnly) {
         slot->meter.Write(request->bank, request->registerIndex, request->value, request->decimals,
@@ -115,20 +117,27 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
     const int address = slot->nAnswerAs >= 0 ? slot->nAnswerAs : request->address;
     // A write is answered with the value it carried, taken or not: the meter's word, which only
     // reading the register back can check.
-    SimReplyFrame frame =
-        bWrite ? BuildReplyFrame(address, m_faults.bReject ? kCommandRead : m_nWriteReplyCommand,
-                                 request->bank, request->registerIndex, request->field)
-               : BuildReplyFrame(address, m_faults.bReject ? kCommandRead : kCommandResponse,
-                                 request->bank, request->registerIndex,
-                                 slot->meter.Value(request->bank, request->registerIndex, now),
-                                 slot->meter.Decimals(request->bank, request->registerIndex));
+    const int command =
+        m_faults.bReject ? kCommandRead : (bWrite ? m_nWriteReplyCommand : kCommandResponse);
+    SimReplyFrame frame;
+    if (m_bCountRequests) {
+        frame = BuildReplyFrame(address, command, request->bank, request->registerIndex,
+                                static_cast<double>(slot->nRequests), 0);
+    } else if (bWrite) {
+        frame = BuildReplyFrame(address, command, request->bank, request->registerIndex,
+                                request->field);
+    } else {
+        frame = BuildReplyFrame(address, command, request->bank, request->registerIndex,
+                                slot->meter.Value(request->bank, request->registerIndex, now),
+                                slot->meter.Decimals(request->bank, request->registerIndex));
+    }
     if (m_nCorruptNext > 0 || Roll(m_faults.nCorruptPercent)) {
         m_nCorruptNext = std::max(0, m_nCorruptNext - 1);
         frame[kReplyFrameLength - 1] ^= 0xFF;
     }
 
     SimReply reply;
-    reply.delay = m_faults.delay;
+    reply.delay = slot->delay.value_or(m_faults.delay);
     AppendRandom(reply.bytes, m_faults.nNoiseBytes);
     reply.bytes.insert(reply.bytes.end(), frame.begin(), frame.end());
     AppendRandom(reply.bytes, m_faults.nLongExtraBytes);
@@ -264,10 +273,32 @@ bool CSimBus::SetReadOnly(int address, bool bReadOnly) {
     return slot != nullptr;
 }
 
+bool CSimBus::SetMeterDelay(int address, std::optional<std::chrono::milliseconds> delay) {
+    const std::lock_guard lock(m_mutex);
+    MeterSlot* slot = FindSlot(address);
+    if (slot != nullptr) {
+        slot->delay = delay ? std::optional(std::clamp(*delay, std::chrono::milliseconds{0},
+                                                       SimFaults::kMaxDelay))
+                            : std::nullopt;
+    }
+    return slot != nullptr;
+}
+
 void CSimBus::SetWriteReplyCommand(int commandIndex) {
     const std::lock_guard lock(m_mutex);
     m_nWriteReplyCommand =
         commandIndex == kCommandResponse ? kCommandResponse : kCommandWriteResponse;
+}
+
+void CSimBus::SetCountRequests(bool bCount) {
+    const std::lock_guard lock(m_mutex);
+    m_bCountRequests = bCount;
+}
+
+uint64_t CSimBus::RequestsHeard(int address) const {
+    const std::lock_guard lock(m_mutex);
+    const MeterSlot* slot = FindSlot(address);
+    return slot != nullptr ? slot->nRequests : 0;
 }
 
 std::vector<int> CSimBus::Addresses() const {

@@ -71,6 +71,15 @@ public:
     // The command of the reply to a write: WD (the default), or RD for meters that answer a write
     // as if it were a read, which a tool could take for the register's value.
     void SetWriteReplyCommand(int commandIndex);
+    // The meter's replies go out `delay` after its requests instead of the faults' delay;
+    // nothing gives it the faults' delay back.
+    bool SetMeterDelay(int address, std::optional<std::chrono::milliseconds> delay);
+    // On: every reply carries, as its value (0 decimals), the number of requests its meter has
+    // heard and acted on so far, this one included; so a tool's reading names the request it
+    // answers. Off: the registers' values.
+    void SetCountRequests(bool bCount);
+    // The requests a meter has heard and acted on (a silent meter hears none); 0 for no meter.
+    uint64_t RequestsHeard(int address) const;
 
     // The meters.
     std::vector<int> Addresses() const;
@@ -107,6 +116,8 @@ private:
         std::vector<SilentWindow> windows;
         int nAnswerAs = -1;
         bool bReadOnly = false;
+        std::optional<std::chrono::milliseconds> delay; // the faults' delay when unset
+        uint64_t nRequests = 0;
     };
 
     MeterSlot* FindSlot(int address);
@@ -123,6 +134,7 @@ private:
     int m_nDropNext = 0;
     int m_nCorruptNext = 0;
     int m_nWriteReplyCommand = kCommandWriteResponse;
+    bool m_bCountRequests = false;
     std::mt19937 m_rng;
     SimClock m_fnClock;
     CRequestScanner m_scanner;

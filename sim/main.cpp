@@ -63,7 +63,8 @@ std::vector<CSimMeter> MakeMeters(const SimOptions& options) {
     return meters;
 }
 
-void ApplySilences(const SimOptions& options, CSimBus& bus) {
+// What the options say of single meters, of every reply's value and of how writes are taken.
+void ApplyMeterOptions(const SimOptions& options, CSimBus& bus) {
     for (const SimSilence& silence : options.silences) {
         if (silence.bAlways) {
             bus.SetSilent(silence.address, true);
@@ -71,10 +72,10 @@ void ApplySilences(const SimOptions& options, CSimBus& bus) {
             bus.AddSilentWindow(silence.address, silence.from, silence.to);
         }
     }
-}
-
-// How the meters take writes.
-void ApplyReadOnly(const SimOptions& options, CSimBus& bus) {
+    for (const SimMeterDelay& delay : options.meterDelays) {
+        bus.SetMeterDelay(delay.address, delay.delay);
+    }
+    bus.SetCountRequests(options.bCountRequests);
     for (const int address : options.readOnly) {
         bus.SetReadOnly(address, true);
     }
@@ -141,8 +142,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     CSimBus bus(MakeMeters(options), options.faults, options.nSeed);
-    ApplySilences(options, bus);
-    ApplyReadOnly(options, bus);
+    ApplyMeterOptions(options, bus);
     CSimServer server(bus);
     if (!OpenServed(options, server)) {
         return 1;

@@ -16,8 +16,9 @@ _qd7_bus()
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='scan read watch send write backup restore ports'
-    local options='--port --speed --data --parity --stop --bank --timeout --rts-delay-before
-        --rts-delay-after --retries --format -q -qq --stats -v --trace --help --version'
+    local options='--port --speed --data --parity --stop --bank --timeout --reply-window
+        --rts-delay-before --rts-delay-after --retries --format -q -qq --stats -v --trace --help
+        --version'
     local registers='P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1'
 
     case $prev in
@@ -41,8 +42,8 @@ _qd7_bus()
         ;;
     --publish) COMPREPLY=($(compgen -W 'mqtt:// mqtts://' -- "$cur")); return ;;
     --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
-    --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count | \
-        --queue | --inflight | --keepalive | --unit)
+    --timeout | --reply-window | --rts-delay-before | --rts-delay-after | --from | --to | \
+        --interval | --count | --queue | --inflight | --keepalive | --unit)
         return # a number
         ;;
     esac
