@@ -231,8 +231,9 @@ Late replies and lost devices:
   the next request's; set --timeout (or --reply-window) for such a meter.
 
   When the device goes away, stderr says so once; scan, read, send, write,
-  backup and restore end with exit status 3. watch logs its rows as nodevice, opens the same device again
-  each round (at least 100 ms apart) and says so once it is back.
+  backup and restore end with exit status 3. watch logs its rows as nodevice,
+  opens the same device again each round (at least 100 ms apart) and says so
+  once it is back.
 
 Exit status:
   0  every meter addressed answered (scan: at least one meter answered;
