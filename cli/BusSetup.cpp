@@ -14,11 +14,6 @@ std::string RegisterCode(int registerIndex) {
     return std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]);
 }
 
-// Same value and same places: a meter shows 123.40 otherwise than 123.4, so a restore writes it.
-bool SameField(const ValueField& a, const ValueField& b) {
-    return a.SameValue(b) && a.nDecimals == b.nDecimals;
-}
-
 // "07WX0C1+0012341  ETX,5B  02 30 37 57 ... FF": a frame as dry runs show it.
 std::string FrameLine(std::string_view what, const FrameBuffer& frame, uint8_t crc) {
     return std::string(what) + "  " + FrameBody(frame) + "  " + FormatCrcText(crc) + "  " +
@@ -164,7 +159,8 @@ int CBusSetup::Restore(const BackupDocument& backup) {
         }
         reading->wanted = want.value;
         const bool bRead = reading->status == ReplyStatus::Ok && reading->field;
-        if (bRead && SameField(*reading->field, want.value)) {
+        // A meter shows 123.40 otherwise than 123.4: places that differ are written as well.
+        if (bRead && reading->field->SameValueAndPlaces(want.value)) {
             if (!m_options.bDryRun) {
                 m_writer.Write(*reading); // holds it already: nothing is written
             }

@@ -166,11 +166,15 @@ std::string TextRow(const Reading& r, bool withTime) {
     const std::string value = HasValue(r) ? FormatValue(r.value, r.decimals) : "-";
     row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
     row += "  " + std::string(RowStatusName(r));
-    if (r.wanted && !r.HoldsWanted()) {
+    // A write is judged by the value alone; a restore to come also writes places that differ.
+    const bool bHeld = r.bWriteSent
+                           ? r.HoldsWanted()
+                           : r.HoldsWanted() && r.field->SameValueAndPlaces(*r.wanted);
+    if (r.wanted && !bHeld) {
         row += "  (" + std::string(r.bWriteSent ? "wrote " : "to write ") +
                FormatValueField(*r.wanted) + ")";
     }
-    if (r.before && r.wanted && !r.before->SameValue(*r.wanted)) {
+    if (r.before && r.wanted && !r.before->SameValueAndPlaces(*r.wanted)) {
         row += "  (was " + FormatValueField(*r.before) + ")";
     }
     if (r.tries > 1) {

@@ -19,6 +19,10 @@ struct ValueField {
 
     // The same number, whatever the places: 123.4 equals 123.40, and -0 equals 0.
     bool SameValue(const ValueField& other) const;
+    // The same number with the same places, which a meter shows alike.
+    bool SameValueAndPlaces(const ValueField& other) const {
+        return SameValue(other) && nDecimals == other.nDecimals;
+    }
     // The number in units of 10^-9, the finest the field carries.
     int64_t Nanos() const;
 };
