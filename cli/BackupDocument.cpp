@@ -52,9 +52,11 @@ bool CheckMembers(const JsonValue& object, const std::array<Member, N>& schema,
         error = "must be an object";
         return false;
     }
-    for (const auto& [name, value] : object.members) {
+    for (const auto& given : object.members) {
+        const std::string& name = given.first;
+        const JsonValue& value = given.second;
         const auto member = std::find_if(schema.begin(), schema.end(),
-                                         [&](const Member& m) { return m.name == name; });
+                                         [&name](const Member& m) { return m.name == name; });
         if (member == schema.end()) {
             error = "\"" + name + "\" is not part of a backup";
             return false;

@@ -12,4 +12,4 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::string& text, std
 
 // Writes `text` to `path` whole or not at all: into a new file beside it, flushed to the disk,
 // which then takes the place of what was there. A failure leaves an earlier file as it was.
-bool ReplaceFile(const std::string& path, std::string_view text, std::string& error);
+bool WriteWholeFile(const std::string& path, std::string_view text, std::string& error);

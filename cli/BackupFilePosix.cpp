@@ -51,7 +51,7 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::string& text, std
     }
 }
 
-bool ReplaceFile(const std::string& path, std::string_view text, std::string& error) {
+bool WriteWholeFile(const std::string& path, std::string_view text, std::string& error) {
     // Beside the file, so that the rename stays on its file system; the process id keeps two runs
     // apart, and O_EXCL any file that happens to have the name.
     const std::string aside = path + ".new-" + std::to_string(::getpid());

@@ -59,7 +59,7 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::string& text, std
     return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view text, std::string& error) {
+bool WriteWholeFile(const std::string& path, std::string_view text, std::string& error) {
     // Beside the file, so that the move stays on its volume; the process id keeps two runs
     // apart, and CREATE_NEW any file that happens to have the name.
     const std::wstring target = WideFromUtf8(path);

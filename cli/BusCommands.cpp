@@ -175,8 +175,8 @@ bool CBusCommands::Stopped() const {
     return m_exchange.StopRequested() || m_writer.Failed() || m_writer.PublishFailed();
 }
 
-std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics,
-                                   int address, int bank, int registerIndex, int nRetries,
+std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics, int address,
+                                   int bank, int registerIndex, int nRetries,
                                    const std::function<bool()>& stopped) {
     FrameBuffer frame{};
     if (!BuildRequestFrame(frame, address, kCommandRead, bank, registerIndex, 0.0)) {

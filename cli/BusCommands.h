@@ -34,8 +34,8 @@ Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::stri
 // RX for one register of one meter in `bank`, asked again up to `nRetries` times while it fails;
 // nothing when a stop request came first, or `stopped` holds before a retry. Every exchange
 // counts in the statistics.
-std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics,
-                                   int address, int bank, int registerIndex, int nRetries,
+std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics, int address,
+                                   int bank, int registerIndex, int nRetries,
                                    const std::function<bool()>& stopped);
 
 // Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
@@ -47,8 +47,8 @@ Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::stri
 // RX for one register of one meter in `bank`, asked again up to `nRetries` times while it fails;
 // nothing when a stop request came first, or `stopped` holds before a retry. Every exchange
 // counts in the statistics.
-std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics,
-                                   int address, int bank, int registerIndex, int nRetries,
+std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics, int address,
+                                   int bank, int registerIndex, int nRetries,
                                    const std::function<bool()>& stopped);
 
 // The commands over an exchange on an open port; each gives the exit code. A

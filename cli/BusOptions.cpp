@@ -118,13 +118,12 @@ bool SetAddress(int& target, std::string_view option, std::string_view value, st
     return true;
 }
 
-// An option that takes a value; `only` names the command it belongs to (None: every command),
-// `also` a second one.
+// An option that takes a value; `only` names the one command it belongs to (None: every command,
+// or those that CheckSetupOptions names).
 struct ValueOption {
     std::string_view name;
     BusCommand only;
     bool (*apply)(BusOptions&, std::string_view, std::string&);
-    BusCommand also = BusCommand::None;
 };
 
 bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std::string_view value,
@@ -262,11 +261,10 @@ const std::array<ValueOption, 27> kValueOptions = {{
          return SetAddress(o.nFrom, "--from", v, e);
      }},
     // scan: the last address; restore: the meter written to.
-    {"--to", BusCommand::Scan,
+    {"--to", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          return SetAddress(o.nTo, "--to", v, e) && (o.nTarget = o.nTo, true);
-     },
-     BusCommand::Restore},
+     }},
     {"-o", BusCommand::Backup,
      [](BusOptions& o, std::string_view v, std::string& e) {
          o.strOutput = v;
@@ -284,8 +282,9 @@ const std::array<ValueOption, 27> kValueOptions = {{
                 (o.interval = std::chrono::milliseconds(n), true);
      }},
     {"--count", BusCommand::Watch,
-     [](BusOptions& o, std::string_view v,
-        std::string& e) { return SetNumber(o.nCount, "--count", v, 1, kMaxCount, e); }},
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         return SetNumber(o.nCount, "--count", v, 1, kMaxCount, e);
+     }},
 }};
 
 struct CommandName {
@@ -492,6 +491,10 @@ bool CheckSetupOptions(const BusOptions& o, const std::vector<const ValueOption*
         return std::any_of(given.begin(), given.end(),
                            [name](const ValueOption* option) { return option->name == name; });
     };
+    if (isGiven("--to") && o.command != BusCommand::Scan && o.command != BusCommand::Restore) {
+        error = "--to belongs to scan and restore, not to " + std::string(CommandWord(o.command));
+        return false;
+    }
     if (o.bDryRun && o.command != BusCommand::Write && o.command != BusCommand::Restore) {
         error =
             "--dry-run belongs to write and restore, not to " + std::string(CommandWord(o.command));
@@ -609,13 +612,9 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
         return false;
     }
     for (const ValueOption* option : given) {
-        if (option->only != BusCommand::None && option->only != options.command &&
-            option->also != options.command) {
-            const std::string also = option->also == BusCommand::None
-                                         ? std::string()
-                                         : " and " + std::string(CommandWord(option->also));
+        if (option->only != BusCommand::None && option->only != options.command) {
             error = std::string(option->name) + " belongs to " +
-                    std::string(CommandWord(option->only)) + also + ", not to " +
+                    std::string(CommandWord(option->only)) + ", not to " +
                     std::string(CommandWord(options.command));
             return false;
         }

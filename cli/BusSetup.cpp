@@ -35,8 +35,8 @@ std::optional<Reading> CBusSetup::Read(int address, int bank, int registerIndex)
     if (Stopped()) {
         return std::nullopt;
     }
-    return AskRegister(m_exchange, m_statistics, address, bank, registerIndex,
-                       m_options.nRetries, [this] { return Stopped(); });
+    return AskRegister(m_exchange, m_statistics, address, bank, registerIndex, m_options.nRetries,
+                       [this] { return Stopped(); });
 }
 
 std::optional<Reading> CBusSetup::WriteAndReadBack(int address, int bank, int registerIndex,
@@ -135,7 +135,7 @@ int CBusSetup::Backup(const std::string& port) {
         m_writer.WriteLine(text);
         return kExitOk; // a failed output is the caller's to tell
     }
-    if (std::string error; !ReplaceFile(m_options.strOutput, text, error)) {
+    if (std::string error; !WriteWholeFile(m_options.strOutput, text, error)) {
         std::fprintf(m_pErr, "qd7-bus: %s: cannot write the backup: %s\n",
                      m_options.strOutput.c_str(), error.c_str());
         return kExitOutput;

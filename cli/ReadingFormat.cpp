@@ -167,9 +167,8 @@ std::string TextRow(const Reading& r, bool withTime) {
     row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
     row += "  " + std::string(RowStatusName(r));
     // A write is judged by the value alone; a restore to come also writes places that differ.
-    const bool bHeld = r.bWriteSent
-                           ? r.HoldsWanted()
-                           : r.HoldsWanted() && r.field->SameValueAndPlaces(*r.wanted);
+    const bool bHeld =
+        r.bWriteSent ? r.HoldsWanted() : r.HoldsWanted() && r.field->SameValueAndPlaces(*r.wanted);
     if (r.wanted && !bHeld) {
         row += "  (" + std::string(r.bWriteSent ? "wrote " : "to write ") +
                FormatValueField(*r.wanted) + ")";

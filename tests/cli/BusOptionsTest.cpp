@@ -69,6 +69,22 @@ struct OptionCase {
     std::string expected; // Describe() of the result, or "error: <part of the message>"
 };
 
+// Each case parsed: described as expected, or refused with a message holding the expected part.
+void CheckCases(const std::vector<OptionCase>& cases, std::string (*describe)(const BusOptions&)) {
+    for (const OptionCase& c : cases) {
+        BusOptions options;
+        std::string error;
+        const bool ok = ParseBusOptions(c.args, options, error);
+        const std::string got = ok ? describe(options) : "error: " + error;
+        if (c.expected.rfind("error: ", 0) == 0) {
+            EXPECT_FALSE(ok) << c.name << ": " << got;
+            EXPECT_NE(got.find(c.expected.substr(7)), std::string::npos) << c.name << ": " << got;
+        } else {
+            EXPECT_EQ(got, c.expected) << c.name;
+        }
+    }
+}
+
 TEST(BusOptions, ParsesTheCommandLine) {
     const std::vector<OptionCase> cases = {
         {"defaults", {"scan"}, "scan COM1 9600 8N1 bank0 173ms text 0..99"},
@@ -257,18 +273,7 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"body without address", {"send", "A7RX0P0+0000000"}, "error: begin with the meter"},
         {"two bodies", {"send", "07RX0P0+0000000", "07RX0P0+0000000"}, "error: exactly one"},
     };
-    for (const OptionCase& c : cases) {
-        BusOptions options;
-        std::string error;
-        const bool ok = ParseBusOptions(c.args, options, error);
-        const std::string got = ok ? Describe(options) : "error: " + error;
-        if (c.expected.rfind("error: ", 0) == 0) {
-            EXPECT_FALSE(ok) << c.name << ": " << got;
-            EXPECT_NE(got.find(c.expected.substr(7)), std::string::npos) << c.name << ": " << got;
-        } else {
-            EXPECT_EQ(got, c.expected) << c.name;
-        }
-    }
+    CheckCases(cases, Describe);
 }
 
 // What a command line asks of write, backup and restore, on one line.
@@ -344,18 +349,7 @@ TEST(BusOptions, ParsesWritesBackupsAndRestores) {
          {"read", "07", "--to", "12"},
          "error: --to belongs to scan and restore, not to read"},
     };
-    for (const OptionCase& c : cases) {
-        BusOptions options;
-        std::string error;
-        const bool ok = ParseBusOptions(c.args, options, error);
-        const std::string got = ok ? DescribeSetup(options) : "error: " + error;
-        if (c.expected.rfind("error: ", 0) == 0) {
-            EXPECT_FALSE(ok) << c.name << ": " << got;
-            EXPECT_NE(got.find(c.expected.substr(7)), std::string::npos) << c.name << ": " << got;
-        } else {
-            EXPECT_EQ(got, c.expected) << c.name;
-        }
-    }
+    CheckCases(cases, DescribeSetup);
 }
 
 TEST(BusOptions, HelpAndVersionWinOverEverythingAfterThem) {
