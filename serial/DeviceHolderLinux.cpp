@@ -1,6 +1,7 @@
 #include "serial/DeviceHolder.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <dirent.h>
@@ -178,11 +179,18 @@ struct AheadSearch {
     Clock::time_point started;
     pthread_t thread{};
     std::optional<DeviceHolder> result; // the thread's, read after the join
+    std::atomic<bool> bDone{false};     // set once the result is there: the join will not wait
+
+    bool IsFor(dev_t device, const std::string& root, pid_t process) const {
+        return rdev == device && procRoot == root && self == process &&
+               Clock::now() - started <= kAheadValidity;
+    }
 };
 
 void* RunAhead(void* pArg) {
     auto* pSearch = static_cast<AheadSearch*>(pArg);
     pSearch->result = SearchNow(pSearch->rdev, pSearch->procRoot, pSearch->self);
+    pSearch->bDone = true;
     return nullptr;
 }
 
@@ -202,6 +210,26 @@ public:
         if (pthread_create(&pSearch->thread, nullptr, RunAhead, pSearch.get()) == 0) {
             m_pSearch = std::move(pSearch);
         }
+    }
+    // Whether the search ahead for this device has finished. None for it: one is started, unless
+    // a search for another device still runs, which nobody here waits for.
+    bool ReadyOrStart(dev_t rdev, const std::string& procRoot, pid_t self) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_pSearch && m_pSearch->IsFor(rdev, procRoot, self)) {
+                return m_pSearch->bDone;
+            }
+            if (m_pSearch && !m_pSearch->bDone) {
+                return false;
+            }
+        }
+        auto pSearch = std::make_unique<AheadSearch>();
+        pSearch->rdev = rdev;
+        pSearch->procRoot = procRoot;
+        pSearch->self = self;
+        pSearch->started = Clock::now();
+        Start(std::move(pSearch)); // the one it replaces has finished: its join is at once
+        return false;
     }
     // The search ahead, finished; null when there is none.
     std::unique_ptr<AheadSearch> Take() {
@@ -224,6 +252,14 @@ CAheadSlot& AheadSlot() {
 
 } // namespace
 
+bool HolderSearchReady(const std::string& path, const std::string& procRoot) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return true; // nothing to search for: the open fails on its own
+    }
+    return AheadSlot().ReadyOrStart(st.st_rdev, procRoot, getpid());
+}
+
 void SearchHoldersAhead(const std::string& path, const std::string& procRoot) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
@@ -239,8 +275,7 @@ void SearchHoldersAhead(const std::string& path, const std::string& procRoot) {
 
 std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procRoot, pid_t self) {
     if (const std::unique_ptr<AheadSearch> pAhead = AheadSlot().Take();
-        pAhead && pAhead->rdev == rdev && pAhead->procRoot == procRoot && pAhead->self == self &&
-        Clock::now() - pAhead->started <= kAheadValidity) {
+        pAhead && pAhead->IsFor(rdev, procRoot, self)) {
         // A holder it found may have let go since; one that came since is as likely as in the
         // moment between any search and the open.
         if (!pAhead->result || StillHolds(procRoot, pAhead->result->pid, rdev)) {

@@ -54,6 +54,8 @@ public:
     void SetAboutBox(std::function<void()> fnAboutBox) { m_fnAboutBox = std::move(fnAboutBox); }
     // Every wait of the session; a real sleep unless a test hands in another.
     void SetSleep(std::function<void(int ms)> fnSleep) { m_view.SetSleep(std::move(fnSleep)); }
+    // The session's clock; the system's steady clock unless a test hands in another.
+    void SetClock(std::function<int64_t()> fnNowMs) { m_view.SetClock(std::move(fnNowMs)); }
 
     // What the setup dialog asks of this window.
     void ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress) override;

@@ -38,3 +38,13 @@ QString LostPortLine(const std::string& reopenPath) {
     return QStringLiteral("Unplugged: waits for %1 to come back, opens nothing else\n")
         .arg(SerialText(reopenPath));
 }
+
+QString UnstableNameLine(const std::string& reopenPath) {
+    if (IsNetworkPort(reopenPath)) {
+        return QStringLiteral("\nAfter a drop it connects to this address again, whatever "
+                              "answers there then");
+    }
+    return QStringLiteral("\nNo stable identity: after an unplug it opens %1 again, whatever "
+                          "device that names then")
+        .arg(SerialText(reopenPath));
+}

@@ -13,3 +13,7 @@ QString PortToolTip(int port, const PortLocation& location);
 // The line put in front of the tooltip of a port that lost its device: it waits for that one,
 // `reopenPath`, whatever COMn names now.
 QString LostPortLine(const std::string& reopenPath);
+
+// The line put after the tooltip of the port in use when the name it is opened again by after a
+// loss may lead to another device by then (a link of the user's own, a network address).
+QString UnstableNameLine(const std::string& reopenPath);
