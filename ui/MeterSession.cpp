@@ -220,10 +220,12 @@ void CMeterSession::NoticeLoss() {
     m_nRetryAtMs = 0; // the first attempt at the next tick
     m_nRetryDelayMs = kFirstRetryMs;
     if (!m_serialPort.HasStableIdentity()) {
-        NoteOnce("COM" + std::to_string(PortNumber(m_portSettings)) + ": " +
-                 m_serialPort.ReopenPath() +
-                 " has no stable identity: it is opened again by this name, whatever device it "
-                 "names then");
+        const std::string& name = m_serialPort.ReopenPath();
+        NoteOnce("COM" + std::to_string(PortNumber(m_portSettings)) + ": " + name +
+                 (IsNetworkPort(name) ? " has no stable identity: it is connected to again at "
+                                        "this address, whatever answers there then"
+                                      : " has no stable identity: it is opened again by this "
+                                        "name, whatever device that names then"));
     }
 }
 

@@ -102,6 +102,9 @@ TEST_F(BusOnDeviceServer, WatchGoesOnByItselfWhenTheServerIsBack) {
     EXPECT_EQ(err.substr(0, err.find("qd7-bus: statistics per meter\n")),
               "qd7-bus: " + server.Url() +
                   ": the device has gone away; watch opens it again when it is back\nqd7-bus: " +
+                  server.Url() +
+                  " has no stable identity: watch connects to this address again, whatever "
+                  "answers there then\nqd7-bus: " +
                   server.Url() + ": the device is back\n");
 }
 
