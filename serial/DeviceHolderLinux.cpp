@@ -10,6 +10,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -25,6 +26,8 @@ constexpr unsigned kPtmxMinor = 2;
 // Slaves of the pseudo-terminals, /dev/pts/N: the minor number is N.
 constexpr unsigned kPtySlaveMajor = 136;
 constexpr std::string_view kTtyIndexKey = "tty-index:";
+// A search ahead yields its core to the program's other threads (a tenth of their share).
+constexpr int kSearchNiceness = 10;
 
 struct DirCloser {
     void operator()(DIR* pDir) const { closedir(pDir); }
@@ -188,6 +191,9 @@ struct AheadSearch {
 };
 
 void* RunAhead(void* pArg) {
+    // Behind whatever else this program does: it searches while the window is being made, and
+    // has until the first poll tick. Linux keeps a niceness per thread.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kSearchNiceness);
     auto* pSearch = static_cast<AheadSearch*>(pArg);
     pSearch->result = SearchNow(pSearch->rdev, pSearch->procRoot, pSearch->self);
     pSearch->bDone = true;
