@@ -71,7 +71,8 @@ protected:
 TEST_F(BusOnDeviceServer, ASpeedOutsideTheStandardSetIsTriedAndSaid) {
     CSer2net server(m_strPty, CSer2net::Mode::Rfc2217);
     ASSERT_TRUE(server.Start()) << server.Log();
-    const ProgramRun read = RunBus({"--port", server.Url(), "--speed", "14400", "read", "12", "C3"});
+    const ProgramRun read =
+        RunBus({"--port", server.Url(), "--speed", "14400", "read", "12", "C3"});
     EXPECT_EQ(read.code, 0) << read.err;
     EXPECT_EQ(read.out, "12  bank 0  C3      -15.25  ok\n");
     EXPECT_EQ(read.err, "qd7-bus: " + server.Url() +
