@@ -56,14 +56,6 @@ private:
 
 class DeviceLossTest : public SessionFixture {
 protected:
-    // The body of the request the last send tick wrote, or how many bytes went instead.
-    std::string SentBody() {
-        const std::vector<uint8_t> sent = std::exchange(m_line.sent, {});
-        if (sent.size() != static_cast<size_t>(kWireFrameLength)) {
-            return "(" + std::to_string(sent.size()) + " bytes)";
-        }
-        return {sent.begin() + 1, sent.begin() + 1 + kFrameBodyLength};
-    }
     // The device is unplugged: the next use of the port finds it gone, and it does not open.
     void Unplug() {
         m_line.bGone = true;
