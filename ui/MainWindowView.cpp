@@ -225,13 +225,7 @@ int64_t CMainWindowView::NowMs() const {
 }
 
 void CMainWindowView::WakeSession() {
-    // Posted to the window's thread; dropped if the window is gone by then.
-    QMetaObject::invokeMethod(
-        m_pWindow,
-        [this] {
-            if (m_fnWake) {
-                m_fnWake();
-            }
-        },
-        Qt::QueuedConnection);
+    if (m_fnWake) {
+        m_fnWake();
+    }
 }

@@ -44,7 +44,9 @@ public:
     void SetSleep(std::function<void(int ms)> fnSleep) { m_fnSleep = std::move(fnSleep); }
     // The clock of NowMs: the system's steady clock unless a test hands in another.
     void SetClock(std::function<int64_t()> fnNowMs) { m_fnNowMs = std::move(fnNowMs); }
-    // What WakeSession brings to the UI thread; set once, before the session starts any work.
+    // What WakeSession calls, on the thread that wakes the session: it must bring the session's
+    // OnWake to the UI thread without waiting (a queued signal). Set once, before the session
+    // starts any work.
     void SetWakeHandler(std::function<void()> fnWake) { m_fnWake = std::move(fnWake); }
 
     void DrawValue(const char* pszText) override;

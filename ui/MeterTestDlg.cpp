@@ -53,7 +53,10 @@ CMeterTestDlg::~CMeterTestDlg() {
 void CMeterTestDlg::ConnectHandlers() {
     connect(m_view.PollTimer(), &QTimer::timeout, this,
             [this] { m_session.OnPollTimer(CMeterSession::kPollTimerId); });
-    m_view.SetWakeHandler([this] { m_session.OnWake(); });
+    m_view.SetWakeHandler([this] { emit sessionWoken(); });
+    connect(
+        this, &CMeterTestDlg::sessionWoken, this, [this] { m_session.OnWake(); },
+        Qt::QueuedConnection);
     connect(m_controls.pSend, &QPushButton::clicked, this, [this] { m_session.SendText(); });
     connect(m_controls.pAutoscan, &QCheckBox::clicked, this, &CMeterTestDlg::ApplyAutoscanMode);
     connect(m_controls.pPicture, &CPictureCtrl::clicked, this, &CMeterTestDlg::OpenSetupDialog);

@@ -62,6 +62,11 @@ public:
     void ShowProgressWhile(const std::function<void(QProgressBar*)>& fn) override;
     SetupPortInfo PortInfo() const override;
 
+signals:
+    // Emitted on whichever thread finished work of the session's; its queued connection brings
+    // the session's OnWake to the UI thread.
+    void sessionWoken();
+
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;

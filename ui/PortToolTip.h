@@ -7,8 +7,9 @@
 #include "serial/PortDevice.h"
 
 // What item COMn of the setup dialog's port list stands for: the device it opens, how it was
-// named ($QD7_COMn, or an adapter's stable name under /dev/serial/by-id), or that there is none.
-QString PortToolTip(int port, const PortLocation& location);
+// named ($QD7_COMn, or an adapter's stable name under /dev/serial/by-id), or that there is none,
+// and, for an adapter, the name it is found again by after an unplug (looked up under dirs).
+QString PortToolTip(int port, const PortLocation& location, const PortDirectories& dirs);
 
 // The line put in front of the tooltip of a port that lost its device: it waits for that one,
 // `reopenPath`, whatever COMn names now.
