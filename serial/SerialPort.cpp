@@ -50,8 +50,8 @@ std::string BeyondPortsText(const PortLocation& location) {
 }
 
 // Speeds every POSIX system names (and Linux's own beyond them): a device server that runs on
-// one sets these, and may confirm any other without setting it (ser2net does, and leaves its line
-// at speed 0).
+// one sets these, and may confirm any other without setting it (some versions of ser2net do, and
+// leave their line at speed 0).
 constexpr std::array<int, 30> kStandardSpeeds = {
     50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
     2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
@@ -68,7 +68,7 @@ std::string UncertainSpeedText(const std::string& path, int speed) {
     }
     return std::to_string(speed) +
            " bit/s is no standard speed of POSIX systems: a device server may confirm it and "
-           "set none (ser2net does); if no meter answers, choose a standard speed";
+           "set none (some versions of ser2net do); if no meter answers, choose a standard speed";
 }
 
 // The kernel takes its RTS delays in whole milliseconds: never less than asked.
