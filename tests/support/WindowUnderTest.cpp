@@ -49,7 +49,6 @@ CWindowUnderTest::CWindowUnderTest(Options options)
         break;
     case Start::Shown:
         Show();
-        Settle();
         break;
     }
 }
@@ -79,6 +78,7 @@ void CWindowUnderTest::Show() {
     m_pDlg->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
     QCoreApplication::processEvents();
+    Settle();
 }
 
 void CWindowUnderTest::Close() {

@@ -38,7 +38,8 @@ public:
     CWindowUnderTest(const CWindowUnderTest&) = delete;
     CWindowUnderTest& operator=(const CWindowUnderTest&) = delete;
 
-    // The application's start-up, when the test starts the window itself: shown, then on screen.
+    // The application's start-up, when the test starts the window itself: shown, then on screen,
+    // and the port's open ended.
     void Show();
     // The window's teardown and destruction now, before the fixture goes.
     void Close();
