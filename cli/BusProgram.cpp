@@ -64,9 +64,15 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
     const PortHandle handle = options.strDevicePath.empty()
                                   ? port.Open(options.nComPort, options.line)
                                   : port.OpenPath(options.strDevicePath, options.line);
+    // A speed a device server may confirm without setting it: tried, and said.
+    const std::string& warning = port.Warning();
     if (handle == kNullPortHandle) {
-        std::fprintf(err, "qd7-bus: %s\n", port.FailureReason().c_str());
+        std::fprintf(err, "qd7-bus: %s%s%s\n", port.FailureReason().c_str(),
+                     warning.empty() ? "" : "; ", warning.c_str());
         return kExitPortFailed;
+    }
+    if (!warning.empty()) {
+        std::fprintf(err, "qd7-bus: %s: %s\n", port.OpenedPath().c_str(), warning.c_str());
     }
 
     const bool bNetwork = IsNetworkPort(port.OpenedPath());
