@@ -5,6 +5,7 @@
 #include <cctype>
 #include <optional>
 
+#include "cli/BusFeatures.h"
 #include "cli/OperandLists.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
@@ -114,11 +115,13 @@ bool SetAddress(int& target, std::string_view option, std::string_view value, st
     return true;
 }
 
-// An option that takes a value; `only` names the one command it belongs to (None: every command).
+// An option that takes a value; `only` names the one command it belongs to (None: every command),
+// `feature` what a build must hold to take it.
 struct ValueOption {
     std::string_view name;
     BusCommand only;
     bool (*apply)(BusOptions&, std::string_view, std::string&);
+    BusFeature feature = BusFeature::Everywhere;
 };
 
 bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std::string_view value,
@@ -196,23 +199,27 @@ const std::array<ValueOption, 19> kValueOptions = {{
              e = "--publish: " + Quoted(v) + ": " + e;
          }
          return ok;
-     }},
+     },
+     BusFeature::Publish},
     {"--ca-file", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          Publish(o).caFile = v;
          return !v.empty() || (e = "--ca-file needs a file", false);
-     }},
+     },
+     BusFeature::Publish},
     {"--password-file", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          Publish(o).passwordFile = v;
          return !v.empty() || (e = "--password-file needs a file", false);
-     }},
+     },
+     BusFeature::Publish},
     {"--queue", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          int64_t n = 0;
          return SetNumber(n, "--queue", v, 1, kMaxQueue, e) &&
                 (Publish(o).nQueue = static_cast<size_t>(n), true);
-     }},
+     },
+     BusFeature::Publish},
     {"--from", BusCommand::Scan,
      [](BusOptions& o, std::string_view v, std::string& e) {
          return SetAddress(o.nFrom, "--from", v, e);
@@ -350,6 +357,19 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
 
 } // namespace
 
+std::vector<std::string_view> BusOptionNames(bool bEveryBuild) {
+    std::vector<std::string_view> names = {"-h", "--help", "--version"};
+    for (const FlagOption& flag : kFlagOptions) {
+        names.push_back(flag.name);
+    }
+    for (const ValueOption& option : kValueOptions) {
+        if (bEveryBuild || HasBusFeature(option.feature)) {
+            names.push_back(option.name);
+        }
+    }
+    return names;
+}
+
 bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
                      std::string& error) {
     std::vector<std::string_view> operands;
@@ -400,6 +420,10 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
                                          [name](const ValueOption& o) { return o.name == name; });
         if (option == kValueOptions.end()) {
             error = "unknown option " + std::string(name);
+            return false;
+        }
+        if (!HasBusFeature(option->feature)) {
+            error = std::string(name) + ": " + MissingBusFeature(option->feature);
             return false;
         }
         std::string_view value;

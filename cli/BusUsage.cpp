@@ -1,13 +1,15 @@
 #include "cli/BusOptions.h"
 
 #include "Version.h"
+#include "cli/BusFeatures.h"
 #include "cli/UsageWords.h"
 
 #include <string_view>
 #include <utility>
 
 // Laid out for help2man: the usage lines, a paragraph of description, then sections whose
-// headings end in a colon, options indented with their text in a column.
+// headings end in a colon, options indented with their text in a column. Lines between "@if
+// FEATURE" and "@end" are this build's only when it has that feature (cli/BusFeatures.h).
 std::string BusUsage() {
     std::string text = R"(Usage: qd7-bus [OPTION]... scan [ADDRS | --from AA --to BB]
   or:  qd7-bus [OPTION]... read ADDRS [REGS]...
@@ -62,12 +64,17 @@ Options:
       --rts-delay-before MS
                     keep RTS up MS milliseconds (0 to 1000) before a frame's
                     first byte, for converters that switch direction slowly
-                    (default 0); where the kernel drives RTS in its RS485
-                    mode, its own delay before sending
+                    (default 0)
+@if driver-rs485
+                    where the kernel drives RTS in its RS485 mode: its own
+                    delay before sending
+@end
       --rts-delay-after MS
                     keep RTS up MS milliseconds (0 to 1000) after a frame's
-                    last byte has left (default 0); in the kernel's RS485 mode,
-                    its delay after sending
+                    last byte has left (default 0)
+@if driver-rs485
+                    in the kernel's RS485 mode: its delay after sending
+@end
       --retries N   ask again up to N times (0 to 10, default 0) when a
                     request gets no reply or a corrupt one; the row says how
                     many requests it took (tries)
@@ -85,6 +92,7 @@ Options:
   -h, --help        show this help and exit
       --version     show the version and exit
 
+@if publish
 Publishing (watch):
       --publish mqtt://[USER@]HOST[:PORT]/PREFIX | mqtts://...
                     each row also to an MQTT broker, as its json row, QoS 1,
@@ -104,6 +112,7 @@ Publishing (watch):
       --queue N     readings kept while the broker is away (default 10000);
                     beyond, the oldest are dropped, and stderr says so
 
+@end
 Scan options:
       --from AA     first address (default 00)
       --to BB       last address (default 99)
@@ -158,8 +167,10 @@ Exit status:
   4  the output cannot be written (a full disk, an I/O error, a closed
      standard output); a reader that went away, such as head, ends qd7-bus
      quietly instead
+@if publish
   5  --publish: the broker refused the login or the connection, or TLS
      failed (its certificate is not trusted, or its name differs)
+@end
 
 Examples:
   qd7-bus ports     which serial ports there are, and which adapter is COMn
@@ -176,6 +187,7 @@ Examples:
   qd7-bus send 07RX1C1+0000000
                     send a frame typed by hand and show the reply
 )";
+    text = SelectBusFeatureBlocks(text);
     // The words of this system: how a run is stopped, how a device is named.
     for (const auto& [key, value] :
          {std::pair<std::string_view, std::string_view>{"@STOP@", kUsageStop},
