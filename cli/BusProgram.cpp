@@ -24,9 +24,9 @@ namespace {
 // failed, 0 when none did; the final flush may still find one. A reader that went away is no
 // failure of ours (`qd7-bus scan | head -1`).
 int FinishOutput(FILE* out, FILE* err, int nError, int code) {
-    errno = 0;
+    ClearOutputError();
     if (nError == 0 && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
-        nError = errno != 0 ? errno : EIO;
+        nError = FailedOutputError();
     }
     if (nError == 0 || nError == EPIPE) {
         return code;
@@ -38,7 +38,7 @@ int FinishOutput(FILE* out, FILE* err, int nError, int code) {
 } // namespace
 
 int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
-                  const std::atomic<bool>& stop) {
+                  const std::atomic<bool>& stop, const BusProcess& process) {
     BusOptions options;
     std::string error;
     if (!ParseBusOptions(args, options, error)) {
@@ -48,8 +48,8 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     }
     if (options.bHelp || options.bVersion) {
         const std::string text = options.bHelp ? BusUsage() : BusVersion();
-        errno = 0;
-        const int nError = std::fputs(text.c_str(), out) < 0 ? (errno != 0 ? errno : EIO) : 0;
+        ClearOutputError();
+        const int nError = std::fputs(text.c_str(), out) < 0 ? FailedOutputError() : 0;
         return FinishOutput(out, err, nError, kExitOk);
     }
 
@@ -95,7 +95,7 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     writer.SetPublisher(pPublisher.get());
     CBusCommands commands(options, port, exchange, writer, err);
     // Progress only for a person at a terminal, and not between the lines of a trace.
-    commands.ShowProgress(IsTerminal(err) && !options.bTrace && options.nQuiet < 2);
+    commands.ShowProgress(process.bErrTerminal && !options.bTrace && options.nQuiet < 2);
     int code = commands.Run(!OutputHoldsData(out));
     port.Close();
     if (pPublisher) {
@@ -109,11 +109,11 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
 }
 
 int CloseBusOutput(FILE* out, FILE* err, int code) {
-    errno = 0;
+    ClearOutputError();
     if (std::fclose(out) == 0 || code == kExitOutput) {
         return code;
     }
-    const int nError = errno != 0 ? errno : EIO;
+    const int nError = FailedOutputError();
     if (nError == EPIPE) {
         return code;
     }

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     int code = kExitOk;
     {
         const CProgramText text(argc, argv);
-        code = RunBusProgram(text.Args(), stdout, stderr, s_bStop);
+        code =
+            RunBusProgram(text.Args(), stdout, stderr, s_bStop, BusProcess{text.ErrorIsTerminal()});
     } // on a console, the relay hands its last text over before the output is closed
     code = CloseBusOutput(stdout, stderr, code);
     return bOutputClosed ? kExitOutput : code;
