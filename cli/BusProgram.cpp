@@ -109,8 +109,12 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
 }
 
 int CloseBusOutput(FILE* out, FILE* err, int code) {
+    // A write that failed before was judged when the program's output was done with (a reader
+    // that went away, or a message): the Windows C library fails the close of such a stream again
+    // without saying why.
+    const bool bJudged = std::ferror(out) != 0;
     ClearOutputError();
-    if (std::fclose(out) == 0 || code == kExitOutput) {
+    if (std::fclose(out) == 0 || code == kExitOutput || bJudged) {
         return code;
     }
     const int nError = FailedOutputError();
