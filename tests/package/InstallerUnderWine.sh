@@ -1,27 +1,32 @@
 #!/usr/bin/env bash
-# The qd7-bus installer under wine, in the project's wine prefix in the build tree: installed
-# silently, qd7-bus run from the PATH as a new command prompt finds it, then uninstalled silently.
+# The qd7-bus installer and MSI under wine, in the project's wine prefix in the build tree:
+# installed silently, qd7-bus run from the PATH as a new command prompt finds it, then uninstalled
+# silently.
 #   - For the user (/CurrentUser, and with no choice given): the installer asks for no elevation
 #     (its manifest), installs into %LOCALAPPDATA%\Programs\qd7-bus, puts that on the user's PATH
 #     and among the user's installed programs, and writes nothing for the machine (no Program
 #     Files folder, no entry in HKLM, the system's PATH as it was).
 #   - For all users (/AllUsers): Program Files\qd7-bus, the system's PATH, the machine's list,
 #     and nothing in the user's PATH or list.
-# Each with the PATH absent, ordinary (an entry with a %VARIABLE% in it), too long for the
+#   - The MSI (msiexec /i ... /qn): Program Files\qd7-bus, the end of the system's PATH, the
+#     machine's list; msiexec /x takes them away again.
+# Each installer with the PATH absent, ordinary (an entry with a %VARIABLE% in it), too long for the
 # installer to edit safely, and already holding the folder. After each uninstall the prefix holds
 # what it held before: no program folder, no entry among the installed programs, and the PATH as
 # it was, an entry that was there before included. The prefix's PATHs are put back at the end.
 # No COM port is used or linked: nothing here opens a serial device. Wine grants every program
 # administrator rights, so a per-user install is shown to need none by its manifest and by what
 # it writes, not by running without them.
-# Exits 77 (skipped) when there is no installer (makensis, Debian package nsis, was not found).
+# Exits 77 (skipped) when there is no installer (makensis, Debian package nsis, was not found); the
+# MSI is left out when it was not built (wixl and msitools).
 #
-#   InstallerUnderWine.sh SETUP_EXE VERSION WINEPREFIX EMULATOR...
+#   InstallerUnderWine.sh SETUP_EXE MSI VERSION WINEPREFIX EMULATOR...
 set -euo pipefail
 setup=$1
-version=$2
-export WINEPREFIX=$3
-shift 3
+msi=$2
+version=$3
+export WINEPREFIX=$4
+shift 4
 emulator=("$@")
 if [ -z "$setup" ] || [ ! -e "$setup" ]; then
     echo "InstallerUnderWine: no installer was built (makensis, Debian package nsis, not found)"
@@ -150,7 +155,7 @@ while IFS='|' read -r switch case before during; do
         run "$folder\\qd7-bus.exe" --version
     fi
     [ "$rc" -eq 0 ] && [ "$out" = "qd7-bus (qd7test) $version" ] ||
-        say "$case: the installed qd7-bus --version gave exit $rc: $out"
+        say "$case: the installed qd7-bus --version gave exit $rc: $out $(cat "$work/err")"
 
     run_to_the_end "$folder\\uninstall.exe" /S
     [ "$rc" -eq 0 ] || say "$case: the uninstaller exited with $rc"
@@ -167,4 +172,39 @@ done <<EOF
 /AllUsers|the system's PATH|@SYSTEM@|@SYSTEM@;@FOLDER@
 /AllUsers|a system PATH that holds the folder already|@FOLDER@;@SYSTEM@|=
 EOF
+
+if [ -n "$msi" ] && [ -e "$msi" ] && command -v msiinfo >/dev/null; then
+    code=$(msiinfo export "$msi" Property | tr -d '\r' | awk '$1 == "ProductCode" { print $2 }')
+    msi_uninstall="HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\\$code"
+    case='the MSI'
+    system_before=$(path_of "$system_environment")
+    user_before=$(path_of "$user_environment")
+    run winepath -w "$msi"
+    windows_msi=$out
+    run_to_the_end msiexec /i "$windows_msi" /qn
+    [ "$rc" -eq 0 ] || say "$case: msiexec /i exited with $rc"
+    for file in qd7-bus.exe README.txt LICENSE.txt; do
+        [ -f "$unix_machine_folder/$file" ] || say "$case: $file was not installed in $machine_folder"
+    done
+    run reg query "$msi_uninstall" /v DisplayVersion
+    grep -q "REG_SZ *$version\$" <<<"$out" || say "$case: not among the installed programs: $out"
+    [ "$(path_of "$system_environment")" = "$system_before;$machine_folder\\" ] ||
+        say "$case: the system's PATH while installed is '$(path_of "$system_environment")'"
+    [ "$(path_of "$user_environment")" = "$user_before" ] || say "$case: the user's PATH changed"
+    run cmd /c qd7-bus --version
+    [ "$rc" -eq 0 ] && [ "$out" = "qd7-bus (qd7test) $version" ] ||
+        say "$case: qd7-bus --version from the PATH gave exit $rc: $out"
+    run_to_the_end msiexec /x "$windows_msi" /qn
+    [ "$rc" -eq 0 ] || say "$case: msiexec /x exited with $rc"
+    [ ! -e "$unix_machine_folder" ] || say "$case: the uninstall left $(ls -A "$unix_machine_folder" | xargs)"
+    run reg query "$msi_uninstall"
+    [ "$rc" -ne 0 ] || say "$case: still among the installed programs after uninstalling"
+    # Wine's Windows Installer takes the entry away but leaves the ";" before it.
+    after=$(path_of "$system_environment")
+    [ "$after" = "$system_before" ] || [ "$after" = "$system_before;" ] ||
+        say "$case: the system's PATH after uninstalling is '$after', not '$system_before'"
+    set_path "$system_environment" "$system_before"
+else
+    echo "InstallerUnderWine: no MSI was built (wixl and msitools): left out"
+fi
 exit "$fail"
