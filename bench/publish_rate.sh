@@ -12,28 +12,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 cpu_seconds=${2:-600}
-sim=$build/sim/qd7-sim
-bus=$build/cli/qd7-bus
-broker=$(command -v mosquitto || echo /usr/sbin/mosquitto)
-[ -x "$broker" ] || { echo "publish_rate: mosquitto is missing (tools/setup.sh test)" >&2; exit 1; }
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser %s\n' "$port" "$(id -un)" >"$work/m.conf"
-"$broker" -c "$work/m.conf" >"$work/broker.log" 2>&1 &
-pids+=($!)
-sleep 0.5
-meters=01,02,03,04,05,06,07,08,09,10
-"$sim" --meters "$meters" --link "$work/com1" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$work/com1" ] && break; sleep 0.05; done
+script=publish_rate
+# shellcheck source=tools/lib/broker-bench.sh
+source tools/lib/broker-bench.sh
+begin_broker_bench
 
 rate() { # extra options...; readings per second over 2000 readings, as fast as the bus goes
     local t0 t1

@@ -41,17 +41,18 @@ start_sim() {
 now() { date +%s.%N; }
 
 # on line: the 100 requests and the 3 replies; floor: that, the silent addresses' wait after
-# their request (a scan stops waiting where no byte has come by the end of the request plus the
-# 50 ms turnaround margin), and at the end one timeout of quiet line in which a late reply of the
-# last silent addresses would still be seen; measured: the scan, start to end of the program.
+# their request (a scan asks the next address where no byte has come 30 ms after the end of the
+# request: a slower meter is heard later, within its reply window), and at the end the rest of the
+# last silent address's reply window (700 ms from its request), in which its late reply would
+# still be heard; measured: the scan, start to end of the program.
 printf '%-7s %-6s %9s %9s %9s %9s\n' speed run timeout "on line" floor measured
 for speed in 9600 115200; do
     # 8N1: ten bits a character. Line times in milliseconds.
     read -r request reply timeout online floor < <(awk -v s="$speed" 'BEGIN {
         req = 35 * 10 * 1000 / s; rep = 19 * 10 * 1000 / s
-        t = int((req + rep) + 0.999999) + 50 # the default timeout, as qd7-bus takes it
+        t = int((req + rep) + 0.999999) + 116 # the default timeout, as qd7-bus takes it
         online = 100 * req + 3 * rep
-        printf "%.3f %.3f %d %.0f %.0f\n", req, rep, t, online, online + 97 * 50 + t
+        printf "%.3f %.3f %d %.0f %.0f\n", req, rep, t, online, online + 97 * 30 + 700 - (req + 30)
     }')
     for run in pty paced; do
         if [ "$run" = paced ]; then

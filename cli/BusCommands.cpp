@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "cli/ScanProgress.h"
+#include "cli/BusScan.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
@@ -24,30 +24,6 @@ constexpr size_t kBodyRegister = 5;
 // While the device is gone, watch tries to open it again each round, but not more often than
 // this: with --interval 0 the rounds would otherwise spin and log nodevice rows without pause.
 constexpr std::chrono::milliseconds kMinReopenInterval{100};
-
-// Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
-// good frame, but not the reply asked for) will reject it again, and a gone device is not back
-// by asking.
-bool IsRetried(ReplyStatus status) {
-    return status == ReplyStatus::Silent || status == ReplyStatus::Corrupt;
-}
-
-Reading MakeReading(const ExchangeResult& result, int address, int bank, std::string registerCode) {
-    Reading reading;
-    reading.time = result.time;
-    reading.address = address;
-    reading.bank = bank;
-    reading.registerCode = std::move(registerCode);
-    reading.status = result.status;
-    reading.raw = result.raw;
-    if (result.status == ReplyStatus::Ok) {
-        reading.bank = result.reply.bank;
-        reading.registerCode = RegisterCodeTable[static_cast<size_t>(result.reply.registerIndex)];
-        reading.value = result.reply.value;
-        reading.decimals = result.reply.decimals;
-    }
-    return reading;
-}
 
 // What a typed body asks for, as far as it says: its address (the parser let only a body with
 // one through), and its bank and register when they are a digit and a known code.
@@ -81,9 +57,47 @@ std::string SendText(const std::string& body, uint8_t crc, const Reading& readin
 
 } // namespace
 
+bool IsRetried(ReplyStatus status) {
+    return status == ReplyStatus::Silent || status == ReplyStatus::Corrupt;
+}
+
+Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::string registerCode) {
+    Reading reading;
+    reading.time = result.time;
+    reading.address = address;
+    reading.bank = bank;
+    reading.registerCode = std::move(registerCode);
+    reading.status = result.status;
+    reading.raw = result.raw;
+    if (result.status == ReplyStatus::Ok) {
+        reading.bank = result.reply.bank;
+        reading.registerCode = RegisterCodeTable[static_cast<size_t>(result.reply.registerIndex)];
+        reading.value = result.reply.value;
+        reading.decimals = result.reply.decimals;
+    }
+    return reading;
+}
+
 CBusCommands::CBusCommands(const BusOptions& options, CSerialPort& port, CBusExchange& exchange,
                            CReadingWriter& writer, FILE* err)
-    : m_options(options), m_port(port), m_exchange(exchange), m_writer(writer), m_pErr(err) {}
+    : m_options(options), m_port(port), m_exchange(exchange), m_writer(writer), m_pErr(err),
+      m_lateNotes(err) {
+    m_exchange.SetLateReplySink([this](const LateReply& late) { OnLateReply(late); });
+}
+
+CBusCommands::~CBusCommands() {
+    m_exchange.SetLateReplySink({});
+}
+
+void CBusCommands::OnLateReply(const LateReply& late) {
+    if (m_pScan != nullptr) {
+        m_pScan->ClearProgress();
+    }
+    m_lateNotes.Note(late);
+    if (m_pScan != nullptr) {
+        m_pScan->OnLateReply(late);
+    }
+}
 
 int CBusCommands::Run(bool bHeader) {
     if (bHeader && !m_writer.Header()) {
@@ -106,6 +120,9 @@ int CBusCommands::Run(bool bHeader) {
     case BusCommand::Ports: // listed before any port is opened
     case BusCommand::None:
         break;
+    }
+    if (m_exchange.StopRequested()) {
+        code = kExitInterrupted;
     }
     // A meter that missed its timeout at the end of the run may still answer: it should not go
     // unremarked only because nothing else was asked after it.
@@ -159,69 +176,30 @@ std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {
         if (tries > 0 && Stopped()) {
             return std::nullopt;
         }
+        // A retry waits until the try before can no longer be answered (CBusExchange::Run).
         result = m_exchange.Run(frame, expect);
         if (result.bStopped) {
             return std::nullopt;
         }
-        ++tries;
         m_statistics.Count(address, result.status, result.elapsed);
+        // A gone device asked nothing.
+        tries += result.status == ReplyStatus::NoDevice ? 0 : 1;
     } while (IsRetried(result.status) && tries <= m_options.nRetries);
-    Reading reading =
-        MakeReading(result, address, m_options.nBank,
-                    std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
+    Reading reading = ReadingOf(result, address, m_options.nBank,
+                                std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
     reading.tries = tries;
     return reading;
 }
 
-std::vector<int> CBusCommands::ScanAddresses() const {
-    if (!m_options.addresses.empty()) {
-        return m_options.addresses;
-    }
-    std::vector<int> addresses;
-    for (int address = m_options.nFrom; address <= m_options.nTo; ++address) {
-        addresses.push_back(address);
-    }
-    return addresses;
-}
-
-// Every address in the range (or the list) once; the rows are the addresses where something
-// answered.
 int CBusCommands::Scan() {
-    const std::vector<int> addresses = ScanAddresses();
-    std::optional<CScanProgress> progress;
-    if (m_bProgress) {
-        progress.emplace(m_pErr);
+    CBusScan scan(m_options, m_exchange, m_writer, m_statistics, m_pErr, m_bProgress);
+    m_pScan = &scan;
+    const int code = scan.Run();
+    m_pScan = nullptr;
+    if (code == kExitPortFailed) {
+        NoteGone();
     }
-    int nFound = 0;
-    for (size_t i = 0; i < addresses.size() && !Stopped(); ++i) {
-        const int address = addresses[i];
-        if (progress) {
-            progress->Show(address, static_cast<int>(i) + 1, static_cast<int>(addresses.size()));
-        }
-        const std::optional<Reading> reading = Ask(address, kRegisterProcessValue);
-        if (!reading || reading->status == ReplyStatus::Silent) {
-            continue;
-        }
-        nFound += reading->status == ReplyStatus::Ok ? 1 : 0;
-        if (progress) {
-            progress->Clear(); // the row on a clean line, then the progress again below it
-            progress->Found(address);
-        }
-        m_writer.Write(*reading);
-        if (reading->status == ReplyStatus::NoDevice) {
-            NoteGone();
-            return kExitPortFailed;
-        }
-    }
-    progress.reset();
-    if (nFound == 0 && !Stopped()) {
-        const std::string where =
-            m_options.addresses.empty()
-                ? FormatAddress(m_options.nFrom) + ".." + FormatAddress(m_options.nTo)
-                : std::string("the addresses given");
-        std::fprintf(m_pErr, "qd7-bus: no meter answered at %s\n", where.c_str());
-    }
-    return nFound > 0 ? kExitOk : kExitNoAnswer;
+    return code;
 }
 
 int CBusCommands::Read() {
@@ -305,8 +283,8 @@ int CBusCommands::Send() {
         return kExitNoAnswer;
     }
     m_statistics.Count(expect.address, result.status, result.elapsed);
-    const Reading reading =
-        MakeReading(result, expect.address, expect.bank, body.substr(kBodyRegister, 2));
+    Reading reading = ReadingOf(result, expect.address, expect.bank, body.substr(kBodyRegister, 2));
+    reading.tries = reading.status == ReplyStatus::NoDevice ? 0 : 1;
     if (m_options.nQuiet == 1 && reading.status == ReplyStatus::Ok) {
         // -q: only a failure is shown.
     } else if (m_writer.Format() == OutputFormat::Text) {

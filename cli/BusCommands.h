@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
 #include "cli/BusStatistics.h"
+#include "cli/LateReplyNotes.h"
 #include "cli/ReadingFormat.h"
 #include "cli/ReadingWriter.h"
 
@@ -15,23 +17,37 @@ inline constexpr int kExitNoAnswer = 1;   // a meter silent, or its reply corrup
 inline constexpr int kExitUsage = 2;      // the command line is wrong
 inline constexpr int kExitPortFailed = 3; // the port cannot be opened, or its device went away
 inline constexpr int kExitOutput = 4;  // the output cannot be written (a full disk, an I/O error)
-inline constexpr int kExitPublish = 5; // the broker refused the login, or TLS failed
+inline constexpr int kExitPublish = 5; // readings not all published: refused, dropped, unsent
+inline constexpr int kExitInterrupted = 130; // a signal (Ctrl+C) ended the command
 
 class CSerialPort;
+class CBusScan;
+
+// Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
+// good frame, but not the reply asked for) will reject it again, and a gone device is not back
+// by asking.
+bool IsRetried(ReplyStatus status);
+// The row of an exchange: what was asked, and what the reply said when it was the one asked for.
+Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::string registerCode);
 
 // scan, read, watch and send over an exchange on an open port; each gives the exit code. A
 // device that goes away ends scan, read and send with kExitPortFailed; watch says so, logs its
-// rows as nodevice and opens the same device again each round until it is back.
+// rows as nodevice and opens the same device again each round until it is back. A late reply is
+// said on stderr; in a scan it also lists its meter.
 class CBusCommands {
 public:
     CBusCommands(const BusOptions& options, CSerialPort& port, CBusExchange& exchange,
                  CReadingWriter& writer, FILE* err);
+    ~CBusCommands();
+    CBusCommands(const CBusCommands&) = delete;
+    CBusCommands& operator=(const CBusCommands&) = delete;
 
     // Scan shows where it is on this line of a terminal (stderr, when it is one).
     void ShowProgress(bool bShow) { m_bProgress = bShow; }
 
     // bHeader: begin with the csv header row (in csv). Before it returns, a late reply that may
-    // still come is given the time to be seen (CBusExchange::AwaitLateReplies).
+    // still come is given the time to be seen (CBusExchange::AwaitLateReplies). A command that a
+    // stop request cut short gives kExitInterrupted.
     int Run(bool bHeader);
 
 private:
@@ -42,8 +58,7 @@ private:
     // RX for one register of one meter in the chosen bank, asked again up to --retries times
     // while it fails; nothing when a stop request came first.
     std::optional<Reading> Ask(int address, int registerIndex);
-    // The addresses scan asks: the list given, else the range.
-    std::vector<int> ScanAddresses() const;
+    void OnLateReply(const LateReply& late);
     bool Stopped() const;
     // The device went away: said once, until it is back.
     void NoteGone();
@@ -57,5 +72,7 @@ private:
     CReadingWriter& m_writer;
     FILE* m_pErr;
     CBusStatistics m_statistics;
+    CLateReplyNotes m_lateNotes;
+    CBusScan* m_pScan = nullptr; // while a scan runs
     bool m_bProgress = false;
 };

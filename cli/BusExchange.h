@@ -22,31 +22,39 @@ struct ExchangeResult {
     std::vector<uint8_t> raw;
     bool bStopped = false;                // a stop request cut the wait short: there is no verdict
     std::chrono::microseconds elapsed{0}; // from the start of the request to its reply or end
+    uint64_t nRequest = 0; // the request's number, which a late reply to it names; 0: none went out
 };
 
-// A reply that reached us after its request had timed out. It was not taken for any other
+// A reply that came after its request's exchange had ended without it. It was taken for no other
 // request's; this is what a user needs to set a timeout that waits for it.
 struct LateReply {
     int address = 0;
-    std::chrono::milliseconds delay{0}; // from the start of its request to its arrival
+    uint64_t nRequest = 0;              // the request it answers (ExchangeResult::nRequest)
+    std::chrono::milliseconds delay{0}; // from the start of that request to the reply's arrival
+    bool bBeyondWindow = false;         // it came after the meter's reply window had passed
+    DecodedResponse reply;              // the reply, as its request asked for it
+    std::vector<uint8_t> raw;
 };
 
 // Request and reply on an open port: stale input is thrown away, the 35 bytes go out, and the
-// bytes that come back are read until the reply has been found or the timeout, counted from the
-// start of the request, has passed. A stop request (a signal) ends every wait within a few
-// milliseconds.
+// bytes that come back are read as they arrive (the port's wait for input, never a sleep) until the
+// reply has been found or the timeout, counted from the start of the request, has passed. A stop
+// request (a signal) ends every wait, at the latest within half a second.
 //
-// A reply belongs to its request. A meter that missed its timeout may still answer, and its reply
-// would then match the next request to it for address, bank and register. So after a failed
-// exchange the next request to that meter first waits until the line has been quiet for one
-// timeout, throwing away what comes; requests to other meters go at once, since a late reply names
-// its meter and is never taken for another's. Every failed request keeps listening for its own
-// reply for a while (everything read goes past it), and when it comes it is handed to the
-// late-reply sink instead of being lost without a word.
+// A reply belongs to its request. The response frame names a meter, a bank and a register, but
+// not the request it answers, and a meter may answer long after our timeout: the window program
+// reads a reply 700 ms after its request. So a meter is never asked again while its reply to the
+// last request may still come: after an exchange that ended without the reply, the next request to
+// that meter waits until the reply has come (it is then handed to the late-reply sink) or the
+// meter's reply window, counted from the request, has passed. Requests to other meters go at once:
+// a late reply names its meter and is taken for no other's, wherever it arrives.
 class CBusExchange {
 public:
+    // `replyWindow` is the time after a request within which its reply may still come; it is
+    // never shorter than the timeout.
     CBusExchange(CSerialPort& port, std::chrono::milliseconds timeout,
-                 std::chrono::microseconds characterTime, const std::atomic<bool>& stop);
+                 std::chrono::milliseconds replyWindow, std::chrono::microseconds characterTime,
+                 const std::atomic<bool>& stop);
 
     // Where late replies go, as they are found.
     void SetLateReplySink(std::function<void(const LateReply&)> sink);
@@ -66,43 +74,54 @@ public:
     // Waits until `until` on the steady clock, listening to the line meanwhile so that a late
     // reply is seen when it comes; false when a stop request ended the wait.
     bool SleepUntil(std::chrono::steady_clock::time_point until);
-    // Before the program ends: while a failed request's reply may still be on its way, listens
-    // until the line has been quiet for one timeout. Returns at once when every request was
-    // answered. False when a stop request ended the wait.
+    // True while the reply to the last request to `address` may still come: that exchange ended
+    // without it, and neither has it come since nor has the meter's reply window passed.
+    bool Awaits(int address) const;
+    // The same for the request numbered `nRequest` (ExchangeResult::nRequest): false once another
+    // request has gone to that meter.
+    bool AwaitsReplyTo(uint64_t nRequest) const;
+    // Listens until Awaits(address) no longer holds; false when a stop request ended the wait.
+    bool AwaitReply(int address);
+    // Before the program ends: listens until no reply may still come. False when a stop request
+    // ended the wait.
     bool AwaitLateReplies();
-    // Forgets every failed request: after the device was opened again, nothing of before can come.
+    // Forgets every request: after the device was opened again, nothing of before can come.
     void Reset();
 
 private:
     using SteadyClock = std::chrono::steady_clock;
 
-    // A request that timed out, still listening for its own reply.
-    struct Overdue {
+    // A request whose exchange ended without its reply, still listening for it.
+    struct Outstanding {
         CReplyFinder finder;
-        int address = 0;
+        uint64_t nRequest = 0;
         SteadyClock::time_point start;
+        SteadyClock::time_point windowEnd;
     };
 
-    // Reads everything waiting and hands it to the overdue requests; the number of bytes read.
+    bool AnyOutstanding() const;
+    // Reads everything waiting and hands it to the outstanding requests; the number read.
     int Listen();
-    void HearLate(const uint8_t* bytes, size_t count);
-    void ExpireOverdue(SteadyClock::time_point now);
-    // Listens until the line has been quiet for one timeout since `quietSince` (or since the last
-    // byte, when later), for at most m_lateWatch; with bUntilClaimed it also ends once no overdue
-    // request is left. True unless a stop request ended it; the port may have been lost meanwhile.
-    bool WaitQuiet(SteadyClock::time_point quietSince, bool bUntilClaimed);
-    void Sleep(SteadyClock::duration longest) const;
+    // `arrival`: when the bytes came, as far as can be told.
+    void Hear(const uint8_t* bytes, size_t count, SteadyClock::time_point arrival);
+    // Listens until `until` or until `done()`; with the port closed (a device gone) it only
+    // waits. False when a stop request ended it.
+    bool ListenUntil(SteadyClock::time_point until, const std::function<bool()>& done);
+    // Waits for input at most until `until`, and at most half a second, so that a stop request
+    // is seen.
+    void WaitForInput(SteadyClock::time_point until);
 
     CSerialPort& m_port;
     std::chrono::milliseconds m_timeout;
+    std::chrono::milliseconds m_window;
     std::chrono::microseconds m_idleGap;
-    SteadyClock::duration m_lateWatch; // how long a failed request listens for its reply
     const std::atomic<bool>& m_stop;
     std::function<void(const LateReply&)> m_fnLate;
     SteadyClock::time_point m_tLastReceived;
-    // Per address: when the last exchange with that meter failed; empty after an answer.
-    std::array<std::optional<SteadyClock::time_point>, kAddressCount> m_aFailedAt;
-    std::vector<Overdue> m_vecOverdue;
+    uint64_t m_nRequests = 0;
+    // Per address: the last request, when it ended without its reply; kept past its window, so
+    // that a reply later still is named as such, until the next request to that meter.
+    std::array<std::optional<Outstanding>, kAddressCount> m_aOutstanding;
     CBusTrace* m_pTrace = nullptr;
     std::optional<std::chrono::microseconds> m_firstByteLimit;
 };

@@ -27,6 +27,10 @@ constexpr int64_t kMaxCount = 1'000'000'000;
 // More tries than this only hide a bus that needs mending.
 constexpr int64_t kMaxRetries = 10;
 constexpr int64_t kMaxQueue = 10'000'000;
+// MQTT's packet identifiers allow this many messages in flight, at most.
+constexpr int64_t kMaxInflight = 65'535;
+constexpr int64_t kMinKeepAlive = 5; // libmosquitto's least
+constexpr int64_t kMaxKeepAlive = 3'600;
 
 // The settings of --publish, made when the first of its options comes.
 PublishSettings& Publish(BusOptions& o) {
@@ -134,7 +138,7 @@ bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std
     return true;
 }
 
-const std::array<ValueOption, 19> kValueOptions = {{
+const std::array<ValueOption, 25> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -168,6 +172,12 @@ const std::array<ValueOption, 19> kValueOptions = {{
          return SetNumber(n, "--timeout", v, 1, kMaxTimeoutMs, e) &&
                 (o.timeout = std::chrono::milliseconds(n), true);
      }},
+    {"--reply-window", BusCommand::None,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--reply-window", v, 1, kMaxTimeoutMs, e) &&
+                (o.replyWindow = std::chrono::milliseconds(n), true);
+     }},
     {"--rts-delay-before", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
          return SetRtsDelay(o.rtsDelayBefore, "--rts-delay-before", v, e);
@@ -196,7 +206,7 @@ const std::array<ValueOption, 19> kValueOptions = {{
      [](BusOptions& o, std::string_view v, std::string& e) {
          const bool ok = ParsePublishUrl(v, Publish(o), e);
          if (!ok) {
-             e = "--publish: " + Quoted(v) + ": " + e;
+             e = "--publish: " + Quoted(RedactedUrl(v)) + ": " + e;
          }
          return ok;
      },
@@ -218,6 +228,43 @@ const std::array<ValueOption, 19> kValueOptions = {{
          int64_t n = 0;
          return SetNumber(n, "--queue", v, 1, kMaxQueue, e) &&
                 (Publish(o).nQueue = static_cast<size_t>(n), true);
+     },
+     BusFeature::Publish},
+    {"--inflight", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--inflight", v, 1, kMaxInflight, e) &&
+                (Publish(o).nInflight = static_cast<int>(n), true);
+     },
+     BusFeature::Publish},
+    {"--keepalive", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         int64_t n = 0;
+         return SetNumber(n, "--keepalive", v, kMinKeepAlive, kMaxKeepAlive, e) &&
+                (Publish(o).nKeepAliveSeconds = static_cast<int>(n), true);
+     },
+     BusFeature::Publish},
+    {"--spool", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).spoolFile = v;
+         return !v.empty() || (e = "--spool needs a file", false);
+     },
+     BusFeature::Publish},
+    // --ha-discovery alone is a flag; with =PREFIX it names the discovery prefix.
+    {"--ha-discovery", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).bHaDiscovery = true;
+         Publish(o).haPrefix = v;
+         return ValidTopicPrefix(v) ||
+                (e = "--ha-discovery: " + Quoted(v) +
+                     " is not a topic prefix (no + or #, no empty level, no $ at the start)",
+                 false);
+     },
+     BusFeature::Publish},
+    {"--unit", BusCommand::Watch,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         Publish(o).unit = v;
+         return !v.empty() || (e = "--unit needs a unit, such as m3/h", false);
      },
      BusFeature::Publish},
     {"--from", BusCommand::Scan,
@@ -250,17 +297,19 @@ constexpr std::array<CommandName, 5> kCommands = {{{"scan", BusCommand::Scan},
                                                    {"send", BusCommand::Send},
                                                    {"ports", BusCommand::Ports}}};
 
-// An option without a value.
+// An option without a value; `feature` what a build must hold to take it.
 struct FlagOption {
     std::string_view name;
     void (*apply)(BusOptions&);
+    BusFeature feature = BusFeature::Everywhere;
 };
-constexpr std::array<FlagOption, 5> kFlagOptions = {{
+constexpr std::array<FlagOption, 6> kFlagOptions = {{
     {"-q", [](BusOptions& o) { o.nQuiet = std::min(o.nQuiet + 1, 2); }},
     {"-qq", [](BusOptions& o) { o.nQuiet = 2; }},
     {"-v", [](BusOptions& o) { o.bTrace = true; }},
     {"--trace", [](BusOptions& o) { o.bTrace = true; }},
     {"--stats", [](BusOptions& o) { o.bStats = true; }},
+    {"--ha-discovery", [](BusOptions& o) { Publish(o).bHaDiscovery = true; }, BusFeature::Publish},
 }};
 
 std::string_view CommandWord(BusCommand command) {
@@ -355,12 +404,40 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
     return false;
 }
 
+// The options that say how to publish, together: each needs --publish, and some each other.
+bool CheckPublishOptions(const BusOptions& options, std::string& error) {
+    if (!options.publish) {
+        return true;
+    }
+    const PublishSettings& p = *options.publish;
+    if (p.host.empty()) {
+        error = "--ca-file, --password-file, --queue, --inflight, --keepalive, --spool, "
+                "--ha-discovery and --unit go with --publish";
+        return false;
+    }
+    if (!p.caFile.empty() && !p.bTls) {
+        error = "--ca-file goes with an mqtts:// broker";
+        return false;
+    }
+    if (!p.passwordFile.empty() && p.user.empty()) {
+        error = "--password-file needs a user in the URL: mqtt://USER@HOST/PREFIX";
+        return false;
+    }
+    if (!p.unit.empty() && !p.bHaDiscovery) {
+        error = "--unit goes with --ha-discovery";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string_view> BusOptionNames(bool bEveryBuild) {
     std::vector<std::string_view> names = {"-h", "--help", "--version"};
     for (const FlagOption& flag : kFlagOptions) {
-        names.push_back(flag.name);
+        if (bEveryBuild || HasBusFeature(flag.feature)) {
+            names.push_back(flag.name);
+        }
     }
     for (const ValueOption& option : kValueOptions) {
         if (bEveryBuild || HasBusFeature(option.feature)) {
@@ -410,6 +487,10 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
         const auto flag = std::find_if(kFlagOptions.begin(), kFlagOptions.end(),
                                        [arg](const FlagOption& f) { return f.name == arg; });
         if (flag != kFlagOptions.end()) {
+            if (!HasBusFeature(flag->feature)) {
+                error = std::string(arg) + ": " + MissingBusFeature(flag->feature);
+                return false;
+            }
             flag->apply(options);
             continue;
         }
@@ -451,6 +532,13 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
             return false;
         }
     }
+    // A typed frame goes out once: it may be a write, and asking again is the user's to decide.
+    if (options.command == BusCommand::Send &&
+        std::any_of(given.begin(), given.end(),
+                    [](const ValueOption* option) { return option->name == "--retries"; })) {
+        error = "--retries belongs to scan, read and watch, not to send";
+        return false;
+    }
     if (options.nFrom > options.nTo) {
         error = "--from must not be above --to";
         return false;
@@ -458,13 +546,7 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     const bool bRange = std::any_of(given.begin(), given.end(), [](const ValueOption* option) {
         return option->name == "--from" || option->name == "--to";
     });
-    // --ca-file, --password-file and --queue say how to publish; without --publish, nothing would.
-    if (options.publish && options.publish->host.empty()) {
-        error = "--ca-file, --password-file and --queue go with --publish";
-        return false;
-    }
-    if (options.publish && !options.publish->caFile.empty() && !options.publish->bTls) {
-        error = "--ca-file goes with an mqtts:// broker";
+    if (!CheckPublishOptions(options, error)) {
         return false;
     }
     if (options.command == BusCommand::Scan && bRange && !options.addresses.empty()) {

@@ -23,6 +23,8 @@ struct BusOptions {
     LineSettings line; // parity none, odd or even; one or two stop bits
     int nBank = 0;
     std::chrono::milliseconds timeout{0}; // 0: DefaultReplyTimeout of the line settings
+    // How long after a request its reply may still come; a meter is not asked again before.
+    std::chrono::milliseconds replyWindow{0}; // 0: kDefaultReplyWindow
     // Extra time RTS stays up before a frame's first byte and after its last, for converters
     // that switch direction slowly (CSerialPort::SetRtsDelays).
     std::chrono::milliseconds rtsDelayBefore{0};

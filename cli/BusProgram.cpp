@@ -9,7 +9,6 @@
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
 #include "cli/BusTrace.h"
-#include "cli/LateReplyNotes.h"
 #include "cli/OutputFile.h"
 #include "cli/PortList.h"
 #include "cli/ReadingWriter.h"
@@ -35,17 +34,10 @@ int FinishOutput(FILE* out, FILE* err, int nError, int code) {
     return kExitOutput;
 }
 
-} // namespace
-
-int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
-                  const std::atomic<bool>& stop, const BusProcess& process) {
-    BusOptions options;
+// The command the options name, on the port they name.
+int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic<bool>& stop,
+              const BusProcess& process) {
     std::string error;
-    if (!ParseBusOptions(args, options, error)) {
-        std::fprintf(err, "qd7-bus: %s\nTry 'qd7-bus --help' for more information.\n",
-                     error.c_str());
-        return kExitUsage;
-    }
     if (options.bHelp || options.bVersion) {
         const std::string text = options.bHelp ? BusUsage() : BusVersion();
         ClearOutputError();
@@ -62,7 +54,7 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     // is away is no error: the readings wait for it.
     std::unique_ptr<IRowPublisher> pPublisher;
     if (options.publish) {
-        pPublisher = CreateRowPublisher(*options.publish, err, error);
+        pPublisher = CreateRowPublisher(*options.publish, err, stop, error);
         if (!pPublisher) {
             std::fprintf(err, "qd7-bus: %s\n", error.c_str());
             return kExitUsage;
@@ -79,9 +71,8 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     }
 
     const bool bNetwork = IsNetworkPort(port.OpenedPath());
-    CBusExchange exchange(port, ReplyTimeout(options, bNetwork), CharacterTime(options.line), stop);
-    CLateReplyNotes lateNotes(err);
-    exchange.SetLateReplySink([&lateNotes](const LateReply& late) { lateNotes.Note(late); });
+    CBusExchange exchange(port, ReplyTimeout(options, bNetwork), ReplyWindow(options, bNetwork),
+                          CharacterTime(options.line), stop);
     CBusTrace trace(err, options.line);
     if (options.bTrace) {
         exchange.SetTrace(&trace);
@@ -103,9 +94,41 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
         if (pPublisher->Failed()) {
             std::fprintf(err, "qd7-bus: mqtt: %s\n", pPublisher->Failure().c_str());
             code = kExitPublish;
+        } else if (pPublisher->Incomplete() &&
+                   (code == kExitOk || code == kExitNoAnswer || code == kExitInterrupted)) {
+            // Readings refused, dropped or not sent: a script must not take the run for whole,
+            // also when it ended the watch with a signal, the usual end of a watch.
+            code = kExitPublish;
         }
     }
     return FinishOutput(out, err, writer.Error(), code);
+}
+
+} // namespace
+
+int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
+                  const std::atomic<bool>& stop, const BusProcess& process) {
+    BusOptions options;
+    std::string error;
+    if (!ParseBusOptions(args, options, error)) {
+        std::fprintf(err, "qd7-bus: %s\nTry 'qd7-bus --help' for more information.\n",
+                     error.c_str());
+        return kExitUsage;
+    }
+    // With -qq a command writes nothing to its output, and needs none.
+    const bool bNeedsOutput = options.bHelp || options.bVersion ||
+                              options.command == BusCommand::Ports || options.nQuiet < 2;
+    const bool bNoOutput = process.bOutputClosed && bNeedsOutput;
+    if (bNoOutput) {
+        // Said at once, before a watch runs for hours into the null device; the run goes on,
+        // since the bus may still be wanted (a watch that publishes), and ends as a failed output.
+        std::fputs("qd7-bus: cannot write the output: the standard output is closed "
+                   "(>/dev/null discards it)\n",
+                   err);
+        std::fflush(err);
+    }
+    const int code = RunParsed(options, out, err, stop, process);
+    return bNoOutput ? kExitOutput : code;
 }
 
 int CloseBusOutput(FILE* out, FILE* err, int code) {

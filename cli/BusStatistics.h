@@ -14,7 +14,11 @@
 // of weeks holds a few hundred numbers per meter, and the median is exact to that step.
 class CBusStatistics {
 public:
+    // A nodevice verdict is counted in its column but is no request: nothing was asked.
     void Count(int address, ReplyStatus status, std::chrono::microseconds elapsed);
+    // A request counted as `was` (silent or corrupt) whose reply came late after all, `elapsed`
+    // after it, and counts for it (a scan lists such a meter).
+    void CountLate(int address, ReplyStatus was, std::chrono::microseconds elapsed);
 
     // The table on `err` under the line "qd7-bus: statistics per meter", one line per meter
     // asked, in address order; nothing when none was.
@@ -26,7 +30,7 @@ public:
 
 private:
     struct Meter {
-        int64_t requests = 0;
+        int64_t requests = 0;                  // every verdict but nodevice
         std::array<int64_t, 5> byStatus{};     // indexed by ReplyStatus
         std::map<int64_t, int64_t> replySteps; // reply time in 0.1 ms steps → how often
     };

@@ -23,10 +23,12 @@ scanned in seconds.
 
 Commands:
   scan [ADDRS]      ask every address from --from to --to (or those listed)
-                    for its process value P0 and list those that answer; an
-                    address where not one byte has come by the request's end
-                    plus the turnaround margin (50 ms) is silent at once,
-                    unless --timeout is given
+                    for its process value P0 and list those that answer, in
+                    the order asked; an address where not one byte has come
+                    30 ms after the request's end is left for the next, and a
+                    meter that answers later, within its reply window, is
+                    listed all the same (--timeout gives every address the
+                    time named)
   read ADDRS [REGS]...
                     read registers of meters: the codes given, else all
                     eleven (P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)
@@ -58,9 +60,15 @@ Options:
       --bank 0|1    register bank asked for (default 0)
       --timeout MS  wait at most MS milliseconds from the start of a request
                     for the whole reply (default: the request's and the reply's
-                    time on the line plus 50 ms, 107 ms at 9600 baud 8N1, plus
-                    the RTS delays; on a network port plus two characters'
-                    time and 5 ms, 115 ms at 9600 baud 8N1)
+                    time on the line plus 100 ms for the reply to start and
+                    16 ms of a USB adapter's latency, 173 ms at 9600 baud 8N1,
+                    plus the RTS delays; on a network port plus two
+                    characters' time and 5 ms, 181 ms at 9600 baud 8N1)
+      --reply-window MS
+                    a meter's reply may come until MS milliseconds after its
+                    request (default 700, as the window program reads it; at
+                    least the timeout): the meter is not asked again before,
+                    unless its reply has come
       --rts-delay-before MS
                     keep RTS up MS milliseconds (0 to 1000) before a frame's
                     first byte, for converters that switch direction slowly
@@ -76,8 +84,9 @@ Options:
                     in the kernel's RS485 mode: its delay after sending
 @end
       --retries N   ask again up to N times (0 to 10, default 0) when a
-                    request gets no reply or a corrupt one; the row says how
-                    many requests it took (tries)
+                    request gets no reply or a corrupt one, once that reply
+                    can no longer come; the row says how many requests it took
+                    (tries); scan, read and watch
       --format text|csv|json
                     text: aligned lines for people; csv: a header row, then a
                     row per reading; json: one object per line
@@ -95,22 +104,43 @@ Options:
 @if publish
 Publishing (watch):
       --publish mqtt://[USER@]HOST[:PORT]/PREFIX | mqtts://...
-                    each row also to an MQTT broker, as its json row, QoS 1,
-                    retained, on PREFIX/ADDR/REG (e.g. plant/line1/07/P0);
+                    each row also to an MQTT broker (MQTT 5, or 3.1.1 when the
+                    broker speaks no other), as its json row on
+                    PREFIX/ADDR/REG (e.g. plant/line1/07/P0), QoS 2: the broker
+                    takes each reading once; retained when it has a value.
                     PREFIX/ADDR/status follows the meter's status and
                     PREFIX/status is online while qd7-bus runs, offline when
                     it ends or dies (the broker's last will). A broker that is
                     away is no error: readings wait for it, in order, and the
                     connection is tried again after 1, 2, 4 ... up to 30 s.
-                    The password comes from $QD7_MQTT_PASSWORD or
-                    --password-file, never from the command line
+                    At the end, one line says how many readings were sent,
+                    refused by the broker, dropped from the full queue, and
+                    not sent (or kept in the spool). The password comes from
+                    --password-file or $QD7_MQTT_PASSWORD, never from the
+                    command line
       --ca-file FILE
-                    mqtts: the certificates that the broker's must come from
-                    (default: the system's)
+                    mqtts: the PEM certificates that the broker's must come
+                    from (default: the system's); checked at the start
       --password-file FILE
-                    the password of USER, the file's first line
-      --queue N     readings kept while the broker is away (default 10000);
-                    beyond, the oldest are dropped, and stderr says so
+                    the password of USER, the file's first line; the file must
+                    not be readable by every user; it wins over
+                    $QD7_MQTT_PASSWORD
+      --queue N     readings and statuses kept until the broker has them
+                    (default 10000); beyond, the oldest readings are dropped,
+                    counted, and stderr says so
+      --inflight N  messages handed to the broker before the first is
+                    acknowledged (default 100; the broker may take fewer)
+      --keepalive S
+                    seconds between signs of life on a quiet connection
+                    (default 30); one silent for twice as long is dead
+      --spool FILE  keep the readings not yet on the broker in FILE as well, so
+                    that a restart, SIGTERM or a crash loses none: the next
+                    start sends them first
+      --ha-discovery[=PREFIX]
+                    publish Home Assistant discovery configs (under
+                    homeassistant/ unless PREFIX is given): a sensor per meter
+                    and register
+      --unit TEXT   the readings' unit in the discovery configs, e.g. m3/h
 
 @end
 Scan options:
@@ -132,7 +162,8 @@ Output:
   rejected (a frame with a good CRC that is not the reply asked for) or
   nodevice (the port's device has gone away, e.g. an adapter unplugged).
   tries is the number of requests the reading took (more than 1 with
-  --retries). text rows give address, bank, register, value and status.
+  --retries; 0 for nodevice, when nothing could be asked). text rows give
+  address, bank, register, value and status.
 
   A reply is found by its ACK STX start, after noise or an echo of the request,
   and must carry the address, bank and register asked for. scan lists the
@@ -145,13 +176,17 @@ Output:
   found, on one line; never into a file or a pipe.
 
 Late replies and lost devices:
-  A reply belongs to its request. A reply that comes after its request's
-  timeout never counts for a later one: after a meter failed to answer, the
-  next request to it first waits until the line has been quiet for one timeout
-  (requests to other meters go at once). A late reply that reaches qd7-bus is
-  said on stderr with its delay and a timeout that waits for it, e.g.
-  "07 answered 150 ms after its request; --timeout 200 waits for it", once per
-  meter (again only if it gets slower).
+  A reply belongs to its request. A meter is never asked again while its reply
+  to the last request may still come: after a request that got no reply (or a
+  corrupt one), the next request to that meter waits until the reply has come
+  or the reply window has passed (requests to other meters go at once: a reply
+  names its meter). A reply that comes after its timeout is never a value for
+  another request; it is said on stderr with its delay from its own request
+  and a timeout that waits for it, e.g. "07 answered 321 ms after its request;
+  --timeout 350 waits for it", once per meter (again only if it gets slower).
+  In read and watch its row stays silent; in scan it lists its meter. A reply
+  later than the reply window is outside the protocol: it may be taken for
+  the next request's; set --timeout (or --reply-window) for such a meter.
 
   When the device goes away, stderr says so once; scan, read and send end with
   exit status 3. watch logs its rows as nodevice, opens the same device again
@@ -168,9 +203,13 @@ Exit status:
      standard output); a reader that went away, such as head, ends qd7-bus
      quietly instead
 @if publish
-  5  --publish: the broker refused the login or the connection, or TLS
-     failed (its certificate is not trusted, or its name differs)
+  5  --publish: readings were refused by the broker, dropped from the full
+     queue, or not sent by the end (those kept in a --spool do not count), or
+     the broker refused the login or TLS failed (at the start this ends the
+     watch at once; later the watch goes on, and this is its exit code); 5
+     takes the place of 0, 1 and 130
 @end
+  130  interrupted by @STOP@ before the command was done
 
 Examples:
   qd7-bus ports     which serial ports there are, and which adapter is COMn
@@ -192,7 +231,9 @@ Examples:
     for (const auto& [key, value] :
          {std::pair<std::string_view, std::string_view>{"@STOP@", kUsageStop},
           {"@PORT@", kUsagePortExample}}) {
-        text.replace(text.find(key), key.size(), value);
+        for (size_t at; (at = text.find(key)) != std::string::npos;) {
+            text.replace(at, key.size(), value);
+        }
     }
     return text;
 }

@@ -32,8 +32,9 @@ void CLateReplyNotes::Note(const LateReply& late) {
     }
     said = suggestion;
     std::fprintf(m_pErr,
-                 "qd7-bus: %s answered %lld ms after its request; --timeout %lld waits for it\n",
+                 "qd7-bus: %s answered %lld ms after its request%s; --timeout %lld waits for it\n",
                  FormatAddress(late.address).c_str(), static_cast<long long>(late.delay.count()),
+                 late.bBeyondWindow ? ", beyond its reply window" : "",
                  static_cast<long long>(suggestion.count()));
     std::fflush(m_pErr);
 }

@@ -11,7 +11,8 @@
 std::chrono::milliseconds SuggestedTimeout(std::chrono::milliseconds delay);
 
 // Says on stderr that a meter answered after its request had timed out, and the --timeout that
-// would wait for it: "07 answered 150 ms after its request; --timeout 200 waits for it". Once per
+// would wait for it: "07 answered 150 ms after its request; --timeout 200 waits for it" (and
+// "..., beyond its reply window; ..." for a reply later than the window). Once per
 // meter, and again only when a later reply needs a longer timeout than the one already named, so
 // that a watch left running for a day does not fill its log with the same line.
 class CLateReplyNotes {

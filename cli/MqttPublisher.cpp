@@ -2,43 +2,41 @@
 
 #include <mosquitto.h>
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
+#include "cli/HaDiscovery.h"
+#include "cli/MqttWords.h"
+#include "cli/PublishFiles.h"
 #include "protocol/Address.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kQos = 1;
-constexpr int kKeepAliveSeconds = 30;
+constexpr int kReadingQos = 2;
+// A broker of MQTT 3.1.1 does not say how many QoS 2 messages it takes at once, and one that is
+// handed more (mosquitto: 20 by default) acknowledges the rest without keeping them: it gets no
+// more than this at a time.
+constexpr size_t kWindow311 = 10;
+constexpr int kControlQos = 1;
 constexpr std::chrono::seconds kMaxBackoff{30};
-// The client's I/O in the last steps of the end, and the longest wait for its socket otherwise: the
-// connection's upkeep (keep-alive) is looked after at least this often. A new message wakes the
-// thread at once.
-constexpr int kLoopMs = 50;
-constexpr int kIdleMs = 1000;
-// At the end, what is queued gets this long to reach a broker that is there, and "offline" this
-// long after it.
-constexpr auto kFinishBudget = 5s;
+// The longest wait of the thread: the connection's upkeep (keep-alive) is looked after at least
+// this often. A new message wakes it at once.
+constexpr auto kIdle = 1000ms;
+constexpr auto kSyncEvery = 100ms; // the spool's batches
+constexpr std::chrono::seconds kMaxConnectWait{10};
+// At the end, what is queued is sent while the broker takes it: until 5 s pass without an
+// acknowledgement, 30 s at most; with a spool, what is left waits there for the next start.
+constexpr auto kEndWithoutProgress = 5s;
+constexpr auto kEndAtMost = 30s;
+constexpr auto kEndSayAfter = 1s;
 constexpr auto kOfflineBudget = 1s;
-// How long the broker is given to send the retained copy of a message whose acknowledgement was
-// lost; none by then: the broker never had it.
-constexpr auto kCheckBudget = 2s;
 constexpr std::string_view kOnline = "online";
 constexpr std::string_view kOffline = "offline";
-// The connack codes of MQTT 3.1.1 for a login the broker refuses.
-constexpr int kConnackBadLogin = 4;
-constexpr int kConnackNotAuthorised = 5;
-constexpr int kConnackUnavailable = 3;
 
 // libmosquitto's own state is made once per process.
 struct LibraryInit {
@@ -55,17 +53,46 @@ std::string Payload(const Reading& reading) {
     return row;
 }
 
+int Milliseconds(std::chrono::steady_clock::duration d) {
+    return static_cast<int>(
+        std::clamp<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count(), 0,
+                            std::chrono::duration_cast<std::chrono::milliseconds>(kIdle).count()));
+}
+
+bool Taken(int reason) {
+    return reason < kReasonFailure || reason == kReasonPacketIdNotFound;
+}
+
 } // namespace
 
 std::unique_ptr<IRowPublisher> CreateRowPublisher(const PublishSettings& settings, FILE* err,
+                                                  const std::atomic<bool>& stop,
                                                   std::string& error) {
     static LibraryInit s_library;
     std::optional<std::string> password;
-    if (!ReadPassword(settings, password, error)) {
+    std::string note;
+    if (!ReadPassword(settings, stop, password, note, error)) {
         return nullptr;
     }
+    if (!note.empty()) {
+        std::fprintf(err, "qd7-bus: mqtt: %s\n", note.c_str());
+    }
+    if (settings.bTls && !settings.caFile.empty() && !CheckCaFile(settings.caFile, error)) {
+        return nullptr;
+    }
+    std::unique_ptr<CPublishSpool> pSpool;
+    std::deque<QueuedMessage> spooled;
+    if (!settings.spoolFile.empty()) {
+        pSpool = std::make_unique<CPublishSpool>();
+        if (!pSpool->Open(settings.spoolFile, spooled, note, error)) {
+            return nullptr;
+        }
+        if (!note.empty()) {
+            std::fprintf(err, "qd7-bus: mqtt: %s\n", note.c_str());
+        }
+    }
     auto publisher = std::make_unique<CMqttPublisher>(settings, std::move(password), err);
-    if (!publisher->Start(error)) {
+    if (!publisher->Start(std::move(pSpool), std::move(spooled), error)) {
         return nullptr;
     }
     return publisher;
@@ -73,19 +100,11 @@ std::unique_ptr<IRowPublisher> CreateRowPublisher(const PublishSettings& setting
 
 CMqttPublisher::CMqttPublisher(PublishSettings settings, std::optional<std::string> password,
                                FILE* err)
-    : m_settings(std::move(settings)), m_password(std::move(password)), m_pErr(err) {}
+    : m_settings(std::move(settings)), m_pErr(err), m_connection(m_settings, std::move(password)),
+      m_queue(m_settings.nQueue), m_accounts(m_settings.nQueue) {}
 
 CMqttPublisher::~CMqttPublisher() {
     Finish();
-    if (m_pMosq != nullptr) {
-        mosquitto_destroy(m_pMosq);
-    }
-}
-
-std::string CMqttPublisher::Where() const {
-    const bool bIpv6 = m_settings.host.find(':') != std::string::npos;
-    return (bIpv6 ? "[" + m_settings.host + "]" : m_settings.host) + ":" +
-           std::to_string(m_settings.port);
 }
 
 void CMqttPublisher::Say(const std::string& text) {
@@ -93,13 +112,9 @@ void CMqttPublisher::Say(const std::string& text) {
     std::fflush(m_pErr);
 }
 
-bool CMqttPublisher::Start(std::string& error) {
-    m_pMosq = mosquitto_new(nullptr, true, this);
-    if (m_pMosq == nullptr) {
-        error = "--publish: the MQTT client cannot be made";
-        return false;
-    }
-    if (!Configure(error)) {
+bool CMqttPublisher::Start(std::unique_ptr<CPublishSpool> pSpool, std::deque<QueuedMessage> spooled,
+                           std::string& error) {
+    if (!m_connection.Setup(error)) {
         return false;
     }
     m_fdWake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -107,118 +122,102 @@ bool CMqttPublisher::Start(std::string& error) {
         error = "--publish: no event descriptor for the MQTT thread";
         return false;
     }
-    m_tNextAttempt = Clock::now();
-    m_thread = std::thread([this] { Run(); });
-    return true;
-}
-
-void CMqttPublisher::Renew() {
-    m_bRenew = false;
-    mosquitto_reinitialise(m_pMosq, nullptr, true, this);
-    std::string error;
-    if (!Configure(error)) {
-        Fail(error);
-    }
-}
-
-bool CMqttPublisher::Configure(std::string& error) {
-    mosquitto_int_option(m_pMosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(m_pMosq, OnConnect);
-    mosquitto_disconnect_callback_set(m_pMosq, OnDisconnect);
-    mosquitto_publish_callback_set(m_pMosq, OnPublish);
-    mosquitto_message_callback_set(m_pMosq, OnMessage);
-    const std::string statusTopic = m_settings.prefix + "/status";
-    if (mosquitto_will_set(m_pMosq, statusTopic.c_str(), static_cast<int>(kOffline.size()),
-                           kOffline.data(), kQos, true) != MOSQ_ERR_SUCCESS) {
-        error = "--publish: the topic " + statusTopic + " is not allowed";
-        return false;
-    }
-    if (!m_settings.user.empty() &&
-        mosquitto_username_pw_set(m_pMosq, m_settings.user.c_str(),
-                                  m_password ? m_password->c_str() : nullptr) != MOSQ_ERR_SUCCESS) {
-        error = "--publish: the login cannot be set";
-        return false;
-    }
-    if (m_settings.bTls) {
-        // The system's certificates unless --ca-file names others; the broker's name is checked.
-        const char* pszCaFile = m_settings.caFile.empty() ? nullptr : m_settings.caFile.c_str();
-        const char* pszCaPath = pszCaFile == nullptr ? "/etc/ssl/certs" : nullptr;
-        const int rc = mosquitto_tls_set(m_pMosq, pszCaFile, pszCaPath, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            error = "--ca-file: " + m_settings.caFile + ": " + mosquitto_strerror(rc);
-            return false;
+    m_pSpool = std::move(pSpool);
+    if (!spooled.empty()) {
+        const std::lock_guard lock(m_mutex);
+        const size_t nKept = spooled.size();
+        // The spool is bounded by the queue: a smaller --queue than the last run's drops the
+        // oldest.
+        while (spooled.size() > m_settings.nQueue) {
+            const std::string text = m_accounts.Dropped(false);
+            if (!text.empty()) {
+                Say(text);
+            }
+            m_pSpool->Done(spooled.front(), spooled);
+            spooled.pop_front();
         }
+        Say("the spool " + m_pSpool->Path() + " holds " + std::to_string(nKept) +
+            " readings not yet sent by an earlier run: they go first");
+        m_queue.Restore(std::move(spooled));
     }
+    m_tNextAttempt = Clock::now();
+    m_tLastSync = m_tNextAttempt;
+    m_thread = std::thread([this] { Run(); });
     return true;
 }
 
 void CMqttPublisher::Publish(const Reading& reading) {
     const std::string meter = m_settings.prefix + "/" + FormatAddress(reading.address);
-    Enqueue({meter + "/" + reading.registerCode, Payload(reading), true});
-    if (!IsAddress(reading.address)) {
-        return;
-    }
-    // The meter's status, when it changed: retained, so a dashboard shows it at once.
-    const int status = static_cast<int>(reading.status) + 1;
-    int& last = m_aLastStatus[static_cast<size_t>(reading.address)];
-    if (last != status) {
-        last = status;
-        Enqueue({meter + "/status", std::string(StatusName(reading.status)), false});
-    }
-}
-
-void CMqttPublisher::Enqueue(Message message) {
     {
         const std::lock_guard lock(m_mutex);
-        if (message.bReading && m_nReadingsQueued >= m_settings.nQueue) {
-            // The oldest reading not yet in flight goes: the newest matter most to a plant, and
-            // a retained topic keeps the last one.
-            const auto start = m_queue.begin() + (m_inflight ? 1 : 0);
-            const auto oldest =
-                std::find_if(start, m_queue.end(), [](const Message& m) { return m.bReading; });
-            if (oldest != m_queue.end()) {
-                m_queue.erase(oldest);
-                --m_nReadingsQueued;
-                if (m_nDropped++ == 0) {
-                    Say("the queue is full (" + std::to_string(m_settings.nQueue) +
-                        " readings): the oldest are dropped until the broker is back");
-                }
+        if (IsAddress(reading.address)) {
+            // The meter's status, when it changed: retained, so a dashboard shows it at once.
+            // It goes first: a reading without a value comes after the status that says why.
+            const int status = static_cast<int>(reading.status) + 1;
+            int& last = m_aStatus[static_cast<size_t>(reading.address)];
+            if (last != status) {
+                last = status;
+                QueuedMessage message;
+                message.kind = QueuedMessage::Kind::Status;
+                message.address = reading.address;
+                message.topic = meter + "/status";
+                message.payload = StatusName(reading.status);
+                message.bRetain = true;
+                Enqueue(std::move(message));
             }
         }
-        m_nReadingsQueued += message.bReading ? 1 : 0;
-        m_queue.push_back(std::move(message));
+        QueuedMessage message;
+        message.topic = meter + "/" + reading.registerCode;
+        message.payload = Payload(reading);
+        // The retained message stays the last good value: one without a value goes to the
+        // subscribers there now, and is not kept.
+        message.bRetain = reading.status == ReplyStatus::Ok;
+        Enqueue(std::move(message));
+        if (m_settings.bHaDiscovery && IsAddress(reading.address)) {
+            const std::pair<int, std::string> sensor(reading.address, reading.registerCode);
+            if (std::find(m_vecSensors.begin(), m_vecSensors.end(), sensor) == m_vecSensors.end()) {
+                m_vecSensors.push_back(sensor);
+            }
+        }
     }
     Wake();
 }
 
-void CMqttPublisher::Wake() {
-    m_wake.notify_one();
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_fdWake.Get(), &one, sizeof one);
+void CMqttPublisher::Enqueue(QueuedMessage message) {
+    const bool bReading = message.kind == QueuedMessage::Kind::Reading;
+    std::optional<QueuedMessage> dropped = m_queue.Push(std::move(message));
+    // The queue's newest is older than the one dropped when that was the new one itself.
+    const bool bAdded = !dropped || (!m_queue.Empty() && m_queue.Back().nSeq > dropped->nSeq);
+    if (bAdded && bReading && m_pSpool && m_pSpool->Append(m_queue.Back())) {
+        m_queue.Back().bSpooled = true;
+    }
+    std::string text;
+    if (dropped) {
+        Done(*dropped);
+        if (dropped->kind == QueuedMessage::Kind::Reading) {
+            text = m_accounts.Dropped(m_bConnected.load());
+        }
+    } else if (bReading) {
+        text = m_accounts.Queued();
+    }
+    if (!text.empty()) {
+        Say(text);
+    }
+    if (m_pSpool && !m_bSpoolFailureSaid && m_pSpool->Failed()) {
+        m_bSpoolFailureSaid = true;
+        Say(m_pSpool->Failure());
+    }
 }
 
-int CMqttPublisher::Loop(int timeoutMs) {
-    const int fd = mosquitto_socket(m_pMosq);
-    if (fd < 0) {
-        return MOSQ_ERR_NO_CONN;
+void CMqttPublisher::Done(const QueuedMessage& message) {
+    if (message.bSpooled && m_pSpool) {
+        m_pSpool->Done(message, m_queue.Messages());
     }
-    const auto events = static_cast<short>(POLLIN | (mosquitto_want_write(m_pMosq) ? POLLOUT : 0));
-    std::array<pollfd, 2> fds{{{fd, events, 0}, {m_fdWake.Get(), POLLIN, 0}}};
-    if (::poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) {
-        return MOSQ_ERR_ERRNO;
-    }
-    if ((fds[1].revents & POLLIN) != 0) {
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(m_fdWake.Get(), &count, sizeof count);
-    }
-    int rc = MOSQ_ERR_SUCCESS;
-    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-        rc = mosquitto_loop_read(m_pMosq, 1);
-    }
-    if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(m_pMosq) >= 0 && mosquitto_want_write(m_pMosq)) {
-        rc = mosquitto_loop_write(m_pMosq, 1);
-    }
-    return rc == MOSQ_ERR_SUCCESS ? mosquitto_loop_misc(m_pMosq) : rc;
+}
+
+void CMqttPublisher::Wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_fdWake.Get(), &one, sizeof one);
 }
 
 std::string CMqttPublisher::Failure() const {
@@ -232,203 +231,322 @@ void CMqttPublisher::Fail(const std::string& why) {
         m_strFailure = why;
     }
     m_bFailed = true;
-    m_bStop = true;
 }
 
-void CMqttPublisher::Lost(const std::string& why) {
-    const bool bWasConnected = m_bConnected;
+void CMqttPublisher::OnAway(const std::string& why, bool bLoginOrTls) {
     m_bConnected = false;
-    m_bConnecting = false;
-    m_bRenew = true;
-    m_bChecking = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_inflight) {
-            m_inflight.reset();
-            m_bHeadUncertain = true;
-        }
-    }
-    if (m_bFailed) {
+    const std::string where = m_connection.Where() + ": ";
+    if (bLoginOrTls && !m_bEverConnected) {
+        // Wrong at the start: no reading would ever arrive, so the watch ends at once.
+        Fail(where + why);
         return;
     }
-    m_tNextAttempt = Clock::now() + m_backoff;
-    if (!m_bLossSaid && !m_bFinishing) {
-        m_bLossSaid = true;
-        Say(Where() + ": " + (bWasConnected ? "connection lost" : "cannot connect") + " (" + why +
-            "); readings are kept, up to " + std::to_string(m_settings.nQueue) +
+    const auto now = Clock::now();
+    if (!m_bAwaySaid) {
+        m_tAwaySince = now;
+    }
+    if (bLoginOrTls) {
+        // The plant's log goes on; the end's exit code tells.
+        {
+            const std::lock_guard lock(m_mutex);
+            m_accounts.NoteTrouble();
+        }
+        if (!m_bTroubleSaid) {
+            m_bTroubleSaid = true;
+            Say(where + why + "; the watch goes on, its readings are kept, up to " +
+                std::to_string(m_settings.nQueue) + ", and it is tried again");
+        }
+    } else if (!m_bAwaySaid) {
+        Say(where + why + "; readings are kept, up to " + std::to_string(m_settings.nQueue) +
             ", and sent once it is there");
     }
+    m_bAwaySaid = true;
+    m_tNextAttempt = now + m_backoff;
     m_backoff = std::min(m_backoff * 2, kMaxBackoff);
 }
 
-void CMqttPublisher::OnConnect(mosquitto*, void* pSelf, int rc) {
-    auto* self = static_cast<CMqttPublisher*>(pSelf);
-    self->m_bConnecting = false;
-    if (rc == kConnackBadLogin || rc == kConnackNotAuthorised) {
-        self->Fail(self->Where() + ": the broker refused the login (" +
-                   mosquitto_connack_string(rc) + ")");
-        return;
+void CMqttPublisher::OnConnected() {
+    const auto now = Clock::now();
+    m_bEverConnected = true;
+    m_bConnected = true;
+    m_backoff = 1s;
+    m_tLastProgress = now;
+    if (m_bAwaySaid) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - m_tAwaySince);
+        Say(m_connection.Where() + ": connected again after " + std::to_string(seconds.count()) +
+            " s");
     }
-    if (rc != 0) {
-        if (rc != kConnackUnavailable) {
-            self->Fail(self->Where() + ": the broker refused the connection (" +
-                       mosquitto_connack_string(rc) + ")");
-            return;
-        }
-        self->Lost(mosquitto_connack_string(rc));
-        return;
-    }
-    self->m_bConnected = true;
-    self->m_backoff = 1s;
-    size_t nDropped = 0;
+    m_bAwaySaid = false;
+    m_bTroubleSaid = false;
+    // What a broker that lost its state needs again: availability and each meter's status (when
+    // no newer one is on its way, which would otherwise come before it).
+    PublishControl(m_settings.prefix + "/status", std::string(kOnline), true);
+    std::vector<std::pair<std::string, std::string>> statuses;
     {
-        const std::lock_guard lock(self->m_mutex);
-        nDropped = std::exchange(self->m_nDropped, 0);
-    }
-    if (self->m_bLossSaid) {
-        self->Say(self->Where() + ": connected" +
-                  (nDropped > 0 ? "; " + std::to_string(nDropped) +
-                                      " readings were dropped while the broker was away"
-                                : std::string()));
-    }
-    self->m_bLossSaid = false;
-    self->m_bEverConnected = true;
-    const std::string topic = self->m_settings.prefix + "/status";
-    mosquitto_publish(self->m_pMosq, nullptr, topic.c_str(), static_cast<int>(kOnline.size()),
-                      kOnline.data(), kQos, true);
-    if (self->m_bHeadUncertain) {
-        std::string headTopic;
-        {
-            const std::lock_guard lock(self->m_mutex);
-            headTopic = self->m_queue.empty() ? std::string() : self->m_queue.front().topic;
+        const std::lock_guard lock(m_mutex);
+        for (int address = 0; address < kAddressCount; ++address) {
+            const int status = m_aStatus[static_cast<size_t>(address)];
+            if (status != 0 && !m_queue.HasStatusOf(address)) {
+                statuses.emplace_back(
+                    m_settings.prefix + "/" + FormatAddress(address) + "/status",
+                    std::string(StatusName(static_cast<ReplyStatus>(status - 1))));
+            }
         }
-        if (headTopic.empty() ||
-            mosquitto_subscribe(self->m_pMosq, nullptr, headTopic.c_str(), 0) != MOSQ_ERR_SUCCESS) {
-            self->m_bHeadUncertain = false;
-            return;
-        }
-        self->m_bChecking = true;
-        self->m_tCheckUntil = Clock::now() + kCheckBudget;
     }
+    for (const auto& [topic, payload] : statuses) {
+        PublishControl(topic, payload, true);
+    }
+    m_nSensorsPublished = 0;
+    PublishKept();
 }
 
-void CMqttPublisher::OnMessage(mosquitto*, void* pSelf, const mosquitto_message* pMessage) {
-    auto* self = static_cast<CMqttPublisher*>(pSelf);
-    if (!self->m_bChecking || !pMessage->retain) {
-        return;
-    }
-    bool bSame = false;
+void CMqttPublisher::PublishKept() {
+    std::vector<std::pair<int, std::string>> sensors;
     {
-        const std::lock_guard lock(self->m_mutex);
-        if (self->m_queue.empty() || self->m_queue.front().topic != pMessage->topic) {
-            return;
-        }
-        const Message& head = self->m_queue.front();
-        bSame = head.payload == std::string_view(static_cast<const char*>(pMessage->payload),
-                                                 static_cast<size_t>(pMessage->payloadlen));
+        const std::lock_guard lock(m_mutex);
+        sensors.assign(m_vecSensors.begin() + static_cast<ptrdiff_t>(m_nSensorsPublished),
+                       m_vecSensors.end());
     }
-    self->EndCheck(bSame);
-}
-
-void CMqttPublisher::EndCheck(bool bBrokerHadIt) {
-    m_bChecking = false;
-    m_bHeadUncertain = false;
-    const std::lock_guard lock(m_mutex);
-    if (m_queue.empty()) {
-        return;
-    }
-    mosquitto_unsubscribe(m_pMosq, nullptr, m_queue.front().topic.c_str());
-    if (bBrokerHadIt) {
-        m_nReadingsQueued -= m_queue.front().bReading ? 1 : 0;
-        m_queue.pop_front();
+    for (const auto& [address, registerCode] : sensors) {
+        const DiscoveryConfig config = HaDiscoveryConfig(m_settings, address, registerCode);
+        PublishControl(config.topic, config.payload, true);
+        ++m_nSensorsPublished;
     }
 }
 
-void CMqttPublisher::OnDisconnect(mosquitto*, void* pSelf, int rc) {
-    auto* self = static_cast<CMqttPublisher*>(pSelf);
-    if (rc != 0) {
-        self->Lost(mosquitto_strerror(rc));
-    } else {
-        self->m_bConnected = false;
-    }
-}
-
-void CMqttPublisher::OnPublish(mosquitto*, void* pSelf, int mid) {
-    auto* self = static_cast<CMqttPublisher*>(pSelf);
-    const std::lock_guard lock(self->m_mutex);
-    if (self->m_inflight != mid || self->m_queue.empty()) {
-        return; // "online" or "offline"
-    }
-    self->m_nReadingsQueued -= self->m_queue.front().bReading ? 1 : 0;
-    self->m_queue.pop_front();
-    self->m_inflight.reset();
-}
-
-void CMqttPublisher::SendNext() {
-    std::unique_lock lock(m_mutex);
-    if (m_inflight || m_queue.empty()) {
-        return;
-    }
-    const Message& next = m_queue.front();
+void CMqttPublisher::PublishControl(const std::string& topic, const std::string& payload,
+                                    bool bRetain) {
     int mid = 0;
-    const int rc =
-        mosquitto_publish(m_pMosq, &mid, next.topic.c_str(), static_cast<int>(next.payload.size()),
-                          next.payload.data(), kQos, true);
+    const int rc = m_connection.Publish(topic, payload, kControlQos, bRetain, mid);
     if (rc == MOSQ_ERR_SUCCESS) {
-        m_inflight = mid;
+        m_mapControl[mid] = topic;
+    } else if (rc != MOSQ_ERR_NO_CONN) {
+        const std::lock_guard lock(m_mutex);
+        const std::string text = m_accounts.Refused(topic, MosquittoErrorText(rc, errno), false);
+        if (!text.empty()) {
+            Say(text);
+        }
+    }
+}
+
+void CMqttPublisher::OnAcknowledged(int mid, int reason) {
+    m_tLastProgress = Clock::now();
+    if (const auto control = m_mapControl.find(mid); control != m_mapControl.end()) {
+        const std::string topic = control->second;
+        m_mapControl.erase(control);
+        if (!Taken(reason)) {
+            const std::lock_guard lock(m_mutex);
+            const std::string text = m_accounts.Refused(topic, ReasonText(reason), false);
+            if (!text.empty()) {
+                Say(text);
+            }
+        }
+        return;
+    }
+    const auto inFlight = m_mapInFlight.find(mid);
+    if (inFlight == m_mapInFlight.end()) {
+        return;
+    }
+    const uint64_t nSeq = inFlight->second;
+    m_mapInFlight.erase(inFlight);
+    const std::lock_guard lock(m_mutex);
+    const std::optional<QueuedMessage> message = m_queue.Take(nSeq);
+    if (!message) {
+        return;
+    }
+    const bool bReading = message->kind == QueuedMessage::Kind::Reading;
+    if (Taken(reason)) {
+        if (bReading) {
+            m_accounts.Sent();
+        }
+    } else {
+        const std::string text = m_accounts.Refused(message->topic, ReasonText(reason), bReading);
+        if (!text.empty()) {
+            Say(text);
+        }
+    }
+    Done(*message);
+}
+
+void CMqttPublisher::OnEvent(const CMqttConnection::Event& event) {
+    using Kind = CMqttConnection::Event::Kind;
+    switch (event.kind) {
+    case Kind::Connected:
+        OnConnected();
+        break;
+    case Kind::Refused:
+        OnAway(std::string(event.bLogin ? "the broker refused the login ("
+                                        : "the broker refused the connection (") +
+                   event.text + ")",
+               event.bLogin);
+        break;
+    case Kind::Lost:
+        // A TLS failure says so itself: "TLS failed: the broker's certificate ...".
+        OnAway(event.bTls
+                   ? event.text
+                   : std::string(m_bConnected.load() ? "connection lost (" : "cannot connect (") +
+                         event.text + ")",
+               event.bTls);
+        break;
+    case Kind::Acknowledged:
+        OnAcknowledged(event.mid, event.reason);
+        break;
+    case Kind::Fallback: {
+        if (!m_bFallbackSaid) {
+            m_bFallbackSaid = true;
+            Say(m_connection.Where() +
+                ": the broker speaks MQTT 3.1.1, not 5: a reading it refuses (its ACL) cannot be "
+                "told from one it took");
+        }
+        // The new client has nothing of the old one's: what was in flight goes out again.
+        const std::lock_guard lock(m_mutex);
+        for (const auto& [mid, nSeq] : m_mapInFlight) {
+            m_queue.Unsend(nSeq);
+        }
+        m_mapInFlight.clear();
+        m_mapControl.clear();
+        m_tNextAttempt = Clock::now();
+        break;
+    }
+    }
+}
+
+void CMqttPublisher::HandOut() {
+    const std::lock_guard lock(m_mutex);
+    size_t nWindow = std::min(static_cast<size_t>(m_settings.nInflight), m_settings.nQueue);
+    if (m_connection.Is311()) {
+        nWindow = std::min(nWindow, kWindow311);
+    }
+    while (QueuedMessage* pNext = m_queue.NextToSend(nWindow)) {
+        const bool bReading = pNext->kind == QueuedMessage::Kind::Reading;
+        int mid = 0;
+        const int rc =
+            m_connection.Publish(pNext->topic, pNext->payload, bReading ? kReadingQos : kControlQos,
+                                 pNext->bRetain, mid);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            m_mapInFlight[mid] = pNext->nSeq;
+            continue;
+        }
+        if (rc == MOSQ_ERR_NO_CONN) {
+            m_queue.Unsend(pNext->nSeq);
+            break;
+        }
+        // The message itself is what the broker cannot take (too large, a QoS or retained
+        // message it does not support): it is refused, not kept.
+        const int nErrno = errno;
+        const std::optional<QueuedMessage> refused = m_queue.Take(pNext->nSeq);
+        const std::string text =
+            m_accounts.Refused(refused->topic, MosquittoErrorText(rc, nErrno), bReading);
+        Done(*refused);
+        if (!text.empty()) {
+            Say(text);
+        }
     }
 }
 
 void CMqttPublisher::Step() {
-    if (m_bRenew) {
-        Renew();
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(m_fdWake.Get(), &count, sizeof count);
+    auto now = Clock::now();
+    if (!m_connection.IsConnected() && !m_connection.IsConnecting() && now >= m_tNextAttempt) {
+        m_tConnectDeadline =
+            now + std::min(std::chrono::seconds(m_settings.nKeepAliveSeconds), kMaxConnectWait);
+        m_connection.Connect();
+    } else if (m_connection.IsConnecting() && now >= m_tConnectDeadline) {
+        m_connection.Abort("no answer within " +
+                           std::to_string(std::min(m_settings.nKeepAliveSeconds,
+                                                   static_cast<int>(kMaxConnectWait.count()))) +
+                           " s");
     }
-    if (m_bChecking && Clock::now() >= m_tCheckUntil) {
-        EndCheck(false); // no retained copy came: the broker never had it
+    if (m_connection.IsConnected()) {
+        HandOut();
+        PublishKept();
     }
-    if (!m_bConnected && !m_bConnecting && Clock::now() >= m_tNextAttempt) {
-        errno = 0;
-        const int rc = mosquitto_connect_async(m_pMosq, m_settings.host.c_str(), m_settings.port,
-                                               kKeepAliveSeconds);
-        if (rc == MOSQ_ERR_SUCCESS) {
-            m_bConnecting = true;
-        } else {
-            Lost(rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc));
+    if (m_pSpool && now - m_tLastSync >= kSyncEvery) {
+        m_pSpool->Sync();
+        m_tLastSync = now;
+    }
+    auto until = now + kIdle;
+    if (m_connection.IsConnecting()) {
+        until = std::min(until, m_tConnectDeadline);
+    } else if (!m_connection.IsConnected()) {
+        until = std::min(until, m_tNextAttempt);
+    }
+    if (m_bFinishing) {
+        until = std::min(until, now + kEndSayAfter / 4);
+    }
+    if (m_pSpool && m_pSpool->Dirty()) {
+        until = std::min(until, m_tLastSync + kSyncEvery); // the batch goes to disk in time
+    }
+    m_connection.Loop(Milliseconds(until - now), m_fdWake.Get());
+    for (const CMqttConnection::Event& event : m_connection.TakeEvents()) {
+        OnEvent(event);
+    }
+    m_bConnected = m_connection.IsConnected();
+}
+
+bool CMqttPublisher::EndReached() {
+    const auto now = Clock::now();
+    size_t nLeft = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        nLeft = m_queue.Readings();
+        if (m_queue.Empty()) {
+            return true;
         }
     }
-    if (m_bConnected || m_bConnecting) {
-        // Connected and nothing to send: the thread sleeps until the broker or a new message
-        // wakes it.
-        const int rc = Loop(m_bConnected ? kIdleMs : kLoopMs);
-        if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) {
-            Fail(Where() + ": TLS failed (the broker's certificate is not trusted, or its name "
-                           "differs); see --ca-file");
-            return;
-        }
-        if (rc != MOSQ_ERR_SUCCESS && (m_bConnected || m_bConnecting)) {
-            Lost(rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc));
-        }
-        if (m_bConnected && !m_bChecking) {
-            SendNext();
-        }
-        return;
+    const bool bAway = !m_connection.IsConnected() && !m_connection.IsConnecting();
+    // With a spool, what is left waits there: the end tries the broker once.
+    if (m_pSpool && bAway) {
+        return m_tNextAttempt > m_tEndStart;
     }
-    // Away: until the next attempt is due, or the end.
-    std::unique_lock lock(m_mutex);
-    m_wake.wait_until(lock,
-                      std::min(m_tNextAttempt, Clock::now() + std::chrono::milliseconds(kIdleMs)));
+    if (now - m_tLastProgress > kEndWithoutProgress || now - m_tEndStart > kEndAtMost) {
+        return true;
+    }
+    if (!m_bEndSaid && now - m_tEndStart > kEndSayAfter) {
+        m_bEndSaid = true;
+        Say(std::to_string(nLeft) + " readings still to send: waiting for the broker (" +
+            std::to_string(std::chrono::seconds(kEndWithoutProgress).count()) +
+            " s without an acknowledgement, " +
+            std::to_string(std::chrono::seconds(kEndAtMost).count()) + " s at most)");
+    }
+    return false;
 }
 
 void CMqttPublisher::Run() {
-    // Queued in order; a reading waits at most one loop for the thread.
-    while (!m_bStop) {
-        if (m_bFinishing) {
-            const std::lock_guard lock(m_mutex);
-            if (m_queue.empty()) {
-                break;
+    while (!m_bFailed) {
+        if (m_bFinishing && !m_bEnding) {
+            // The end: a back-off is cut short, the queue gets its seconds.
+            m_bEnding = true;
+            m_tEndStart = Clock::now();
+            m_tLastProgress = m_tEndStart;
+            if (!m_connection.IsConnected() && !m_connection.IsConnecting()) {
+                m_tNextAttempt = m_tEndStart;
             }
         }
+        if (m_bEnding && EndReached()) {
+            break;
+        }
         Step();
+    }
+    End();
+}
+
+void CMqttPublisher::End() {
+    if (m_connection.IsConnected()) {
+        // Gone by our own choice: "offline" now, as the will would say it had we died.
+        PublishControl(m_settings.prefix + "/status", std::string(kOffline), true);
+        const auto until = Clock::now() + kOfflineBudget;
+        while (m_connection.IsConnected() && !m_mapControl.empty() && Clock::now() < until) {
+            m_connection.Loop(Milliseconds(until - Clock::now()), m_fdWake.Get());
+            for (const CMqttConnection::Event& event : m_connection.TakeEvents()) {
+                OnEvent(event);
+            }
+        }
+        m_connection.Disconnect();
+    }
+    if (m_pSpool) {
+        m_pSpool->Sync();
     }
 }
 
@@ -436,50 +554,23 @@ void CMqttPublisher::Finish() {
     if (!m_thread.joinable()) {
         return;
     }
-    // What is queued gets a few seconds to go out while the broker is there.
     m_bFinishing = true;
-    const auto deadline = Clock::now() + kFinishBudget;
-    while (Clock::now() < deadline && (m_bConnected || m_bConnecting)) {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (m_queue.empty() || m_bFailed) {
-                break;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kLoopMs));
-    }
-    m_bStop = true;
     Wake();
     m_thread.join();
-    size_t nLeft = 0;
-    {
-        const std::lock_guard lock(m_mutex);
-        nLeft = m_nReadingsQueued;
-    }
-    if (nLeft > 0 && !m_bFailed) {
-        Say(std::to_string(nLeft) + " readings were not sent: the broker was away at the end");
-    }
-    if (m_bConnected) {
-        // Gone by our own choice: "offline" now, as the will would say it had we died.
-        int mid = 0;
-        const std::string topic = m_settings.prefix + "/status";
-        bool bAcknowledged = false;
-        m_inflight.reset();
-        if (mosquitto_publish(m_pMosq, &mid, topic.c_str(), static_cast<int>(kOffline.size()),
-                              kOffline.data(), kQos, true) == MOSQ_ERR_SUCCESS) {
-            {
-                const std::lock_guard lock(m_mutex);
-                m_queue.push_front({topic, std::string(kOffline), false});
-                m_inflight = mid;
-            }
-            const auto until = Clock::now() + kOfflineBudget;
-            while (!bAcknowledged && Clock::now() < until &&
-                   mosquitto_loop(m_pMosq, kLoopMs, 1) == MOSQ_ERR_SUCCESS) {
-                const std::lock_guard lock(m_mutex);
-                bAcknowledged = !m_inflight;
-            }
+    const std::lock_guard lock(m_mutex);
+    size_t nUnsent = 0;
+    size_t nSpooled = 0;
+    for (const QueuedMessage& message : m_queue.Messages()) {
+        if (message.kind == QueuedMessage::Kind::Reading) {
+            ++(message.bSpooled ? nSpooled : nUnsent);
         }
-        mosquitto_disconnect(m_pMosq);
-        mosquitto_loop(m_pMosq, kLoopMs, 1);
     }
+    if (!m_bFailed) {
+        Say(m_accounts.Summary(nUnsent, nSpooled, m_pSpool ? m_pSpool->Path() : std::string()));
+    }
+    m_bIncomplete = m_bFailed || m_accounts.Incomplete(nUnsent);
+}
+
+bool CMqttPublisher::Incomplete() const {
+    return m_bIncomplete.load();
 }

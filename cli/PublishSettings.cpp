@@ -1,7 +1,6 @@
 #include "cli/PublishSettings.h"
 
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
 
 #include "protocol/NumberText.h"
 
@@ -11,8 +10,16 @@ constexpr std::string_view kMqtt = "mqtt://";
 constexpr std::string_view kMqtts = "mqtts://";
 constexpr int64_t kMaxPort = 65535;
 
-bool ValidPrefix(std::string_view prefix) {
-    if (prefix.empty() || prefix.find_first_of("+#") != std::string_view::npos) {
+} // namespace
+
+bool ValidTopicPrefix(std::string_view prefix) {
+    if (prefix.empty() || prefix.find_first_of("+#") != std::string_view::npos ||
+        prefix.front() == '$') {
+        return false;
+    }
+    // Control characters have no place in a topic; a NUL is refused by the protocol itself.
+    if (std::any_of(prefix.begin(), prefix.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
         return false;
     }
     // No empty level: not at either end, never two slashes in a row.
@@ -20,7 +27,20 @@ bool ValidPrefix(std::string_view prefix) {
            prefix.find("//") == std::string_view::npos;
 }
 
-} // namespace
+std::string RedactedUrl(std::string_view url) {
+    const size_t scheme = url.find("://");
+    const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+    const size_t slash = url.find('/', start);
+    const std::string_view authority =
+        url.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    const size_t at = authority.rfind('@');
+    const size_t colon = authority.substr(0, at == std::string_view::npos ? 0 : at).find(':');
+    if (at == std::string_view::npos || colon == std::string_view::npos) {
+        return std::string(url);
+    }
+    return std::string(url.substr(0, start + colon + 1)) + "***" +
+           std::string(url.substr(start + at));
+}
 
 bool ParsePublishUrl(std::string_view url, PublishSettings& settings, std::string& error) {
     std::string_view rest;
@@ -35,9 +55,9 @@ bool ParsePublishUrl(std::string_view url, PublishSettings& settings, std::strin
         return false;
     }
     const size_t slash = rest.find('/');
-    if (slash == std::string_view::npos || !ValidPrefix(rest.substr(slash + 1))) {
-        error = "a topic prefix is needed after the host, without + or # and without an empty "
-                "level (mqtt://HOST/plant/line1)";
+    if (slash == std::string_view::npos || !ValidTopicPrefix(rest.substr(slash + 1))) {
+        error = "a topic prefix is needed after the host, without + or #, without an empty "
+                "level and not a $ topic of the broker (mqtt://HOST/plant/line1)";
         return false;
     }
     settings.prefix = rest.substr(slash + 1);
@@ -53,6 +73,7 @@ bool ParsePublishUrl(std::string_view url, PublishSettings& settings, std::strin
         authority = authority.substr(at + 1);
     }
     std::string_view portText;
+    bool bPortGiven = false;
     if (!authority.empty() && authority.front() == '[') {
         const size_t close = authority.find(']');
         if (close == std::string_view::npos) {
@@ -65,10 +86,12 @@ bool ParsePublishUrl(std::string_view url, PublishSettings& settings, std::strin
             error = "something after the IPv6 address that is not :PORT";
             return false;
         }
+        bPortGiven = !after.empty();
         portText = after.empty() ? after : after.substr(1);
     } else {
         const size_t colon = authority.find(':');
         settings.host = authority.substr(0, colon);
+        bPortGiven = colon != std::string_view::npos;
         portText =
             colon == std::string_view::npos ? std::string_view() : authority.substr(colon + 1);
     }
@@ -77,7 +100,7 @@ bool ParsePublishUrl(std::string_view url, PublishSettings& settings, std::strin
         return false;
     }
     settings.port = settings.bTls ? kMqttsPort : kMqttPort;
-    if (!portText.empty()) {
+    if (bPortGiven) {
         const auto port = ParseWholeNumber(portText, 1, kMaxPort);
         if (!port) {
             error = "the port is not a number from 1 to 65535";
@@ -85,28 +108,5 @@ bool ParsePublishUrl(std::string_view url, PublishSettings& settings, std::strin
         }
         settings.port = static_cast<int>(*port);
     }
-    return true;
-}
-
-bool ReadPassword(const PublishSettings& settings, std::optional<std::string>& password,
-                  std::string& error) {
-    password.reset();
-    if (const char* pszFromEnvironment = std::getenv("QD7_MQTT_PASSWORD")) {
-        password = pszFromEnvironment;
-        return true;
-    }
-    if (settings.passwordFile.empty()) {
-        return true;
-    }
-    std::ifstream file(settings.passwordFile);
-    std::string line;
-    if (!file || !std::getline(file, line)) {
-        error = "--password-file: " + settings.passwordFile + ": cannot be read";
-        return false;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    password = line;
     return true;
 }

@@ -1,11 +1,14 @@
 #include "cli/ReplyTimeout.h"
 
+#include <algorithm>
+
 #include "protocol/FrameCodec.h"
 #include "serial/LineTiming.h"
 
 std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line) {
     const std::chrono::microseconds onLine{LineTimeUs(line, kWireFrameLength + kMinResponseLength)};
-    return std::chrono::ceil<std::chrono::milliseconds>(onLine) + kTurnaroundMargin;
+    return std::chrono::ceil<std::chrono::milliseconds>(onLine) + kReplyStartMargin +
+           kAdapterLatency;
 }
 
 std::chrono::milliseconds NetworkMargin(const LineSettings& line) {
@@ -32,6 +35,12 @@ std::optional<std::chrono::microseconds> FirstByteLimit(const BusOptions& option
         return std::nullopt;
     }
     const std::chrono::microseconds request{LineTimeUs(options.line, kWireFrameLength)};
-    return request + kTurnaroundMargin + options.rtsDelayBefore + options.rtsDelayAfter +
+    return request + kScanListenMargin + options.rtsDelayBefore + options.rtsDelayAfter +
            (bNetwork ? NetworkMargin(options.line) : std::chrono::milliseconds{0});
+}
+
+std::chrono::milliseconds ReplyWindow(const BusOptions& options, bool bNetwork) {
+    const std::chrono::milliseconds window =
+        options.replyWindow.count() > 0 ? options.replyWindow : kDefaultReplyWindow;
+    return std::max(window, ReplyTimeout(options, bNetwork));
 }

@@ -6,17 +6,26 @@
 #include "cli/BusOptions.h"
 #include "serial/LineSettings.h"
 
-// Beyond the request's and the reply's own time on the line, what a reply may take to come back:
-// the meter reading the request and turning its transmitter on, the converter switching
+// From the end of a request to the first byte of its reply as it reaches us: the meter reading
+// the request and turning its transmitter on (60 ms is no rarity), the converter switching
 // direction, and a USB adapter holding received bytes for its latency timer (commonly 16 ms)
-// before the host sees them.
-inline constexpr std::chrono::milliseconds kTurnaroundMargin{50};
+// before the host sees them, with room to spare.
+inline constexpr std::chrono::milliseconds kReplyStartMargin{100};
+// A USB adapter holds the last bytes of a reply for its latency timer as well.
+inline constexpr std::chrono::milliseconds kAdapterLatency{16};
+// How long a scan listens for the first byte of a reply after its request has left before it
+// asks the next address: a meter that answers later is still heard, as a late reply within its
+// reply window, and listed. A USB adapter's latency timer and a quick meter's turnaround.
+inline constexpr std::chrono::milliseconds kScanListenMargin{30};
+// How long after a request its reply may still come, when no --reply-window is given: the window
+// program reads a reply 700 ms after its request, so a meter may take that long.
+inline constexpr std::chrono::milliseconds kDefaultReplyWindow{700};
 
 // How long an exchange waits, from the start of the request, for its whole reply when no
-// --timeout is given: the 35 bytes of the request and the 19 of the reply on the line, plus the
-// turnaround margin; 107 ms at 9600 baud 8N1, 55 ms at 115200. Counting from the start of the
-// request keeps the wait right whether the port returns from a write once the frame has left or
-// as soon as the driver took it.
+// --timeout is given: the 35 bytes of the request on the line, the margin for the reply's start,
+// the reply's 19 bytes on the line and an adapter's latency for its end; 173 ms at 9600 baud 8N1,
+// 121 ms at 115200. Counting from the start of the request keeps the wait right whether the port
+// returns from a write once the frame has left or as soon as the driver took it.
 std::chrono::milliseconds DefaultReplyTimeout(const LineSettings& line);
 
 // What a port on the network adds to the wait: the device server gathers what the meter sends for
@@ -35,10 +44,15 @@ std::chrono::microseconds CharacterTime(const LineSettings& line);
 std::chrono::milliseconds ReplyTimeout(const BusOptions& options, bool bNetwork = false);
 
 // How long a scan waits for the first byte of a reply when no --timeout is given: the request's
-// time on the line plus the turnaround margin (and the RTS delays, and the network's margin on a
-// device server's port), 87 ms at 9600 baud 8N1. A meter's reply starts within that margin after
-// the request, so an address where not one byte has come by then is silent; once a byte has
-// come, the reply gets the whole timeout. With --timeout none: the user's timeout is what a slow
-// meter is given, for its first byte too.
+// time on the line plus the scan's listening margin (and the RTS delays, and the network's margin
+// on a device server's port), 67 ms at 9600 baud 8N1. An address where not one byte has come by
+// then is silent for now, and the scan asks the next; a meter that answers later is heard within
+// its reply window and listed all the same. Once a byte has come, the reply gets the whole
+// timeout. With --timeout none: the user's timeout is what a slow meter is given, for its first
+// byte too.
 std::optional<std::chrono::microseconds> FirstByteLimit(const BusOptions& options,
                                                         bool bNetwork = false);
+
+// How long after a request its reply may still come: --reply-window, else 700 ms; never shorter
+// than the timeout in force.
+std::chrono::milliseconds ReplyWindow(const BusOptions& options, bool bNetwork = false);

@@ -17,22 +17,14 @@ int main(int argc, char** argv) {
                    stderr);
         return kExitPortFailed;
     }
-    // Said at once, before a watch runs for hours into the null device; the run goes on, since
-    // the bus may still be wanted (a watch that publishes), and ends as a failed output.
     const bool bOutputClosed = StandardOutputWasClosed();
-    if (bOutputClosed) {
-        std::fputs("qd7-bus: cannot write the output: the standard output is closed "
-                   "(>/dev/null discards it)\n",
-                   stderr);
-    }
     static std::atomic<bool> s_bStop{false};
     InstallStopSignals(s_bStop);
     int code = kExitOk;
     {
         const CProgramText text(argc, argv);
-        code =
-            RunBusProgram(text.Args(), stdout, stderr, s_bStop, BusProcess{text.ErrorIsTerminal()});
+        code = RunBusProgram(text.Args(), stdout, stderr, s_bStop,
+                             BusProcess{text.ErrorIsTerminal(), bOutputClosed});
     } // on a console, the relay hands its last text over before the output is closed
-    code = CloseBusOutput(stdout, stderr, code);
-    return bOutputClosed ? kExitOutput : code;
+    return CloseBusOutput(stdout, stderr, code);
 }

@@ -34,11 +34,13 @@ bool SetLineInDcb(DCB& dcb, const LineSettings& s) {
     return true;
 }
 
-COMMTIMEOUTS ImmediateReadTimeouts() {
+COMMTIMEOUTS FirstByteReadTimeouts() {
     COMMTIMEOUTS timeouts{};
+    // Both MAXDWORD, and a constant below MAXDWORD: the documented combination of "what is
+    // there, else the first byte to come", with no time-out of the driver's own to speak of.
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
     return timeouts;

@@ -355,6 +355,12 @@ int CNetworkLink::Take(uint8_t* buffer, int count) {
     return static_cast<int>(n);
 }
 
+bool CNetworkLink::WaitReadable(int64_t timeoutUs) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::microseconds(std::max<int64_t>(timeoutUs, 0));
+    return PumpUntil([this] { return !m_in.empty(); }, deadline) || m_bGone;
+}
+
 void CNetworkLink::Queue(const std::vector<uint8_t>& bytes) {
     m_out.insert(m_out.end(), bytes.begin(), bytes.end());
 }

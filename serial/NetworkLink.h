@@ -60,6 +60,9 @@ public:
     int Available();
     // Up to count bytes of that data.
     int Take(uint8_t* buffer, int count);
+    // Waits at most timeoutUs on the socket until data has arrived or the connection is gone
+    // (true), answering the server's negotiation meanwhile; false when the time ran out.
+    bool WaitReadable(int64_t timeoutUs);
     bool IsGone() const { return m_bGone; }
 
 private:

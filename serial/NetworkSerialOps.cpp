@@ -102,6 +102,10 @@ public:
         CNetworkLink* pLink = Link(h);
         return pLink != nullptr ? pLink->Take(buffer, count) : 0;
     }
+    bool WaitInput(PortHandle h, int64_t timeoutUs) override {
+        CNetworkLink* pLink = Link(h);
+        return pLink != nullptr && pLink->WaitReadable(timeoutUs);
+    }
 
     int64_t NowUs() override {
         return std::chrono::duration_cast<std::chrono::microseconds>(

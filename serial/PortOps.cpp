@@ -58,6 +58,9 @@ public:
     int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
         return m_pActive->ReadSome(h, buffer, count);
     }
+    bool WaitInput(PortHandle h, int64_t timeoutUs) override {
+        return m_pActive->WaitInput(h, timeoutUs);
+    }
     // One clock for every port: the system's.
     int64_t NowUs() override { return m_pDevices->NowUs(); }
     void SleepUs(int64_t us) override { m_pDevices->SleepUs(us); }

@@ -78,6 +78,10 @@ public:
     // Reads up to count waiting bytes without waiting; the number read, 0 on error, kDeviceGone
     // when the device has gone away.
     virtual int ReadSome(PortHandle h, uint8_t* buffer, int count) = 0;
+    // Waits at most timeoutUs until received bytes are waiting or the device has gone away
+    // (InputWaiting then says which): true then, false when the time ran out first or a signal
+    // cut the wait short. The caller decides whether to wait again.
+    virtual bool WaitInput(PortHandle h, int64_t timeoutUs) = 0;
 
     // A monotonic clock and a pause, for the bounded wait at the end of a write.
     virtual int64_t NowUs() = 0;

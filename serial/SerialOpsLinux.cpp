@@ -15,6 +15,7 @@
 
 #include <linux/serial.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <utility>
@@ -197,6 +198,15 @@ public:
             return kDeviceGone;
         }
         return n > 0 ? static_cast<int>(n) : 0;
+    }
+
+    bool WaitInput(PortHandle h, int64_t timeoutUs) override {
+        // A hang-up or an error ends the wait too: the next InputWaiting reports it.
+        pollfd pfd{Fd(h), POLLIN, 0};
+        const int64_t us = std::max<int64_t>(timeoutUs, 0);
+        const timespec limit{static_cast<time_t>(us / 1'000'000),
+                             static_cast<long>(us % 1'000'000) * 1000};
+        return ppoll(&pfd, 1, &limit, nullptr) > 0;
     }
 
     int64_t NowUs() override {

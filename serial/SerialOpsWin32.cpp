@@ -189,6 +189,7 @@ public:
         m_savedTimeouts = timeouts;
         m_bTxEmptyUnreliable = false;
         m_bGone = false;
+        m_vecAhead.clear();
         return reinterpret_cast<PortHandle>(hDevice);
     }
 
@@ -216,6 +217,7 @@ public:
         m_write.Forget();
         m_txEmpty.Forget();
         m_read.Forget();
+        m_vecAhead.clear();
         m_hDevice = INVALID_HANDLE_VALUE;
     }
 
@@ -227,11 +229,12 @@ public:
             !SetCommState(hDevice, &dcb)) {
             return false;
         }
-        COMMTIMEOUTS timeouts = ImmediateReadTimeouts();
+        COMMTIMEOUTS timeouts = FirstByteReadTimeouts();
         return SetCommTimeouts(hDevice, &timeouts) != FALSE;
     }
 
     void FlushQueues(PortHandle h) override {
+        m_vecAhead.clear(); // received too, only taken from the driver earlier
         if (!PurgeComm(DeviceOf(h), kPurgeAll)) {
             NoteError(GetLastError());
         }
@@ -307,58 +310,85 @@ public:
 
     TransmitterState Transmitter(PortHandle) override { return TransmitterState::Unknown; }
 
+    // What a wait for input took from the driver ahead, then the driver's own queue.
     int InputWaiting(PortHandle h) override {
         if (m_bGone) {
             return kDeviceGone;
         }
-        COMSTAT status{};
-        DWORD nErrors = 0; // line errors are cleared here and otherwise ignored
-        if (!ClearCommError(DeviceOf(h), &nErrors, &status)) {
-            return NoteError(GetLastError()) ? kDeviceGone : 0;
+        const int nQueued = DriverQueued(DeviceOf(h));
+        if (nQueued < 0) {
+            return m_vecAhead.empty() ? kDeviceGone : static_cast<int>(m_vecAhead.size());
         }
-        return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
+        return static_cast<int>(
+            std::min<size_t>(m_vecAhead.size() + static_cast<size_t>(nQueued), INT_MAX));
     }
 
-    // Reads into a buffer of its own and copies out: a read that the driver will not give back
-    // is left with it, and the caller's buffer is never written after the call returns.
+    // The bytes a wait for input took first, then no more of the driver's than it holds now, so
+    // that the read never waits for the first byte to come.
     int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
-        const HANDLE hDevice = DeviceOf(h);
         if (m_bGone) {
             return kDeviceGone;
         }
-        if (!m_read.Settle(hDevice)) {
-            return 0; // an earlier read is still held by the driver
+        const size_t nAhead = std::min(m_vecAhead.size(), static_cast<size_t>(std::max(count, 0)));
+        std::copy_n(m_vecAhead.begin(), nAhead, buffer);
+        m_vecAhead.erase(m_vecAhead.begin(),
+                         m_vecAhead.begin() + static_cast<std::ptrdiff_t>(nAhead));
+        const int nLeft = count - static_cast<int>(nAhead);
+        if (nLeft <= 0) {
+            return static_cast<int>(nAhead);
         }
-        const DWORD nWanted = static_cast<DWORD>(std::clamp<int>(count, 0, kRxBufferBytes));
+        const int nQueued = DriverQueued(DeviceOf(h));
+        if (nQueued <= 0) {
+            return nAhead > 0 || nQueued == 0 ? static_cast<int>(nAhead) : kDeviceGone;
+        }
+        const int nRead = ReadDriver(DeviceOf(h), std::min(nLeft, nQueued), buffer + nAhead);
+        if (nRead < 0) {
+            return nAhead > 0 ? static_cast<int>(nAhead) : nRead;
+        }
+        return static_cast<int>(nAhead) + nRead;
+    }
+
+    // An overlapped read of one byte, which the time-outs hold until that byte has come: its
+    // event is the wait. (One byte, not what is there: wine completes a longer read only when it
+    // is full.) What it takes is kept ahead for the next reads. A wait that runs out cancels it;
+    // a byte it had taken by then still counts.
+    bool WaitInput(PortHandle h, int64_t timeoutUs) override {
+        const HANDLE hDevice = DeviceOf(h);
+        if (m_bGone || !m_vecAhead.empty() || DriverQueued(hDevice) != 0) {
+            return true; // bytes to read, or the device is gone
+        }
+        if (!m_read.Settle(hDevice)) {
+            return false; // an earlier read is still held by the driver
+        }
         OVERLAPPED* pOv = m_read.Prepare();
-        if (!ReadFile(hDevice, m_rxBuffer.data(), nWanted, nullptr, pOv)) {
+        if (!ReadFile(hDevice, m_rxBuffer.data(), 1, nullptr, pOv)) {
             const DWORD nError = GetLastError();
             if (nError != ERROR_IO_PENDING) {
-                return NoteError(nError) ? kDeviceGone : 0;
+                if (NoteError(nError)) {
+                    return true;
+                }
+                SleepUs(timeoutUs); // a driver that refuses the read: the wait still takes its time
+                return DriverQueued(hDevice) != 0;
             }
         }
         m_read.Started();
-        // The time-outs make the read complete at once with what is waiting. A driver that takes
-        // longer is cancelled; the bytes it had delivered by then still count.
-        bool bCancelled = false;
-        if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
+        const bool bCame = WaitForEvent(m_read.Event(), timeoutUs);
+        if (!bCame) {
             CancelIoEx(hDevice, pOv);
-            bCancelled = true;
             if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
-                return 0;
+                return false; // the next read settles it
             }
         }
         DWORD nDone = 0;
         DWORD nError = 0;
         m_read.Collect(hDevice, nDone, nError);
-        // An abort after our own cancel is ours; any other failure goes through the table.
-        const bool bOwnCancel = bCancelled && nError == ERROR_OPERATION_ABORTED;
-        if (nError != 0 && nDone == 0 && !bOwnCancel && NoteError(nError)) {
-            return kDeviceGone;
+        const bool bOwnCancel = !bCame && nError == ERROR_OPERATION_ABORTED;
+        if (nError != 0 && nDone == 0 && !bOwnCancel) {
+            NoteError(nError);
         }
-        const DWORD nCopied = std::min(nDone, nWanted);
-        std::memcpy(buffer, m_rxBuffer.data(), nCopied);
-        return static_cast<int>(nCopied);
+        m_vecAhead.insert(m_vecAhead.end(), m_rxBuffer.begin(),
+                          m_rxBuffer.begin() + std::min<DWORD>(nDone, kRxBufferBytes));
+        return m_bGone || !m_vecAhead.empty();
     }
 
     int64_t NowUs() override {
@@ -393,6 +423,23 @@ private:
         return kNullPortHandle;
     }
 
+    // Waits at most us microseconds for the event, as closely as SleepUs keeps its time: the
+    // port pauses so while a frame goes out, and a wait in whole clock ticks (15.6 ms by default)
+    // would hold RTS up too long. True when the event came.
+    bool WaitForEvent(HANDLE hEvent, int64_t us) {
+        if (us <= 0) {
+            return WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0;
+        }
+        LARGE_INTEGER due{};
+        due.QuadPart = -us * 10; // relative, in 100 ns units
+        if (m_hTimer != nullptr && SetWaitableTimer(m_hTimer, &due, 0, nullptr, nullptr, FALSE)) {
+            const std::array<HANDLE, 2> handles = {hEvent, m_hTimer};
+            return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                          Milliseconds(us) + 1'000) == WAIT_OBJECT_0;
+        }
+        return WaitForSingleObject(hEvent, Milliseconds(us)) == WAIT_OBJECT_0;
+    }
+
     // Reads what an error of a call on the open port means; true once the device has gone.
     bool NoteError(DWORD nError) {
         if (IsDeviceGoneError(nError)) {
@@ -403,6 +450,55 @@ private:
 
     static DWORD Milliseconds(int64_t us) {
         return static_cast<DWORD>(std::clamp<int64_t>((us + 999) / 1000, 0, INT_MAX));
+    }
+
+    // The bytes the driver holds received; -1 once the device has gone.
+    int DriverQueued(HANDLE hDevice) {
+        COMSTAT status{};
+        DWORD nErrors = 0; // line errors are cleared here and otherwise ignored
+        if (!ClearCommError(hDevice, &nErrors, &status)) {
+            return NoteError(GetLastError()) ? -1 : 0;
+        }
+        return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
+    }
+
+    // Reads count bytes that the driver holds into a buffer of its own and copies them out: a
+    // read that the driver will not give back is left with it, and the caller's buffer is never
+    // written after the call returns. The number read, or kDeviceGone.
+    int ReadDriver(HANDLE hDevice, int count, uint8_t* buffer) {
+        if (!m_read.Settle(hDevice)) {
+            return 0; // an earlier read is still held by the driver
+        }
+        const DWORD nWanted = static_cast<DWORD>(std::clamp<int>(count, 0, kRxBufferBytes));
+        OVERLAPPED* pOv = m_read.Prepare();
+        if (!ReadFile(hDevice, m_rxBuffer.data(), nWanted, nullptr, pOv)) {
+            const DWORD nError = GetLastError();
+            if (nError != ERROR_IO_PENDING) {
+                return NoteError(nError) ? kDeviceGone : 0;
+            }
+        }
+        m_read.Started();
+        // The bytes are there, so the read completes at once. A driver that takes longer is
+        // cancelled; the bytes it had delivered by then still count.
+        bool bCancelled = false;
+        if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
+            CancelIoEx(hDevice, pOv);
+            bCancelled = true;
+            if (WaitForSingleObject(m_read.Event(), kSettleMs) != WAIT_OBJECT_0) {
+                return 0;
+            }
+        }
+        DWORD nDone = 0;
+        DWORD nError = 0;
+        m_read.Collect(hDevice, nDone, nError);
+        // An abort after our own cancel is ours; any other failure goes through the table.
+        const bool bOwnCancel = bCancelled && nError == ERROR_OPERATION_ABORTED;
+        if (nError != 0 && nDone == 0 && !bOwnCancel && NoteError(nError)) {
+            return kDeviceGone;
+        }
+        const DWORD nCopied = std::min(nDone, nWanted);
+        std::memcpy(buffer, m_rxBuffer.data(), nCopied);
+        return static_cast<int>(nCopied);
     }
 
     // A write still running here belongs to an earlier frame whose wait ran out (a stuck
@@ -514,7 +610,8 @@ private:
     COverlappedOp m_read;
     std::vector<uint8_t> m_txBuffer;
     std::array<uint8_t, kRxBufferBytes> m_rxBuffer{};
-    DWORD m_nEvents = 0; // written by the pending WaitCommEvent
+    std::vector<uint8_t> m_vecAhead; // received by a wait for input, not read yet
+    DWORD m_nEvents = 0;             // written by the pending WaitCommEvent
     bool m_bTxEmptyUnreliable = false;
     bool m_bGone = false; // a call on the open device found it gone
     HANDLE m_hTimer = nullptr;

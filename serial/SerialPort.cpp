@@ -106,9 +106,9 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
         m_pOps->CloseDevice(h);
         // A device server says what it refused, or that it went away meanwhile.
         Fail(path + ": " +
-             (detail.empty()
-                  ? OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" + DescribeLine(line) + ")"
-                  : detail));
+             (detail.empty() ? OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" +
+                                   DescribeLine(line) + ")"
+                             : detail));
         return kNullPortHandle;
     }
     // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
@@ -118,10 +118,11 @@ PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& li
         !m_pOps->SetKernelRtsDelays(h, CeilMs(m_rtsBefore), CeilMs(m_rtsAfter))) {
         const std::string detail = m_pOps->RefusalDetail(h);
         m_pOps->CloseDevice(h);
-        Fail(path + ": " + (detail.empty() ? "the driver refuses the RTS delays (before " +
-                                                 std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
-                                                 std::to_string(CeilMs(m_rtsAfter)) + " ms)"
-                                           : detail));
+        Fail(path + ": " +
+             (detail.empty() ? "the driver refuses the RTS delays (before " +
+                                   std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
+                                   std::to_string(CeilMs(m_rtsAfter)) + " ms)"
+                             : detail));
         return kNullPortHandle;
     }
     m_pOps->SetDtr(h, true);
@@ -194,10 +195,11 @@ bool CSerialPort::Write(const uint8_t* bytes, int count) {
     if (bytes == nullptr || count <= 0) {
         return true; // nothing to send: the bus direction stays as it is
     }
+    m_nInputSeenUs = 0;
     if (!m_bKernelRts) {
         m_pOps->SetRts(m_hPort, true);
         if (m_rtsBefore.count() > 0) {
-            m_pOps->SleepUs(m_rtsBefore.count());
+            Pause(m_rtsBefore.count());
         }
     }
     // Where we drive RTS and cannot ask the transmitter, RTS stays up a guard beyond the frame's
@@ -215,9 +217,12 @@ bool CSerialPort::Write(const uint8_t* bytes, int count) {
     }
     if (!m_bKernelRts) {
         if (m_rtsAfter.count() > 0 && !sent.bGone) {
-            m_pOps->SleepUs(m_rtsAfter.count());
+            Pause(m_rtsAfter.count());
         }
         m_pOps->SetRts(m_hPort, false);
+    }
+    if (m_bWatchInput) {
+        m_nWriteEndUs = m_pOps->NowUs();
     }
     if (sent.bGone) {
         LoseDevice();
@@ -245,6 +250,35 @@ int CSerialPort::Read(uint8_t* buffer, int maxCount) {
         return 0;
     }
     return std::clamp(nRead, 0, n);
+}
+
+bool CSerialPort::WaitForInput(std::chrono::microseconds timeout) {
+    return m_bOpen && m_pOps->WaitInput(m_hPort, timeout.count());
+}
+
+std::optional<std::chrono::microseconds> CSerialPort::InputSeenBeforeWriteEnd() const {
+    if (m_nInputSeenUs == 0) {
+        return std::nullopt;
+    }
+    return std::chrono::microseconds(std::max<int64_t>(m_nWriteEndUs - m_nInputSeenUs, 0));
+}
+
+void CSerialPort::Pause(int64_t us) {
+    if (us <= 0) {
+        return;
+    }
+    if (m_bWatchInput && m_nInputSeenUs == 0) {
+        // Waiting for input takes the same time as the sleep, but tells when the first byte came.
+        const int64_t nStartUs = m_pOps->NowUs();
+        if (m_pOps->WaitInput(m_hPort, us)) {
+            m_nInputSeenUs = m_pOps->NowUs();
+        }
+        us -= m_pOps->NowUs() - nStartUs;
+        if (us <= 0) {
+            return;
+        }
+    }
+    m_pOps->SleepUs(us);
 }
 
 CSerialPort::SendResult CSerialPort::SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs) {
@@ -287,7 +321,7 @@ void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int
             break;
         }
         const int64_t nPauseUs = nQueued > 1 ? (nQueued - 1) * nCharUs : nPollUs;
-        m_pOps->SleepUs(std::min(nPauseUs, nLeftUs));
+        Pause(std::min(nPauseUs, nLeftUs));
     }
     // Then the UART's FIFO and shift register: where the driver can tell, until it says empty;
     // where it cannot (most USB adapters, a pseudo-terminal), until the frame's time on the line
@@ -302,10 +336,10 @@ void CSerialPort::WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int
         if (state == TransmitterState::Unknown) {
             const int64_t nEndUs = std::min(nLineEndUs + nGuardUs, nDeadlineUs);
             if (nNowUs < nEndUs) {
-                m_pOps->SleepUs(nEndUs - nNowUs);
+                Pause(nEndUs - nNowUs);
             }
             return;
         }
-        m_pOps->SleepUs(std::min(nPollUs, nDeadlineUs - nNowUs));
+        Pause(std::min(nPollUs, nDeadlineUs - nNowUs));
     }
 }

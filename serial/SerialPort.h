@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial/OpenFailure.h"
@@ -63,6 +64,19 @@ public:
     bool Write(const uint8_t* bytes, int count);
     // Copies at most maxCount of the bytes already received; the rest stays queued. Never waits.
     int Read(uint8_t* buffer, int maxCount);
+    // Waits at most `timeout` until received bytes are waiting, or the device has gone away
+    // (which the next Read finds): true when a Read has something to tell. False at once when the
+    // port is not open, and when the time ran out or a signal cut the wait short. The window
+    // program reads only at its ticks; the command-line companion waits for its replies so.
+    bool WaitForInput(std::chrono::microseconds timeout);
+    // On: a Write's waits for the transmitter note when input first arrives meanwhile (they read
+    // nothing, and take as long as ever), so that a reply that came during a write can be timed
+    // by its arrival rather than by the end of the write. Off by default: the window program
+    // reads only at its ticks.
+    void SetWatchInputDuringWrite(bool bWatch) { m_bWatchInput = bWatch; }
+    // With the watch on: how long before the end of the last Write input was first seen waiting;
+    // nothing when none came during it.
+    std::optional<std::chrono::microseconds> InputSeenBeforeWriteEnd() const;
 
     bool IsOpen() const { return m_bOpen; }
     // True once the device went away under an open port (an adapter unplugged): Read or Write
@@ -93,6 +107,9 @@ private:
     void ReleaseDevice();
     void LoseDevice();
     void Fail(std::string reason);
+    // The pauses of a write: a sleep, or with the input watch on a wait for input that notes
+    // when the first byte came and then sleeps out the rest.
+    void Pause(int64_t us);
     SendResult SendAll(const uint8_t* bytes, int count, int64_t nDeadlineUs);
     void WaitTransmitterEmpty(int64_t nLineEndUs, int64_t nGuardUs, int64_t nDeadlineUs);
 
@@ -104,6 +121,9 @@ private:
     std::chrono::microseconds m_rtsBefore{0};
     std::chrono::microseconds m_rtsAfter{0};
     bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)
+    bool m_bWatchInput = false;
+    int64_t m_nInputSeenUs = 0; // when input was first seen during the last write; 0: not seen
+    int64_t m_nWriteEndUs = 0;
     DeviceState m_state = DeviceState::None;
     std::string m_strFailure;
 };

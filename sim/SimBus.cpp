@@ -45,7 +45,8 @@ CSimBus::CSimBus(std::vector<CSimMeter> meters, SimFaults faults, uint32_t seed,
     for (CSimMeter& meter : meters) {
         // Two meters with one address would talk over each other; the first one keeps it.
         if (IsAddress(meter.Address()) && !FindSlot(meter.Address())) {
-            m_vecMeters.push_back(MeterSlot{std::move(meter), false, {}, kNoAnswerAs});
+            m_vecMeters.push_back(
+                MeterSlot{std::move(meter), false, {}, kNoAnswerAs, std::nullopt, 0});
         }
     }
 }
@@ -98,6 +99,7 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (meter silent)");
         return std::nullopt;
     }
+    ++slot->nRequests;
     if (request->commandIndex != kCommandRead) {
         slot->meter.Write(request->bank, request->registerIndex, request->value, request->decimals,
                           now);
@@ -110,17 +112,21 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         return std::nullopt;
     }
     const int address = slot->nAnswerAs >= 0 ? slot->nAnswerAs : request->address;
-    SimReplyFrame frame = BuildReplyFrame(
-        address, m_faults.bReject ? kCommandRead : kCommandResponse, request->bank,
-        request->registerIndex, slot->meter.Value(request->bank, request->registerIndex, now),
-        slot->meter.Decimals(request->bank, request->registerIndex));
+    const double value = m_bCountRequests
+                             ? static_cast<double>(slot->nRequests)
+                             : slot->meter.Value(request->bank, request->registerIndex, now);
+    const int decimals =
+        m_bCountRequests ? 0 : slot->meter.Decimals(request->bank, request->registerIndex);
+    SimReplyFrame frame =
+        BuildReplyFrame(address, m_faults.bReject ? kCommandRead : kCommandResponse, request->bank,
+                        request->registerIndex, value, decimals);
     if (m_nCorruptNext > 0 || Roll(m_faults.nCorruptPercent)) {
         m_nCorruptNext = std::max(0, m_nCorruptNext - 1);
         frame[kReplyFrameLength - 1] ^= 0xFF;
     }
 
     SimReply reply;
-    reply.delay = m_faults.delay;
+    reply.delay = slot->delay.value_or(m_faults.delay);
     AppendRandom(reply.bytes, m_faults.nNoiseBytes);
     reply.bytes.insert(reply.bytes.end(), frame.begin(), frame.end());
     AppendRandom(reply.bytes, m_faults.nLongExtraBytes);
@@ -245,6 +251,28 @@ bool CSimBus::SetAnswerAs(int address, int replyAddress) {
         slot->nAnswerAs = IsAddress(replyAddress) ? replyAddress : kNoAnswerAs;
     }
     return slot != nullptr;
+}
+
+bool CSimBus::SetMeterDelay(int address, std::optional<std::chrono::milliseconds> delay) {
+    const std::lock_guard lock(m_mutex);
+    MeterSlot* slot = FindSlot(address);
+    if (slot != nullptr) {
+        slot->delay = delay ? std::optional(std::clamp(*delay, std::chrono::milliseconds{0},
+                                                       SimFaults::kMaxDelay))
+                            : std::nullopt;
+    }
+    return slot != nullptr;
+}
+
+void CSimBus::SetCountRequests(bool bCount) {
+    const std::lock_guard lock(m_mutex);
+    m_bCountRequests = bCount;
+}
+
+uint64_t CSimBus::RequestsHeard(int address) const {
+    const std::lock_guard lock(m_mutex);
+    const MeterSlot* slot = FindSlot(address);
+    return slot != nullptr ? slot->nRequests : 0;
 }
 
 std::vector<int> CSimBus::Addresses() const {

@@ -64,6 +64,15 @@ public:
     bool AddSilentWindow(int address, std::chrono::milliseconds from, std::chrono::milliseconds to);
     // The meter's replies carry `replyAddress` instead of its own; -1 gives its own back.
     bool SetAnswerAs(int address, int replyAddress);
+    // The meter's replies go out `delay` after its requests instead of the faults' delay;
+    // nothing gives it the faults' delay back.
+    bool SetMeterDelay(int address, std::optional<std::chrono::milliseconds> delay);
+    // On: every reply carries, as its value (0 decimals), the number of requests its meter has
+    // heard and acted on so far, this one included; so a tool's reading names the request it
+    // answers. Off: the registers' values.
+    void SetCountRequests(bool bCount);
+    // The requests a meter has heard and acted on (a silent meter hears none); 0 for no meter.
+    uint64_t RequestsHeard(int address) const;
 
     // The meters.
     std::vector<int> Addresses() const;
@@ -99,6 +108,8 @@ private:
         bool bSilent = false;
         std::vector<SilentWindow> windows;
         int nAnswerAs = -1;
+        std::optional<std::chrono::milliseconds> delay; // the faults' delay when unset
+        uint64_t nRequests = 0;
     };
 
     MeterSlot* FindSlot(int address);
@@ -114,6 +125,7 @@ private:
     SimFaults m_faults;
     int m_nDropNext = 0;
     int m_nCorruptNext = 0;
+    bool m_bCountRequests = false;
     std::mt19937 m_rng;
     SimClock m_fnClock;
     CRequestScanner m_scanner;

@@ -67,6 +67,25 @@ bool ParseSilence(std::string_view text, SimSilence& silence, std::string& error
     return true;
 }
 
+// --delay MS for every meter, or --delay AA:MS for one.
+bool ParseDelay(std::string_view text, SimOptions& options, std::string& error) {
+    const std::vector<std::string_view> parts = Split(text, ':');
+    const std::optional<int> address = parts.size() == 2 ? ParseAddress(parts[0]) : std::nullopt;
+    const auto delay = ParseWholeNumber(parts.back(), 0, SimFaults::kMaxDelay.count());
+    if (!delay || parts.size() > 2 || (parts.size() == 2 && !address)) {
+        error = "--delay: expected MS or AA:MS (address 00..99, milliseconds 0 to " +
+                std::to_string(SimFaults::kMaxDelay.count()) + "), got \"" + std::string(text) +
+                "\"";
+        return false;
+    }
+    if (address) {
+        options.meterDelays.push_back(SimMeterDelay{*address, std::chrono::milliseconds(*delay)});
+    } else {
+        options.faults.delay = std::chrono::milliseconds(*delay);
+    }
+    return true;
+}
+
 // The value options: name, the range of the number, where it goes.
 struct NumberOption {
     std::string_view name;
@@ -75,7 +94,7 @@ struct NumberOption {
     void (*store)(SimOptions&, int64_t);
 };
 
-const std::array<NumberOption, 7> kNumberOptions = {{
+const std::array<NumberOption, 6> kNumberOptions = {{
     {"--speed", 1, 4000000, [](SimOptions& o, int64_t v) { o.nSpeed = static_cast<int>(v); }},
     {"--seed", 0, UINT32_MAX, [](SimOptions& o, int64_t v) { o.nSeed = static_cast<uint32_t>(v); }},
     {"--drop", 0, 100,
@@ -84,8 +103,6 @@ const std::array<NumberOption, 7> kNumberOptions = {{
      [](SimOptions& o, int64_t v) { o.faults.nCorruptPercent = static_cast<int>(v); }},
     {"--noise", 0, SimFaults::kMaxExtraBytes,
      [](SimOptions& o, int64_t v) { o.faults.nNoiseBytes = static_cast<int>(v); }},
-    {"--delay", 0, SimFaults::kMaxDelay.count(),
-     [](SimOptions& o, int64_t v) { o.faults.delay = std::chrono::milliseconds(v); }},
     {"--long", 0, SimFaults::kMaxExtraBytes,
      [](SimOptions& o, int64_t v) { o.faults.nLongExtraBytes = static_cast<int>(v); }},
 }};
@@ -148,6 +165,10 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             options.bVerbose = true;
             continue;
         }
+        if (arg == "--count-requests") {
+            options.bCountRequests = true;
+            continue;
+        }
         if (arg.substr(0, 2) != "--") {
             error = "unexpected argument \"" + std::string(arg) + "\"";
             return false;
@@ -169,6 +190,10 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             (arg == "--link" ? options.strLink : options.strDevice) = value;
         } else if (arg == "--listen") {
             options.strListen = value;
+        } else if (arg == "--delay") {
+            if (!ParseDelay(value, options, error)) {
+                return false;
+            }
         } else if (arg == "--silent") {
             SimSilence silence;
             if (!ParseSilence(value, silence, error)) {
@@ -197,11 +222,20 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
     if (options.bHelp || options.bVersion) {
         return true;
     }
+    const auto hasMeter = [&](int address) {
+        return std::find(options.meters.begin(), options.meters.end(), address) !=
+               options.meters.end();
+    };
     for (const SimSilence& silence : options.silences) {
-        if (std::find(options.meters.begin(), options.meters.end(), silence.address) ==
-            options.meters.end()) {
+        if (!hasMeter(silence.address)) {
             error =
                 "--silent: there is no meter " + std::to_string(silence.address) + " in --meters";
+            return false;
+        }
+    }
+    for (const SimMeterDelay& delay : options.meterDelays) {
+        if (!hasMeter(delay.address)) {
+            error = "--delay: there is no meter " + std::to_string(delay.address) + " in --meters";
             return false;
         }
     }
@@ -241,7 +275,11 @@ std::string SimUsage(std::string_view program) {
             "  --drop PCT        drop this share of replies, 0..100\n"
             "  --corrupt PCT     send this share of replies with a wrong CRC, 0..100\n"
             "  --noise N         send N random bytes before each reply\n"
-            "  --delay MS        send each reply MS milliseconds late\n"
+            "  --delay [AA:]MS   send each reply MS milliseconds late; AA:MS for meter AA only\n"
+            "                    (once per meter; it takes the place of a --delay MS)\n"
+            "  --count-requests  every reply carries, as its value, the number of requests its\n"
+            "                    meter has heard so far, this one included: a reading then\n"
+            "                    says which request it answers\n"
             "  --long N          append N random bytes to each reply (e.g. 45: 64 bytes in all)\n"
             "  --silent AA[:FROM:TO]\n"
             "                    meter AA does not answer; with FROM:TO only from FROM to TO\n"

@@ -17,6 +17,12 @@ struct SimSilence {
     std::chrono::milliseconds to{0};
 };
 
+// A meter that answers later than the others: --delay AA:MS.
+struct SimMeterDelay {
+    int address = 0;
+    std::chrono::milliseconds delay{0};
+};
+
 // The command line of qd7-sim.
 struct SimOptions {
     std::vector<int> meters{1};
@@ -28,6 +34,8 @@ struct SimOptions {
     uint32_t nSeed = 1;
     SimFaults faults;
     std::vector<SimSilence> silences;
+    std::vector<SimMeterDelay> meterDelays;
+    bool bCountRequests = false; // every reply's value is its meter's count of requests
     bool bVerbose = false;
     bool bHelp = false;
     bool bVersion = false;

@@ -63,7 +63,8 @@ std::vector<CSimMeter> MakeMeters(const SimOptions& options) {
     return meters;
 }
 
-void ApplySilences(const SimOptions& options, CSimBus& bus) {
+// What the options say of single meters, and of every reply's value.
+void ApplyMeterOptions(const SimOptions& options, CSimBus& bus) {
     for (const SimSilence& silence : options.silences) {
         if (silence.bAlways) {
             bus.SetSilent(silence.address, true);
@@ -71,6 +72,10 @@ void ApplySilences(const SimOptions& options, CSimBus& bus) {
             bus.AddSilentWindow(silence.address, silence.from, silence.to);
         }
     }
+    for (const SimMeterDelay& delay : options.meterDelays) {
+        bus.SetMeterDelay(delay.address, delay.delay);
+    }
+    bus.SetCountRequests(options.bCountRequests);
 }
 
 void LogLine(std::string_view line) {
@@ -133,7 +138,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     CSimBus bus(MakeMeters(options), options.faults, options.nSeed);
-    ApplySilences(options, bus);
+    ApplyMeterOptions(options, bus);
     CSimServer server(bus);
     if (!OpenServed(options, server)) {
         return 1;

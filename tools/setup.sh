@@ -9,7 +9,8 @@
 #            Build-Depends of debian/control less the test-only ones, Ninja, a Korean font
 #   test     run, and what tools/test.sh needs: the test-only Build-Depends, Google Benchmark,
 #            clang with libFuzzer, the Windows cross compiler, wine, NSIS, wixl and msitools (the
-#            MSI), icoutils, and Python's yaml and jsonschema (the winget manifest's check)
+#            MSI), icoutils, Python's yaml and jsonschema (the winget manifest's check), and
+#            mosquitto's clients for the benchmarks' subscriber
 #   package  run, and what tools/package.sh needs: the test-only Build-Depends (the source
 #            package runs the tests), debhelper, lintian, the Windows cross compiler, NSIS, wixl
 #            and msitools
@@ -53,7 +54,7 @@ packages_for() {
     test)
         packages_for run
         build_depends | awk '$1 == "test" { print $2 }'
-        echo libbenchmark-dev clang file
+        echo libbenchmark-dev clang file mosquitto-clients
         # libFuzzer's runtime moved between packages from one release to the next.
         echo ?libclang-rt-14-dev ?libclang-rt-15-dev ?libclang-rt-dev
         echo g++-mingw-w64-x86-64-posix wine wine64 nsis wixl msitools icoutils

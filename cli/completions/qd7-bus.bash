@@ -17,8 +17,9 @@ _qd7_bus()
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='scan read watch send ports'
-    local options='--port --speed --data --parity --stop --bank --timeout --rts-delay-before
-        --rts-delay-after --retries --format -q -qq --stats -v --trace --help --version'
+    local options='--port --speed --data --parity --stop --bank --timeout --reply-window
+        --rts-delay-before --rts-delay-after --retries --format -q -qq --stats -v --trace --help
+        --version'
 
     case $prev in
     --port)
@@ -36,16 +37,17 @@ _qd7_bus()
     --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
     --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
-    --timeout | --rts-delay-before | --rts-delay-after | --from | --to | --interval | --count)
+    --timeout | --reply-window | --rts-delay-before | --rts-delay-after | --from | --to | \
+        --interval | --count)
         return # a number
         ;;
 # @if publish
-    --ca-file | --password-file)
+    --ca-file | --password-file | --spool)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
     --publish) COMPREPLY=($(compgen -W 'mqtt:// mqtts://' -- "$cur")); return ;;
-    --queue) return ;; # a number
+    --queue | --inflight | --keepalive | --unit) return ;; # a number, a unit
 # @end
     esac
 
@@ -63,7 +65,8 @@ _qd7_bus()
         watch) options+=' --interval --count' ;;
         esac
 # @if publish
-        [[ $command == watch ]] && options+=' --publish --ca-file --password-file --queue'
+        [[ $command == watch ]] && options+=' --publish --ca-file --password-file --queue --inflight
+            --keepalive --spool --ha-discovery --unit'
 # @end
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -19,7 +19,7 @@ fi
 "$(dirname "$0")/../support/WinePrefix.sh" check "$prefix"
 
 work=$(mktemp -d)
-"$sim" --meters 01,07 --link "$work/com" >"$work/sim.log" 2>&1 &
+"$sim" --meters 01,07,12 --delay 12:250 --link "$work/com" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 cleanup() {
     kill "$sim_pid" 2>/dev/null || true
@@ -50,4 +50,14 @@ check 0 '^07  bank 0  K1      -12.34  ok' "$@" "$bus" --port COM33 --speed 19200
 # A scan finds exactly the meters there; the others stay silent within their timeout.
 check 0 '^01  bank 0  P0 .*ok
 07  bank 0  P0 .*ok$' "$@" "$bus" --port COM33 --speed 115200 --from 00 --to 09 scan
+# Meter 12 answers 250 ms after each request: waited for, it is read; past the timeout its reply
+# is heard all the same, named with its delay, and taken for no later request; a scan lists it.
+check 0 '^12  bank 0  P0 .*ok' "$@" "$bus" --port COM33 --timeout 400 read 12 P0
+check 1 '^12  bank 0  P0 +-  silent' "$@" "$bus" --port COM33 --timeout 100 read 12 P0 P0
+if ! grep -Eq '^qd7-bus: 12 answered 2[5-9][0-9] ms after its request; --timeout (300|350) waits for it' "$work/err"; then
+    echo "FAILED: the late reply is not said with its delay:"
+    cat "$work/err"
+    failed=1
+fi
+check 0 '^12  bank 0  P0 .*ok' "$@" "$bus" --port COM33 --speed 115200 scan 07:12
 exit $failed

@@ -101,8 +101,9 @@ TEST(BusProgram, APortThatCannotBeOpenedExitsThreeNamingTheDevice) {
 }
 
 // The logger case: csv lines to a pipe until a signal ends it; it exits at once, with every line
-// whole, the header first.
-TEST(BusProgram, WatchEndsCleanlyOnASignal) {
+// whole, the header first, and with the exit code of an interrupted run; so does a scan cut short,
+// with the rows it had.
+TEST(BusProgram, WatchAndScanEndCleanlyOnASignal) {
     CSimProcess sim({QD7_SIM_PROGRAM, "--meters", "07"});
     const std::optional<std::string> device = sim.FirstLine(kExitWait);
     ASSERT_TRUE(device.has_value());
@@ -112,7 +113,7 @@ TEST(BusProgram, WatchEndsCleanlyOnASignal) {
         ASSERT_TRUE(bus.FirstLine(kExitWait).has_value());
         std::this_thread::sleep_for(300ms);
         ASSERT_TRUE(bus.Signal(signal));
-        EXPECT_EQ(bus.WaitExit(2000ms), 0) << "signal " << signal;
+        EXPECT_EQ(bus.WaitExit(2000ms), 130) << "signal " << signal;
         const std::string out = bus.ReadOut();
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(out.back(), '\n');
@@ -128,6 +129,13 @@ TEST(BusProgram, WatchEndsCleanlyOnASignal) {
         }
         EXPECT_GE(rows, 3U) << out;
     }
+    CSimProcess scan({QD7_BUS_PROGRAM, "--port", *device, "scan"});
+    const std::string found = scan.FirstLine(kExitWait).value_or("");
+    ASSERT_GE(found.size(), 18U) << found;
+    EXPECT_EQ(found.substr(0, 14), "07  bank 0  P0") << found;
+    EXPECT_EQ(found.substr(found.size() - 4), "  ok") << found;
+    ASSERT_TRUE(scan.Signal(SIGINT));
+    EXPECT_EQ(scan.WaitExit(2000ms), 130);
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.WaitExit(kExitWait), 0);
 }
@@ -192,7 +200,7 @@ TEST(BusProgram, WatchSaysTheDeviceWentAndGoesOnWhenItIsBack) {
         },
         kExitWait));
     ASSERT_TRUE(bus.Signal(SIGINT));
-    EXPECT_EQ(bus.WaitExit(kExitWait), 1) << "some rows had no answer";
+    EXPECT_EQ(bus.WaitExit(kExitWait), 130) << "interrupted";
     const std::string out = bus.ReadOut();
     // The statistics follow what was said; the rows logged as nodevice are counted there.
     const std::string err = bus.ReadErr();
@@ -215,7 +223,8 @@ TEST(BusProgram, WatchSaysTheDeviceWentAndGoesOnWhenItIsBack) {
     }
     EXPECT_EQ(runs.runs, (std::vector<std::string>{"ok", "nodevice", "ok"})) << out;
     EXPECT_LE(nSilent, 2U) << out;
-    EXPECT_NE(out.find(",07,0,P0,,,nodevice,,1\n"), std::string::npos) << "no value, no bytes";
+    EXPECT_NE(out.find(",07,0,P0,,,nodevice,,0\n"), std::string::npos)
+        << "no value, no bytes, no request";
     second.Signal(SIGTERM);
     EXPECT_EQ(second.WaitExit(kExitWait), 0);
 }
@@ -278,6 +287,11 @@ TEST(BusProgram, AClosedStandardOutputIsAFailedOutput) {
             run.err.rfind("qd7-bus: cannot write the output: the standard output is closed", 0), 0U)
             << run.err;
     }
+    // -qq writes nothing there: the exit code alone, as asked.
+    const ProgramRun quiet =
+        RunBus({"-qq", "--port", *device, "read", "07", "P0"}, ChildStreams{{}, {STDOUT_FILENO}});
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, "");
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.WaitExit(kExitWait), 0);
 }

@@ -23,6 +23,9 @@ std::string Describe(const BusOptions& o) {
             kParity[o.line.parity] + (o.line.stopBits == 2 ? "2" : "1");
     text += " bank" + std::to_string(o.nBank) + " " + std::to_string(ReplyTimeout(o).count()) +
             "ms " + std::string(kFormats[static_cast<int>(o.format)]);
+    if (o.replyWindow.count() != 0) {
+        text += " window" + std::to_string(ReplyWindow(o).count());
+    }
     if (o.nRetries != 0 || o.nQuiet != 0 || o.bTrace || o.bStats) {
         text += " retries" + std::to_string(o.nRetries) + " q" + std::to_string(o.nQuiet) +
                 (o.bTrace ? " trace" : "") + (o.bStats ? " stats" : "");
@@ -33,6 +36,10 @@ std::string Describe(const BusOptions& o) {
                 p.host + " " + std::to_string(p.port) + " " + p.prefix + " q" +
                 std::to_string(p.nQueue) + (p.caFile.empty() ? "" : " ca " + p.caFile) +
                 (p.passwordFile.empty() ? "" : " pw " + p.passwordFile);
+        text += (p.nInflight == 100 ? "" : " in" + std::to_string(p.nInflight)) +
+                (p.nKeepAliveSeconds == 30 ? "" : " ka" + std::to_string(p.nKeepAliveSeconds)) +
+                (p.spoolFile.empty() ? "" : " spool " + p.spoolFile) +
+                (p.bHaDiscovery ? " ha " + p.haPrefix : "") + (p.unit.empty() ? "" : " " + p.unit);
     }
     if (o.command == BusCommand::Scan && o.addresses.empty()) {
         text += " " + std::to_string(o.nFrom) + ".." + std::to_string(o.nTo);
@@ -64,70 +71,84 @@ struct OptionCase {
 
 TEST(BusOptions, ParsesTheCommandLine) {
     const std::vector<OptionCase> cases = {
-        {"defaults", {"scan"}, "scan COM1 9600 8N1 bank0 107ms text 0..99"},
+        {"defaults", {"scan"}, "scan COM1 9600 8N1 bank0 173ms text 0..99"},
         {"line settings before the command",
          {"--port", "/dev/ttyUSB0", "--speed", "19200", "--data", "7", "--parity", "even", "--stop",
           "2", "--bank", "1", "--format", "csv", "scan"},
-         "scan /dev/ttyUSB0 19200 7E2 bank1 81ms csv 0..99"},
+         "scan /dev/ttyUSB0 19200 7E2 bank1 147ms csv 0..99"},
         {"options after the command, --name=value",
          {"scan", "--from=10", "--to", "20", "--port=com3"},
-         "scan COM3 9600 8N1 bank0 107ms text 10..20"},
+         "scan COM3 9600 8N1 bank0 173ms text 10..20"},
         {"timeout given",
          {"--timeout", "250", "--speed", "115200", "read", "7"},
          "read COM1 115200 8N1 bank0 250ms text @7"},
         {"default timeout at 115200",
          {"--speed", "115200", "scan"},
-         "scan COM1 115200 8N1 bank0 55ms text 0..99"},
+         "scan COM1 115200 8N1 bank0 121ms text 0..99"},
         {"registers in any case",
          {"read", "07", "p0", "Y1", "c3"},
-         "read COM1 9600 8N1 bank0 107ms text @7 r0 r10 r4"},
+         "read COM1 9600 8N1 bank0 173ms text @7 r0 r10 r4"},
         {"watch with interval and count",
          {"--format", "json", "watch", "01", "7", "99", "--interval", "0", "--count", "3"},
-         "watch COM1 9600 8N1 bank0 107ms json @1 @7 @99 every0 x3"},
+         "watch COM1 9600 8N1 bank0 173ms json @1 @7 @99 every0 x3"},
         {"watch runs until stopped by default",
          {"watch", "12"},
-         "watch COM1 9600 8N1 bank0 107ms text @12 every1000 x0"},
+         "watch COM1 9600 8N1 bank0 173ms text @12 every1000 x0"},
         {"send",
          {"send", "07RX1C1+0000000"},
-         "send COM1 9600 8N1 bank0 107ms text 07RX1C1+0000000"},
+         "send COM1 9600 8N1 bank0 173ms text 07RX1C1+0000000"},
+        {"a reply window",
+         {"--reply-window", "1500", "scan"},
+         "scan COM1 9600 8N1 bank0 173ms text window1500 0..99"},
+        {"a reply window shorter than the timeout is the timeout",
+         {"--reply-window=50", "--timeout", "400", "read", "07"},
+         "read COM1 9600 8N1 bank0 400ms text window400 @7"},
         {"RTS delays lengthen the default timeout",
          {"--rts-delay-before", "3", "--rts-delay-after=2", "scan"},
-         "scan COM1 9600 8N1 bank0 112ms text 0..99 rts3/2"},
+         "scan COM1 9600 8N1 bank0 178ms text 0..99 rts3/2"},
         {"RTS delays beside a timeout given",
          {"--rts-delay-after", "5", "--timeout", "300", "read", "07"},
          "read COM1 9600 8N1 bank0 300ms text @7 rts0/5"},
         {"a device server's port",
          {"--port", "rfc2217://[::1]:4001", "scan"},
-         "scan rfc2217://[::1]:4001 9600 8N1 bank0 107ms text 0..99"},
+         "scan rfc2217://[::1]:4001 9600 8N1 bank0 173ms text 0..99"},
         {"address lists and ranges, registers likewise",
          {"read", "01,07", "P0,C0:C2", "y1"},
-         "read COM1 9600 8N1 bank0 107ms text @1 @7 r0 r1 r2 r3 r10"},
+         "read COM1 9600 8N1 bank0 173ms text @1 @7 r0 r1 r2 r3 r10"},
         {"watch of a range",
          {"watch", "10:12,5"},
-         "watch COM1 9600 8N1 bank0 107ms text @10 @11 @12 @5 every1000 x0"},
-        {"scan of a list", {"scan", "01,07:08"}, "scan COM1 9600 8N1 bank0 107ms text @1 @7 @8"},
+         "watch COM1 9600 8N1 bank0 173ms text @10 @11 @12 @5 every1000 x0"},
+        {"scan of a list", {"scan", "01,07:08"}, "scan COM1 9600 8N1 bank0 173ms text @1 @7 @8"},
         {"retries, quiet, trace and statistics",
          {"-q", "--retries", "2", "-v", "--stats", "read", "07"},
-         "read COM1 9600 8N1 bank0 107ms text retries2 q1 trace stats @7"},
+         "read COM1 9600 8N1 bank0 173ms text retries2 q1 trace stats @7"},
         {"-qq and --trace",
          {"-qq", "--trace", "scan", "-q"},
-         "scan COM1 9600 8N1 bank0 107ms text retries0 q2 trace 0..99"},
-        {"ports", {"ports", "--format", "csv"}, "ports COM1 9600 8N1 bank0 107ms csv"},
+         "scan COM1 9600 8N1 bank0 173ms text retries0 q2 trace 0..99"},
+        {"ports", {"ports", "--format", "csv"}, "ports COM1 9600 8N1 bank0 173ms csv"},
         {"a port name with a colon, as Windows users type it",
          {"--port", "COM12:", "scan"},
-         "scan COM12 9600 8N1 bank0 107ms text 0..99"},
+         "scan COM12 9600 8N1 bank0 173ms text 0..99"},
         {"publishing to a broker",
          {"watch", "07", "--publish", "mqtt://plant-broker/plant/line1"},
-         "watch COM1 9600 8N1 bank0 107ms text mqtt plant-broker 1883 plant/line1 q10000 @7 "
+         "watch COM1 9600 8N1 bank0 173ms text mqtt plant-broker 1883 plant/line1 q10000 @7 "
          "every1000 x0"},
         {"publishing over TLS with a login, a CA file, a password file and a queue",
          {"watch", "07", "--publish", "mqtts://meters@[fd00::5]:8884/a/b", "--ca-file", "ca.pem",
           "--password-file", "pw", "--queue", "50"},
-         "watch COM1 9600 8N1 bank0 107ms text mqtts meters@fd00::5 8884 a/b q50 ca ca.pem pw pw "
+         "watch COM1 9600 8N1 bank0 173ms text mqtts meters@fd00::5 8884 a/b q50 ca ca.pem pw pw "
          "@7 every1000 x0"},
+        {"every way of publishing",
+         {"watch", "07", "--publish", "mqtt://meters@b/p", "--password-file", "pw", "--inflight",
+          "20", "--keepalive", "5", "--spool", "q.spool", "--ha-discovery", "--unit", "m3/h"},
+         "watch COM1 9600 8N1 bank0 173ms text mqtt meters@b 1883 p q10000 pw pw in20 ka5 spool "
+         "q.spool ha homeassistant m3/h @7 every1000 x0"},
+        {"a discovery prefix of its own",
+         {"watch", "07", "--publish", "mqtt://b/p", "--ha-discovery=ha/test"},
+         "watch COM1 9600 8N1 bank0 173ms text mqtt b 1883 p q10000 ha ha/test @7 every1000 x0"},
         {"-- ends the options",
          {"send", "--", "07RX1C1+000000-"},
-         "send COM1 9600 8N1 bank0 107ms text 07RX1C1+000000-"},
+         "send COM1 9600 8N1 bank0 173ms text 07RX1C1+000000-"},
 
         {"no command", {"--speed", "9600"}, "error: no command"},
         {"unknown command", {"probe"}, "error: unknown command \"probe\""},
@@ -177,7 +198,32 @@ TEST(BusOptions, ParsesTheCommandLine) {
          "error: an empty level"},
         {"password in the URL",
          {"watch", "07", "--publish", "mqtt://u:secret@b/p"},
-         "error: no password in the URL: use QD7_MQTT_PASSWORD or --password-file"},
+         "error: --publish: \"mqtt://u:***@b/p\": no password in the URL: use QD7_MQTT_PASSWORD "
+         "or --password-file"},
+        {"publish to the broker's own topics",
+         {"watch", "07", "--publish", "mqtt://b/$SYS/x"},
+         "error: not a $ topic of the broker"},
+        {"publish with an empty port",
+         {"watch", "07", "--publish", "mqtt://b:/p"},
+         "error: the port"},
+        {"a password file without a user",
+         {"watch", "07", "--publish", "mqtt://b/p", "--password-file", "pw"},
+         "error: --password-file needs a user in the URL"},
+        {"a unit without discovery",
+         {"watch", "07", "--publish", "mqtt://b/p", "--unit", "m3/h"},
+         "error: --unit goes with --ha-discovery"},
+        {"a discovery prefix with a wildcard",
+         {"watch", "07", "--publish", "mqtt://b/p", "--ha-discovery=ha/#"},
+         "error: --ha-discovery: \"ha/#\" is not a topic prefix"},
+        {"discovery without a broker",
+         {"watch", "07", "--ha-discovery"},
+         "error: go with --publish"},
+        {"no window",
+         {"watch", "07", "--publish", "mqtt://b/p", "--inflight", "0"},
+         "error: --inflight"},
+        {"a keep-alive libmosquitto refuses",
+         {"watch", "07", "--publish", "mqtt://b/p", "--keepalive", "2"},
+         "error: --keepalive"},
         {"publish with another scheme",
          {"watch", "07", "--publish", "http://b/p"},
          "error: not mqtt://"},
@@ -192,6 +238,10 @@ TEST(BusOptions, ParsesTheCommandLine) {
          "error: --ca-file goes with an mqtts:// broker"},
         {"a queue without a broker", {"watch", "07", "--queue", "5"}, "error: go with --publish"},
         {"retries beyond ten", {"--retries", "11", "scan"}, "error: --retries"},
+        {"retries with send",
+         {"--retries", "2", "send", "07RX0P0+0000000"},
+         "error: --retries belongs to scan, read and watch, not to send"},
+        {"zero reply window", {"--reply-window", "0", "scan"}, "error: --reply-window"},
         {"ports with an operand", {"ports", "07"}, "error: ports takes nothing more"},
         {"body with a letter beyond ASCII", {"send", "07RX0P0+000000\xc3\xa9"}, "error: not ASCII"},
         {"from above to",

@@ -1,104 +1,32 @@
 // qd7-bus watch --publish against a real broker (mosquitto on 127.0.0.1) and the simulator, both
 // run as programs: the topics and payloads, the retained last values, a broker restarted while
-// the watch runs, and the broker's last will when qd7-bus is killed.
-#include <gtest/gtest.h>
-
+// the watch runs (with and without its persistence), the broker's last will when qd7-bus is
+// killed, the login, the spool across a restart of qd7-bus, and Home Assistant's discovery.
 #include <signal.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "tests/sim/SimProcess.h"
-#include "tests/support/Mosquitto.h"
+#include "tests/cli/PublishFixture.h"
+#include "tests/support/MqttProxy.h"
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kWait = 20s;
-constexpr const char* kPrefix = "plant/line1";
+const std::string kP0_07 = std::string(kPrefix) + "/07/P0";
+const std::string kP0_12 = std::string(kPrefix) + "/12/P0";
+const std::string kStatus = std::string(kPrefix) + "/status";
 
-using Messages = std::vector<CMqttSubscriber::Message>;
-
-// The payloads published live (not a retained copy sent on subscribing) on one topic, in order.
-std::vector<std::string> Live(const Messages& messages, const std::string& topic) {
-    std::vector<std::string> payloads;
-    for (const auto& m : messages) {
-        if (m.topic == topic && !m.bRetained) {
-            payloads.push_back(m.payload);
-        }
-    }
-    return payloads;
-}
-
-// The payloads with a repeat of the one just before taken out, and how many there were. A broker
-// that stops while it hands a QoS 1 message to a subscriber hands it over again once it is back
-// (at least once, on its own hop to the subscriber): the same reading, with its own time, right
-// after itself.
-std::pair<std::vector<std::string>, size_t> WithoutRedelivery(std::vector<std::string> payloads) {
-    const auto end = std::unique(payloads.begin(), payloads.end());
-    const auto repeats = static_cast<size_t>(payloads.end() - end);
-    payloads.erase(end, payloads.end());
-    return {payloads, repeats};
-}
-
-// The json rows of one meter on stdout, in order, without their newlines.
-std::vector<std::string> RowsOf(const std::string& out, int address) {
-    const std::string key = "\"address\":" + std::to_string(address) + ",";
-    std::vector<std::string> rows;
-    for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        const std::string row = out.substr(start, end - start);
-        if (row.find(key) != std::string::npos) {
-            rows.push_back(row);
-        }
-    }
-    return rows;
-}
-
-size_t RowCount(const std::string& out) {
-    return static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
-}
-
-// What a subscriber that comes now is given at once: the retained message of `topic`.
-std::optional<std::string> Retained(uint16_t port, const std::string& topic, const char* id) {
-    CMqttSubscriber late(port, topic, id);
-    if (!late.WaitFor([](const Messages& m) { return !m.empty(); }, kWait)) {
-        return std::nullopt;
-    }
-    return late.Messages().front().payload;
-}
-
-class BusPublish : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
-        m_device = m_sim.FirstLine(kWait);
-        ASSERT_TRUE(m_device.has_value());
-    }
-    std::string Url() const {
-        return "mqtt://127.0.0.1:" + std::to_string(m_broker.Port()) + "/" + kPrefix;
-    }
-
-    CMosquittoBroker m_broker;
-    CSimProcess m_sim{{QD7_SIM_PROGRAM, "--meters", "07,12"}};
-    std::optional<std::string> m_device;
-};
+using BusPublish = PublishTest;
 
 TEST_F(BusPublish, EveryReadingReachesTheBrokerInOrderThroughARestart) {
-    CMqttSubscriber subscriber(m_broker.Port(), std::string(kPrefix) + "/#", "qd7-test-plant");
-    ASSERT_TRUE(subscriber.WaitSubscribed(kWait)) << m_broker.Log();
-    CSimProcess bus({QD7_BUS_PROGRAM, "--port", *m_device, "--format", "json", "watch", "07", "12",
-                     "--interval", "100", "--publish", Url()});
-    const std::string p0 = std::string(kPrefix) + "/07/P0";
-    ASSERT_TRUE(
-        subscriber.WaitFor([&](const Messages& m) { return Live(m, p0).size() >= 3; }, kWait))
+    CMqttSubscriber subscriber(m_broker.Port(), std::string(kPrefix) + "/#", "qd7-test-plant", 2);
+    ASSERT_TRUE(subscriber.WaitSubscribed(kPublishWait)) << m_broker.Log();
+    CSimProcess bus(Watch({"--interval", "100", "--publish", Url()}));
+    ASSERT_TRUE(subscriber.WaitFor([&](const Messages& m) { return Live(m, kP0_07).size() >= 3; },
+                                   kPublishWait))
         << bus.ReadErr();
 
     // The broker goes for a while: the watch goes on, and its readings wait.
@@ -109,126 +37,272 @@ TEST_F(BusPublish, EveryReadingReachesTheBrokerInOrderThroughARestart) {
             rowsAtStop = rowsAtStop == 0 ? RowCount(out) : rowsAtStop;
             return RowCount(out) >= rowsAtStop + 20;
         },
-        kWait));
+        kPublishWait));
     ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
-    size_t rowsAfter = 0;
-    ASSERT_TRUE(bus.WaitForOut(
-        [&](const std::string& out) {
-            rowsAfter = RowCount(out);
-            return true;
-        },
-        kWait));
-    // Everything logged by now reaches the subscriber once the broker is back.
     ASSERT_TRUE(subscriber.WaitFor(
-        [&](const Messages& m) { return Live(m, p0).size() * 2 >= rowsAfter; }, kWait))
+        [&](const Messages& m) { return Live(m, kP0_07).size() >= rowsAtStop / 2 + 10; },
+        kPublishWait))
         << bus.ReadErr();
     ASSERT_TRUE(bus.Signal(SIGINT));
-    EXPECT_EQ(bus.WaitExit(kWait), 0);
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 130) << "interrupted, every reading delivered";
     const std::string out = bus.ReadOut();
     const std::string err = bus.ReadErr();
-    EXPECT_NE(err.find("qd7-bus: mqtt: 127.0.0.1:" + std::to_string(m_broker.Port()) +
-                       ": connection lost"),
-              std::string::npos)
-        << err;
+    const std::string where = "qd7-bus: mqtt: 127.0.0.1:" + std::to_string(m_broker.Port());
+    EXPECT_NE(err.find(where + ": connection lost ("), std::string::npos) << err;
+    EXPECT_NE(err.find(where + ": connected again after "), std::string::npos) << err;
+    EXPECT_EQ(CountBefore(err, "readings sent"), static_cast<long>(RowCount(out))) << err;
 
     // Each meter's readings, all of them, in order, none twice: exactly the rows of the output.
     ASSERT_TRUE(subscriber.WaitFor(
         [&](const Messages& m) {
-            return Live(m, p0).size() >= RowsOf(out, 7).size() &&
-                   Live(m, std::string(kPrefix) + "/12/P0").size() >= RowsOf(out, 12).size();
+            return Live(m, kP0_07).size() >= RowsOf(out, 7).size() &&
+                   Live(m, kP0_12).size() >= RowsOf(out, 12).size();
         },
-        kWait));
+        kPublishWait));
     const Messages messages = subscriber.Messages();
-    const auto [meter7, repeats7] = WithoutRedelivery(Live(messages, p0));
-    const auto [meter12, repeats12] =
-        WithoutRedelivery(Live(messages, std::string(kPrefix) + "/12/P0"));
-    EXPECT_EQ(meter7, RowsOf(out, 7));
-    EXPECT_EQ(meter12, RowsOf(out, 12));
-    // At most the one message the broker was handing over when it stopped.
-    EXPECT_LE(repeats7 + repeats12, 1U);
+    ExpectEachRowOnce(out, messages);
     EXPECT_EQ(Live(messages, std::string(kPrefix) + "/07/status").front(), "ok");
-    EXPECT_EQ(Live(messages, std::string(kPrefix) + "/status").front(), "online");
+    EXPECT_EQ(Live(messages, kStatus).front(), "online");
 
     // A subscriber that comes later gets the last reading and that qd7-bus has gone, at once.
-    EXPECT_EQ(Retained(m_broker.Port(), p0, "qd7-test-late"), RowsOf(out, 7).back());
-    EXPECT_EQ(Retained(m_broker.Port(), std::string(kPrefix) + "/status", "qd7-test-late2"),
-              "offline");
+    EXPECT_EQ(Retained(m_broker.Port(), kP0_07, "qd7-test-late"), RowsOf(out, 7).back());
+    EXPECT_EQ(Retained(m_broker.Port(), kStatus, "qd7-test-late2"), "offline");
+}
+
+// The retained topics say what a dashboard needs at once: the last good value (a reading without
+// one is published, not kept), each meter's status, and that qd7-bus is there, again after a
+// broker that lost them all in a restart without persistence.
+TEST_F(BusPublish, RetainedTopicsHoldTheLastGoodValueAndComeBackAfterTheBrokerLostThem) {
+    m_broker.Stop();
+    m_broker.SetPersistence(false);
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    CSimProcess sim({QD7_SIM_PROGRAM, "--meters", "07,12", "--silent", "12:1:600"});
+    const std::optional<std::string> device = sim.FirstLine(kPublishWait);
+    ASSERT_TRUE(device.has_value());
+    CSimProcess bus(Watch({"--publish", Url()}, *device));
+    const auto silentRows = [](const std::string& out) {
+        size_t n = 0;
+        for (const std::string& row : RowsOf(out, 12)) {
+            n += row.find("\"status\":\"silent\"") != std::string::npos ? 1 : 0;
+        }
+        return n;
+    };
+    ASSERT_TRUE(
+        bus.WaitForOut([&](const std::string& out) { return silentRows(out) >= 3; }, kPublishWait));
+    std::string lastGood;
+    ASSERT_TRUE(bus.WaitForOut(
+        [&](const std::string& out) {
+            for (const std::string& row : RowsOf(out, 12)) {
+                lastGood = row.find("\"status\":\"ok\"") != std::string::npos ? row : lastGood;
+            }
+            return true;
+        },
+        kPublishWait));
+    ASSERT_FALSE(lastGood.empty());
+    EXPECT_EQ(Retained(m_broker.Port(), kP0_12, "qd7-test-good"), lastGood);
+    EXPECT_EQ(Retained(m_broker.Port(), std::string(kPrefix) + "/12/status", "qd7-test-s12"),
+              "silent");
+
+    m_broker.Stop();
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    CMqttSubscriber online(m_broker.Port(), kStatus, "qd7-test-online");
+    ASSERT_TRUE(online.WaitFor(
+        [](const Messages& m) { return !m.empty() && m.back().payload == "online"; }, kPublishWait))
+        << bus.ReadErr();
+    EXPECT_EQ(Retained(m_broker.Port(), std::string(kPrefix) + "/12/status", "qd7-test-s12b"),
+              "silent");
+    EXPECT_EQ(Retained(m_broker.Port(), std::string(kPrefix) + "/07/status", "qd7-test-s07"), "ok");
+    ASSERT_TRUE(bus.Signal(SIGINT));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 130) << "ended by the signal";
 }
 
 // Killed, qd7-bus says nothing more; the broker says it for it, by its last will.
 TEST_F(BusPublish, AKilledWatchIsOfflineByItsLastWill) {
-    CMqttSubscriber subscriber(m_broker.Port(), std::string(kPrefix) + "/status", "qd7-test-will");
-    ASSERT_TRUE(subscriber.WaitSubscribed(kWait));
-    CSimProcess bus({QD7_BUS_PROGRAM, "--port", *m_device, "watch", "07", "--interval", "100",
-                     "--publish", Url()});
+    CMqttSubscriber subscriber(m_broker.Port(), kStatus, "qd7-test-will");
+    ASSERT_TRUE(subscriber.WaitSubscribed(kPublishWait));
+    CSimProcess bus(Watch({"--publish", Url()}));
     ASSERT_TRUE(subscriber.WaitFor(
-        [](const Messages& m) { return !m.empty() && m.back().payload == "online"; }, kWait));
+        [](const Messages& m) { return !m.empty() && m.back().payload == "online"; },
+        kPublishWait));
     ASSERT_TRUE(bus.Signal(SIGKILL));
-    ASSERT_TRUE(
-        subscriber.WaitFor([](const Messages& m) { return m.back().payload == "offline"; }, kWait));
-    EXPECT_EQ(Retained(m_broker.Port(), std::string(kPrefix) + "/status", "qd7-test-will2"),
-              "offline");
+    ASSERT_TRUE(subscriber.WaitFor([](const Messages& m) { return m.back().payload == "offline"; },
+                                   kPublishWait));
+    EXPECT_EQ(Retained(m_broker.Port(), kStatus, "qd7-test-will2"), "offline");
 }
 
-// A broker that is not there at the start is no error: the watch logs, and says it once.
-TEST_F(BusPublish, ABrokerAwayAtTheStartIsNoError) {
+// A broker that is not there at the start is no error for the watch: it logs, and says so once.
+// Still away at the end, the end tries it once more, then tells by its exit code that no reading
+// was delivered.
+TEST_F(BusPublish, ABrokerAwayToTheEndIsSaidAndEndsWithExitCode5) {
     m_broker.Stop();
-    CSimProcess bus({QD7_BUS_PROGRAM, "--port", *m_device, "watch", "07", "--interval", "50",
-                     "--count", "5", "--publish", Url()});
-    EXPECT_EQ(bus.WaitExit(kWait), 0);
-    EXPECT_EQ(RowCount(bus.ReadOut()), 5U);
+    CSimProcess bus(Watch({"--count", "5", "--publish", Url()}));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 5);
+    EXPECT_EQ(RowCount(bus.ReadOut()), 10U);
     const std::string err = bus.ReadErr();
     EXPECT_NE(err.find(": cannot connect ("), std::string::npos) << err;
-    EXPECT_NE(err.find("5 readings were not sent: the broker was away at the end"),
+    EXPECT_EQ(CountBefore(err, "readings sent"), 0) << err;
+    EXPECT_EQ(CountBefore(err, "not sent"), 10) << err;
+}
+
+// Ctrl+C while a reconnect waits out its back-off (8 s after the third attempt failed): the end
+// connects at once and sends the queue, instead of leaving it to a next attempt that would come
+// after the end has given up.
+TEST_F(BusPublish, TheEndCutsABackOffShortAndSendsTheQueue) {
+    CMqttProxy proxy(m_broker.Port()); // counts the attempts
+    ASSERT_TRUE(proxy.Start());
+    CMqttSubscriber subscriber(m_broker.Port(), std::string(kPrefix) + "/#", "qd7-test-end", 2);
+    ASSERT_TRUE(subscriber.WaitSubscribed(kPublishWait));
+    CSimProcess bus(Watch({"--publish", Url(proxy.Port())}));
+    ASSERT_TRUE(subscriber.WaitFor([&](const Messages& m) { return Live(m, kP0_07).size() >= 2; },
+                                   kPublishWait));
+    m_broker.Stop();
+    ASSERT_TRUE(proxy.WaitConnections(1 + 3, kPublishWait)) << "three attempts 1, 2 and 4 s apart";
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    ASSERT_TRUE(bus.Signal(SIGINT));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 130);
+    const std::string out = bus.ReadOut();
+    const std::string err = bus.ReadErr();
+    EXPECT_EQ(CountBefore(err, "not sent"), 0) << err;
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const Messages& m) { return Live(m, kP0_07).size() >= RowsOf(out, 7).size(); },
+        kPublishWait));
+    ExpectEachRowOnce(out, subscriber.Messages());
+}
+
+// The password from a file or the environment lets the user in; a wrong one at the start ends
+// the watch with exit code 5 and the broker's reason. Refused later (the broker's passwords
+// changed), the watch and its rows go on, and the end tells by its exit code.
+TEST_F(BusPublish, TheLoginTakesItsPasswordAndARefusalEndsTheWatchOnlyAtTheStart) {
+    m_broker.Stop();
+    ASSERT_TRUE(m_broker.RequireLogin("meters", "s3cret"));
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    CTempDir dir;
+    const std::string file = WriteFile(dir.Path() + "/password", "s3cret\n");
+    const auto env = [&](const std::string& password, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"/usr/bin/env"};
+        args.push_back(password.empty() ? "-u" : "QD7_MQTT_PASSWORD=" + password);
+        if (password.empty()) {
+            args.emplace_back("QD7_MQTT_PASSWORD");
+        }
+        const std::vector<std::string> watch = Watch(extra);
+        args.insert(args.end(), watch.begin(), watch.end());
+        return args;
+    };
+    const std::string url = Url(0, "meters");
+    const std::string where = "qd7-bus: mqtt: 127.0.0.1:" + std::to_string(m_broker.Port());
+    {
+        CSimProcess bus(env("wrong", {"--publish", url}));
+        EXPECT_EQ(bus.WaitExit(kPublishWait), 5);
+        const std::string err = bus.ReadErr();
+        // mosquitto answers a wrong password with "not authorized".
+        EXPECT_NE(err.find(where + ": the broker refused the login (not authorized, reason 0x87)"),
+                  std::string::npos)
+            << err;
+    }
+    {
+        CSimProcess bus(env("s3cret", {"--count", "3", "--publish", url}));
+        EXPECT_EQ(bus.WaitExit(kPublishWait), 0) << bus.ReadErr();
+        EXPECT_EQ(CountBefore(bus.ReadErr(), "readings sent"), 6);
+    }
+    {
+        // The file named on the command line wins over the environment, and says so.
+        CSimProcess bus(env("wrong", {"--count", "3", "--publish", url, "--password-file", file}));
+        EXPECT_EQ(bus.WaitExit(kPublishWait), 0);
+        const std::string err = bus.ReadErr();
+        EXPECT_NE(err.find("the password comes from --password-file, not from "
+                           "$QD7_MQTT_PASSWORD"),
+                  std::string::npos)
+            << err;
+    }
+    CSimProcess bus(env("", {"--publish", url, "--password-file", file}));
+    CMqttSubscriber subscriber(m_broker.Port(), kStatus, "qd7-test-login", 1, {"meters", "s3cret"});
+    ASSERT_TRUE(subscriber.WaitFor(
+        [](const Messages& m) { return !m.empty() && m.back().payload == "online"; },
+        kPublishWait));
+    m_broker.Stop();
+    ASSERT_TRUE(m_broker.RequireLogin("meters", "changed"));
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    size_t rows = 0;
+    ASSERT_TRUE(bus.WaitForOut(
+        [&](const std::string& out) {
+            rows = rows == 0 ? RowCount(out) : rows;
+            return RowCount(out) >= rows + 20;
+        },
+        kPublishWait))
+        << "the rows go on";
+    ASSERT_TRUE(bus.Signal(SIGINT));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 5);
+    const std::string err = bus.ReadErr();
+    EXPECT_NE(err.find(where + ": the broker refused the login (not authorized, reason 0x87); "
+                               "the watch goes on"),
               std::string::npos)
         << err;
 }
 
-// The password from the environment or a file lets the user in; a wrong one ends the watch with
-// its own exit code and the broker's reason, instead of logging on as if all were well.
-TEST_F(BusPublish, TheLoginTakesThePasswordFromTheEnvironmentOrAFileAndARefusalEndsTheWatch) {
+// --spool: readings not yet on the broker are on disk. The watch ends while the broker is away,
+// by SIGTERM or killed; the next start sends them first, each once and in order, then its own.
+class BusPublishSpool : public PublishTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BusPublishSpool, ReadingsLeftWhileTheBrokerIsAwayArriveOnceAfterARestart) {
+    const int signal = GetParam();
     m_broker.Stop();
-    ASSERT_TRUE(m_broker.RequireLogin("meters", "s3cret"));
-    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
-    const std::string url =
-        "mqtt://meters@127.0.0.1:" + std::to_string(m_broker.Port()) + "/" + kPrefix;
-    const std::vector<std::string> watch = {"--port", *m_device, "watch", "07",        "--interval",
-                                            "50",     "--count", "3",     "--publish", url};
-    const auto run = [&](const std::vector<std::string>& prefix, std::vector<std::string> extra) {
-        std::vector<std::string> args = prefix;
-        args.push_back(QD7_BUS_PROGRAM);
-        args.insert(args.end(), watch.begin(), watch.end());
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    };
-    {
-        CSimProcess bus(run({"/usr/bin/env", "QD7_MQTT_PASSWORD=wrong"}, {}));
-        EXPECT_EQ(bus.WaitExit(kWait), 5);
-        const std::string err = bus.ReadErr();
-        EXPECT_NE(err.find("qd7-bus: mqtt: 127.0.0.1:" + std::to_string(m_broker.Port()) +
-                           ": the broker refused the login"),
-                  std::string::npos)
-            << err;
-    }
-    // The right password: let in (a refusal would end it with 5), every row logged.
-    {
-        CSimProcess bus(run({"/usr/bin/env", "QD7_MQTT_PASSWORD=s3cret"}, {}));
-        EXPECT_EQ(bus.WaitExit(kWait), 0) << bus.ReadErr();
-        EXPECT_EQ(RowCount(bus.ReadOut()), 3U);
-    }
     CTempDir dir;
-    const std::string file = dir.Path() + "/password";
-    std::FILE* pFile = std::fopen(file.c_str(), "w");
-    ASSERT_NE(pFile, nullptr);
-    std::fputs("s3cret\n", pFile);
-    std::fclose(pFile);
+    const std::string spool = dir.Path() + "/readings.spool";
+    std::string firstOut;
     {
-        CSimProcess bus(
-            run({"/usr/bin/env", "-u", "QD7_MQTT_PASSWORD"}, {"--password-file", file}));
-        EXPECT_EQ(bus.WaitExit(kWait), 0) << bus.ReadErr();
+        CSimProcess bus(Watch({"--publish", Url(), "--spool", spool}));
+        ASSERT_TRUE(bus.WaitForOut([](const std::string& out) { return RowCount(out) >= 20; },
+                                   kPublishWait));
+        ASSERT_TRUE(bus.Signal(signal));
+        const std::optional<int> code = bus.WaitExit(kPublishWait);
+        firstOut = bus.ReadOut();
         const std::string err = bus.ReadErr();
-        EXPECT_EQ(err.find("mqtt"), std::string::npos) << "the broker let it in at once: " << err;
+        if (signal == SIGTERM) {
+            // Kept in the spool is no loss: the exit code is the watch's own, ended by a signal.
+            EXPECT_EQ(code, 130) << err;
+            EXPECT_EQ(CountBefore(err, "kept in the spool"), static_cast<long>(RowCount(firstOut)))
+                << err;
+        }
     }
+    ASSERT_TRUE(m_broker.Start()) << m_broker.Log();
+    CMqttSubscriber subscriber(m_broker.Port(), std::string(kPrefix) + "/#", "qd7-test-spool", 2);
+    ASSERT_TRUE(subscriber.WaitSubscribed(kPublishWait));
+    CSimProcess bus(Watch({"--count", "3", "--publish", Url(), "--spool", spool}));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 0);
+    const std::string out = firstOut + bus.ReadOut();
+    const std::string err = bus.ReadErr();
+    EXPECT_NE(err.find("holds " + std::to_string(RowCount(firstOut)) + " readings not yet sent"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(CountBefore(err, "kept in the spool"), 0) << err;
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const Messages& m) { return Live(m, kP0_07).size() >= RowsOf(out, 7).size(); },
+        kPublishWait));
+    ExpectEachRowOnce(out, subscriber.Messages());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, BusPublishSpool, ::testing::Values(SIGTERM, SIGKILL),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == SIGTERM ? "SIGTERM" : "SIGKILL";
+                         });
+
+// Home Assistant finds a sensor per meter and register in the retained config topics.
+TEST_F(BusPublish, HomeAssistantDiscoveryConfigsAreRetainedForEachMeter) {
+    CSimProcess bus(
+        Watch({"--count", "2", "--publish", Url(), "--ha-discovery=ha", "--unit", "m3/h"}));
+    EXPECT_EQ(bus.WaitExit(kPublishWait), 0) << bus.ReadErr();
+    const std::optional<std::string> config =
+        Retained(m_broker.Port(), "ha/sensor/qd7_plant_line1_07/P0/config", "qd7-test-ha");
+    ASSERT_TRUE(config.has_value());
+    for (const std::string field :
+         {R"("unique_id":"qd7_plant_line1_07_P0")", R"("state_topic":"plant/line1/07/P0")",
+          R"("value_template":"{{ value_json.value }}")", R"("unit_of_measurement":"m3/h")",
+          R"({"topic":"plant/line1/status"})", R"("topic":"plant/line1/07/status")",
+          R"("identifiers":["qd7_plant_line1_07"])"}) {
+        EXPECT_NE(config->find(field), std::string::npos) << field << " in " << *config;
+    }
+    EXPECT_TRUE(
+        Retained(m_broker.Port(), "ha/sensor/qd7_plant_line1_12/P0/config", "qd7-test-ha2"));
 }
 
 } // namespace

@@ -30,9 +30,16 @@ TEST(LateReplyNotes, SaysEachMeterOnceUnlessItGetsSlower) {
     FILE* err = std::tmpfile();
     ASSERT_NE(err, nullptr);
     CLateReplyNotes notes(err);
-    for (const LateReply& late : {LateReply{7, 150ms}, LateReply{7, 160ms}, LateReply{12, 151ms},
-                                  LateReply{7, 120ms}, LateReply{7, 180ms}, LateReply{7, 170ms}}) {
-        notes.Note(late);
+    const auto late = [](int address, std::chrono::milliseconds delay, bool bBeyond = false) {
+        LateReply reply;
+        reply.address = address;
+        reply.delay = delay;
+        reply.bBeyondWindow = bBeyond;
+        return reply;
+    };
+    for (const LateReply& reply : {late(7, 150ms), late(7, 160ms), late(12, 151ms), late(7, 120ms),
+                                   late(7, 180ms), late(7, 170ms), late(12, 900ms, true)}) {
+        notes.Note(reply);
     }
     std::string text;
     std::rewind(err);
@@ -42,7 +49,9 @@ TEST(LateReplyNotes, SaysEachMeterOnceUnlessItGetsSlower) {
     std::fclose(err);
     EXPECT_EQ(text, "qd7-bus: 07 answered 150 ms after its request; --timeout 200 waits for it\n"
                     "qd7-bus: 12 answered 151 ms after its request; --timeout 200 waits for it\n"
-                    "qd7-bus: 07 answered 180 ms after its request; --timeout 250 waits for it\n");
+                    "qd7-bus: 07 answered 180 ms after its request; --timeout 250 waits for it\n"
+                    "qd7-bus: 12 answered 900 ms after its request, beyond its reply window; "
+                    "--timeout 950 waits for it\n");
 }
 
 } // namespace

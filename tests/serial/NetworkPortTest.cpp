@@ -10,11 +10,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <numeric>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "serial/SerialPort.h"
@@ -225,7 +225,8 @@ protected:
         m_pServer = std::make_unique<CSer2net>(m_pty.SlavePath(), mode);
         ASSERT_TRUE(m_pServer->Start()) << m_pServer->Log();
     }
-    // Reads from the port until `count` bytes came; what came within a few seconds.
+    // Reads from the port until `count` bytes came, waiting on the socket between reads; what
+    // came within a few seconds.
     static std::vector<uint8_t> ReadPort(CSerialPort& port, size_t count) {
         std::vector<uint8_t> bytes;
         const auto deadline = Clock::now() + 5s;
@@ -234,7 +235,8 @@ protected:
             const int n = port.Read(chunk.data(), static_cast<int>(chunk.size()));
             bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
             if (n == 0) {
-                std::this_thread::sleep_for(1ms);
+                port.WaitForInput(std::chrono::ceil<std::chrono::microseconds>(
+                    std::max<Clock::duration>(deadline - Clock::now(), {})));
             }
         }
         return bytes;
@@ -281,7 +283,8 @@ TEST_F(DeviceServerTest, TheServerSetsTheLineAsAskedAndConfirmsIt) {
         SCOPED_TRACE(std::to_string(line.speed) + " bit/s, stop-bits code " +
                      std::to_string(line.stopBits));
         CSerialPort port;
-        ASSERT_NE(port.OpenPath(m_pServer->Url(), {line.speed, 8, 2, line.stopBits}), kNullPortHandle)
+        ASSERT_NE(port.OpenPath(m_pServer->Url(), {line.speed, 8, 2, line.stopBits}),
+                  kNullPortHandle)
             << port.FailureReason() << m_pServer->Log();
         EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, static_cast<unsigned>(line.speed));
         EXPECT_EQ((PtyLine().c_cflag & CSTOPB) != 0, line.stopBits == 2);
@@ -325,12 +328,12 @@ TEST_F(DeviceServerTest, ADroppedConnectionIsAnUnplugAndTheSameAddressOpensAgain
     ASSERT_NE(port.OpenPath(m_pServer->Url(), {19200, 8, 0, 2}), kNullPortHandle)
         << port.FailureReason();
     m_pServer->Stop();
+    // The wait for input ends with the connection, long before its bound.
+    const auto start = Clock::now();
+    EXPECT_TRUE(port.WaitForInput(20s));
+    EXPECT_LT(Clock::now() - start, 10s);
     std::array<uint8_t, 16> buffer{};
-    const auto deadline = Clock::now() + 5s;
-    while (port.IsOpen() && Clock::now() < deadline) {
-        EXPECT_EQ(port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
-        std::this_thread::sleep_for(1ms);
-    }
+    EXPECT_EQ(port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(port.IsLost());
     EXPECT_EQ(port.Reopen(), kNullPortHandle);

@@ -82,11 +82,12 @@ TEST(CommStateTest, SettingsOutsideTheCodesAreRefusedAndChangeNothing) {
     }
 }
 
-TEST(CommStateTest, ReadsTakeWhatIsThereAndWritesHaveNoLimitOfTheirOwn) {
-    const COMMTIMEOUTS t = ImmediateReadTimeouts();
+TEST(CommStateTest, ReadsTakeWhatIsThereOrTheFirstByteAndWritesHaveNoLimitOfTheirOwn) {
+    const COMMTIMEOUTS t = FirstByteReadTimeouts();
     EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0U);
-    EXPECT_EQ(t.ReadTotalTimeoutConstant, 0U);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_GT(t.ReadTotalTimeoutConstant, 0U);
+    EXPECT_LT(t.ReadTotalTimeoutConstant, MAXDWORD);
     EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0U);
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 0U);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <numeric>
@@ -119,6 +120,45 @@ TEST_F(SerialPortOrderTest, WriteHoldsRtsUpFromBeforeTheFirstByteUntilTheTransmi
     EXPECT_THAT(events, ElementsAre("rts on", "write 35", "outq", "outq", "outq", "lsr", "lsr",
                                     "lsr", "rts off"));
     EXPECT_TRUE(std::equal(frame.begin(), frame.end(), m_line.sent.begin(), m_line.sent.end()));
+}
+
+// The command-line companion watches for input while a frame goes out, to time a late reply by
+// its arrival: the write then waits for input where it would sleep, and holds RTS up just as
+// long. Without the watch (the window program) the write sleeps as it always did.
+TEST_F(SerialPortOrderTest, TheInputWatchWaitsWhereTheWriteSleepsAndHoldsRtsAsLong) {
+    struct WatchCase {
+        const char* name;
+        bool bWatch;
+        bool bInput;
+    };
+    int64_t rtsUpUs = -1;
+    for (const WatchCase c :
+         {WatchCase{"no watch", false, true}, WatchCase{"no input", true, false},
+          WatchCase{"input at once", true, true}}) {
+        FakeLine line;
+        line.transmitter = {TransmitterState::Unknown};
+        line.input = c.bInput ? std::vector<uint8_t>{0x06, 0x02} : std::vector<uint8_t>{};
+        CSerialPort port{MakeRecordingOps(line)};
+        ASSERT_NE(port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle) << c.name;
+        port.SetWatchInputDuringWrite(c.bWatch);
+        line.ClearEvents();
+        const auto frame = Frame();
+        EXPECT_TRUE(port.Write(frame.data(), static_cast<int>(frame.size())));
+        const bool bWaited =
+            std::find(line.events.begin(), line.events.end(), "wait input") != line.events.end();
+        EXPECT_EQ(bWaited, c.bWatch) << c.name;
+        EXPECT_EQ(port.InputSeenBeforeWriteEnd().has_value(), c.bWatch && c.bInput) << c.name;
+        if (c.bWatch && c.bInput) {
+            EXPECT_GE(*port.InputSeenBeforeWriteEnd(), std::chrono::microseconds(kFrameUs9600))
+                << "the input was there when the frame began";
+        }
+        const int64_t upUs = line.TimeOf("rts off") - line.TimeOf("rts on");
+        EXPECT_GE(upUs, kFrameUs9600) << c.name;
+        if (rtsUpUs >= 0) {
+            EXPECT_NEAR(upUs, rtsUpUs, 100) << c.name << ": RTS is up as long with the watch";
+        }
+        rtsUpUs = upUs;
+    }
 }
 
 TEST_F(SerialPortOrderTest, PartialWritesAndAFullQueueStillSendEveryByteInOrder) {

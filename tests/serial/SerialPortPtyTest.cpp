@@ -2,6 +2,7 @@
 // plays the far side on the master.
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -78,6 +80,38 @@ TEST_F(SerialPortPtyTest, ReadHandsOutAtMostMaxCountAndLeavesTheRestQueued) {
     buffer.fill(0x5A);
     EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
     EXPECT_EQ(buffer[0], 0x5A);
+}
+
+// The wait for input ends when bytes come or the far side hangs up, not at its deadline; with
+// nothing coming it takes its whole time. The long deadlines only bound a hang.
+TEST_F(SerialPortPtyTest, WaitForInputEndsWithTheFirstBytesOrAHangUp) {
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    std::array<uint8_t, 16> buffer{};
+    EXPECT_FALSE(m_port.WaitForInput(10s)) << "a closed port has nothing to wait for";
+
+    ASSERT_NE(m_port.Open(kPort, 9600, 8, 0, 0), kNullPortHandle);
+    auto start = Clock::now();
+    EXPECT_FALSE(m_port.WaitForInput(30ms));
+    EXPECT_GE(Clock::now() - start, 30ms);
+
+    std::thread far([&] {
+        std::this_thread::sleep_for(50ms);
+        const std::array<uint8_t, 3> reply = {0x06, 0x02, 0x30};
+        m_pty.WriteMaster(reply.data(), reply.size());
+    });
+    start = Clock::now();
+    EXPECT_TRUE(m_port.WaitForInput(20s));
+    EXPECT_LT(Clock::now() - start, 10s);
+    far.join();
+    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 3);
+
+    m_pty.CloseMaster();
+    start = Clock::now();
+    EXPECT_TRUE(m_port.WaitForInput(20s));
+    EXPECT_LT(Clock::now() - start, 10s);
+    EXPECT_EQ(m_port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+    EXPECT_TRUE(m_port.IsLost());
 }
 
 TEST_F(SerialPortPtyTest, BytesThatArrivedBeforeOpenAreGoneAfterIt) {

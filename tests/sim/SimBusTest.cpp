@@ -183,6 +183,31 @@ TEST_F(SimBusTest, NoiseLongAndLateRepliesKeepTheFrameInside) {
     EXPECT_EQ(late[0].bytes, clean);
 }
 
+// The emulator of the exchange tests: one meter late by its own delay, and replies whose value is
+// the count of the requests their meter has heard and acted on, a dropped reply's included.
+TEST_F(SimBusTest, AMeterOfItsOwnDelayAndRepliesThatCountTheRequests) {
+    m_bus.SetDelay(20ms);
+    ASSERT_TRUE(m_bus.SetMeterDelay(7, 321ms));
+    EXPECT_FALSE(m_bus.SetMeterDelay(42, 1ms)) << "no meter 42";
+    EXPECT_EQ(Ask(7)[0].delay, 321ms);
+    EXPECT_EQ(Ask(1)[0].delay, 20ms) << "the others keep the bus's delay";
+    ASSERT_TRUE(m_bus.SetMeterDelay(7, std::nullopt));
+    EXPECT_EQ(Ask(7)[0].delay, 20ms);
+
+    m_bus.SetCountRequests(true);
+    EXPECT_EQ(ReplyBody(AskOne(7, 1, 4)), "07RD1C3+0000030") << "its third request";
+    m_bus.DropNextReplies();
+    EXPECT_TRUE(Ask(7).empty());
+    m_bus.SetSilent(7, true);
+    EXPECT_TRUE(Ask(7).empty()) << "heard by no one";
+    m_bus.SetSilent(7, false);
+    EXPECT_EQ(ReplyBody(AskOne(7)), "07RD0P0+0000050");
+    EXPECT_EQ(m_bus.RequestsHeard(7), 5U);
+    EXPECT_EQ(ReplyBody(AskOne(1)), "01RD0P0+0000020");
+    m_bus.SetCountRequests(false);
+    EXPECT_EQ(ReplyBody(AskOne(7, 1, 4)), "07RD1C3-0004051");
+}
+
 TEST_F(SimBusTest, RejectAndAnswerAsGiveWellFormedRepliesTheToolMustHandle) {
     m_bus.SetReject(true);
     const std::vector<uint8_t> echoed = AskOne(7);

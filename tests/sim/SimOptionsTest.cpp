@@ -27,12 +27,13 @@ TEST(SimOptions, DefaultsServeMeter01OnAPty) {
 TEST(SimOptions, ReadsEveryOption) {
     SimOptions options;
     std::string error;
-    ASSERT_TRUE(Parse({"--meters",   "01,7,12", "--link",    "build/com1", "--device",
-                       "/dev/pts/9", "--speed", "19200",     "--seed",     "42",
-                       "--drop",     "10",      "--corrupt", "20",         "--noise",
-                       "3",          "--delay", "900",       "--long",     "45",
-                       "--silent",   "07",      "--silent",  "12:5:10",    "--verbose"},
-                      options, error))
+    ASSERT_TRUE(
+        Parse({"--meters",  "01,7,12", "--link",   "build/com1", "--device", "/dev/pts/9",
+               "--speed",   "19200",   "--seed",   "42",         "--drop",   "10",
+               "--corrupt", "20",      "--noise",  "3",          "--delay",  "900",
+               "--long",    "45",      "--silent", "07",         "--silent", "12:5:10",
+               "--verbose", "--delay", "07:321",   "--delay",    "12:0",     "--count-requests"},
+              options, error))
         << error;
     EXPECT_EQ(options.meters, (std::vector<int>{1, 7, 12}));
     EXPECT_EQ(options.strLink, "build/com1");
@@ -52,6 +53,12 @@ TEST(SimOptions, ReadsEveryOption) {
     EXPECT_EQ(options.silences[1].from, 5s);
     EXPECT_EQ(options.silences[1].to, 10s);
     EXPECT_TRUE(options.bVerbose);
+    ASSERT_EQ(options.meterDelays.size(), 2U);
+    EXPECT_EQ(options.meterDelays[0].address, 7);
+    EXPECT_EQ(options.meterDelays[0].delay, 321ms);
+    EXPECT_EQ(options.meterDelays[1].address, 12);
+    EXPECT_EQ(options.meterDelays[1].delay, 0ms);
+    EXPECT_TRUE(options.bCountRequests);
 }
 
 TEST(SimOptions, RefusesBadArgumentsNamingTheOption) {
@@ -67,6 +74,10 @@ TEST(SimOptions, RefusesBadArgumentsNamingTheOption) {
         {{"--drop", "101"}, "--drop"},
         {{"--corrupt", "-1"}, "--corrupt"},
         {{"--delay", "soon"}, "--delay"},
+        {{"--delay", "07:"}, "AA:MS"},
+        {{"--delay", "7x:100"}, "AA:MS"},
+        {{"--delay", "07:100:5"}, "AA:MS"},
+        {{"--meters", "01", "--delay", "07:100"}, "no meter"},
         {{"--seed", "4294967296"}, "--seed"},
         {{"--silent", "01:10:5"}, "--silent"},
         {{"--meters", "01", "--silent", "07"}, "no meter"},
@@ -91,9 +102,10 @@ TEST(SimOptions, HelpListsEveryOption) {
     ASSERT_TRUE(Parse({"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
     const std::string usage = SimUsage("qd7-sim");
-    for (const char* option : {"--meters LIST", "--link PATH", "--device PATH", "--speed N",
-                               "--seed N", "--drop PCT", "--corrupt PCT", "--noise N", "--delay MS",
-                               "--long N", "--silent AA", "--verbose", "--help", "--version"}) {
+    for (const char* option :
+         {"--meters LIST", "--link PATH", "--device PATH", "--speed N", "--seed N", "--drop PCT",
+          "--corrupt PCT", "--noise N", "--delay [AA:]MS", "--long N", "--silent AA",
+          "--count-requests", "--verbose", "--help", "--version"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

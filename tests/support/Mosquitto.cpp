@@ -29,10 +29,25 @@ std::string CMosquittoBroker::Log() const {
 }
 
 bool CMosquittoBroker::RequireLogin(const std::string& user, const std::string& password) {
-    m_bLogin =
-        RunProgram({"mosquitto_passwd", "-b", "-c", m_dir.Path() + "/passwords", user, password},
-                   m_dir.Path() + "/mosquitto.log") == 0;
+    std::vector<std::string> command = {"mosquitto_passwd", "-b"};
+    if (!m_bLogin) {
+        command.emplace_back("-c"); // a new file for the first user
+    }
+    command.insert(command.end(), {m_dir.Path() + "/passwords", user, password});
+    m_bLogin = RunProgram(command, m_dir.Path() + "/mosquitto.log") == 0;
     return m_bLogin;
+}
+
+bool CMosquittoBroker::SetAcl(const std::string& text) {
+    std::ofstream file(m_dir.Path() + "/acl");
+    file << text;
+    m_bAcl = static_cast<bool>(file);
+    return m_bAcl;
+}
+
+void CMosquittoBroker::UseTls(const std::string& certFile, const std::string& keyFile) {
+    m_strCertFile = certFile;
+    m_strKeyFile = keyFile;
 }
 
 bool CMosquittoBroker::Start() {
@@ -49,7 +64,11 @@ bool CMosquittoBroker::Start() {
              << "user " << (pUser != nullptr ? pUser->pw_name : "root") << "\n"
              << (m_bLogin ? "allow_anonymous false\npassword_file " + m_dir.Path() + "/passwords\n"
                           : std::string("allow_anonymous true\n"))
-             << "persistence true\n"
+             << (m_bAcl ? "acl_file " + m_dir.Path() + "/acl\n" : std::string())
+             << (m_strCertFile.empty()
+                     ? std::string()
+                     : "certfile " + m_strCertFile + "\nkeyfile " + m_strKeyFile + "\n")
+             << "persistence " << (m_bPersistence ? "true" : "false") << "\n"
              << "persistence_location " << m_dir.Path() << "/\n"
              << "log_dest stdout\n";
         if (!file) {
@@ -64,12 +83,16 @@ void CMosquittoBroker::Stop() {
     StopServer(m_nPid);
 }
 
-CMqttSubscriber::CMqttSubscriber(uint16_t port, std::string filter, std::string clientId)
-    : m_strFilter(std::move(filter)) {
+CMqttSubscriber::CMqttSubscriber(uint16_t port, std::string filter, std::string clientId, int qos,
+                                 const Login& login)
+    : m_strFilter(std::move(filter)), m_nQos(qos) {
     static LibraryInit s_library;
     m_pMosq = mosquitto_new(clientId.c_str(), false, this);
     if (m_pMosq == nullptr) {
         return;
+    }
+    if (!login.user.empty()) {
+        mosquitto_username_pw_set(m_pMosq, login.user.c_str(), login.password.c_str());
     }
     mosquitto_connect_callback_set(m_pMosq, OnConnect);
     mosquitto_subscribe_callback_set(m_pMosq, OnSubscribe);
@@ -90,7 +113,7 @@ CMqttSubscriber::~CMqttSubscriber() {
 void CMqttSubscriber::OnConnect(mosquitto* pMosq, void* pSelf, int rc) {
     auto* self = static_cast<CMqttSubscriber*>(pSelf);
     if (rc == 0) {
-        mosquitto_subscribe(pMosq, nullptr, self->m_strFilter.c_str(), 1);
+        mosquitto_subscribe(pMosq, nullptr, self->m_strFilter.c_str(), self->m_nQos);
     }
 }
 

@@ -16,7 +16,7 @@ struct mosquitto;
 
 // A real MQTT broker for the tests: Debian's mosquitto on 127.0.0.1, on a free port, with a
 // configuration of its own in a temporary folder. It keeps its sessions and retained messages in
-// that folder across a restart, as a plant's broker does.
+// that folder across a restart, as a plant's broker does (unless told otherwise).
 class CMosquittoBroker {
 public:
     CMosquittoBroker();
@@ -24,9 +24,17 @@ public:
     CMosquittoBroker(const CMosquittoBroker&) = delete;
     CMosquittoBroker& operator=(const CMosquittoBroker&) = delete;
 
-    // From the next Start on, only this user is let in, with this password (mosquitto_passwd
-    // writes the broker's password file); false when the file could not be made.
+    // From the next Start on, only the users added are let in, each with its password
+    // (mosquitto_passwd writes the broker's password file); false when the file could not be
+    // made.
     bool RequireLogin(const std::string& user, const std::string& password);
+    // From the next Start on, what each user may read and write: mosquitto's acl_file text.
+    bool SetAcl(const std::string& text);
+    // From the next Start on, the listener speaks TLS with this certificate and key.
+    void UseTls(const std::string& certFile, const std::string& keyFile);
+    // From the next Start on, whether sessions and retained messages outlive a restart.
+    void SetPersistence(bool bPersistence) { m_bPersistence = bPersistence; }
+    std::string Dir() const { return m_dir.Path(); }
     // Starts it (again: on the same port) and waits until it listens; false with its words in
     // Log() when it did not.
     bool Start();
@@ -39,11 +47,15 @@ private:
     uint16_t m_nPort = 0;
     pid_t m_nPid = -1;
     bool m_bLogin = false;
+    bool m_bAcl = false;
+    bool m_bPersistence = true;
+    std::string m_strCertFile;
+    std::string m_strKeyFile;
 };
 
 // What a subscriber receives, in order: a client of the broker on a thread of its own, subscribed
-// to a filter with QoS 1 in a session the broker keeps (so nothing published while it was
-// reconnecting is lost to it), reconnecting by itself.
+// to a filter with QoS 1 (or 2: exactly once from the broker) in a session the broker keeps (so
+// nothing published while it was reconnecting is lost to it), reconnecting by itself.
 class CMqttSubscriber {
 public:
     struct Message {
@@ -52,8 +64,14 @@ public:
         bool bRetained = false;
     };
 
+    struct Login {
+        std::string user;
+        std::string password;
+    };
+
     // `clientId` names the kept session; a new id is a new subscriber.
-    CMqttSubscriber(uint16_t port, std::string filter, std::string clientId);
+    CMqttSubscriber(uint16_t port, std::string filter, std::string clientId, int qos = 1,
+                    const Login& login = {});
     ~CMqttSubscriber();
     CMqttSubscriber(const CMqttSubscriber&) = delete;
     CMqttSubscriber& operator=(const CMqttSubscriber&) = delete;
@@ -71,6 +89,7 @@ private:
     static void OnMessage(mosquitto* pMosq, void* pSelf, const struct mosquitto_message* pMessage);
 
     std::string m_strFilter;
+    int m_nQos;
     mosquitto* m_pMosq = nullptr;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

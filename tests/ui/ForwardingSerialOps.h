@@ -62,6 +62,9 @@ public:
     int ReadSome(PortHandle h, uint8_t* buffer, int count) override {
         return m_pSystem->ReadSome(h, buffer, count);
     }
+    bool WaitInput(PortHandle h, int64_t timeoutUs) override {
+        return m_pSystem->WaitInput(h, timeoutUs);
+    }
     int64_t NowUs() override { return m_pSystem->NowUs(); }
     void SleepUs(int64_t us) override { m_pSystem->SleepUs(us); }
 
