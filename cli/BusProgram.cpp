@@ -23,9 +23,9 @@ namespace {
 // failed, 0 when none did; the final flush may still find one. A reader that went away is no
 // failure of ours (`qd7-bus scan | head -1`).
 int FinishOutput(FILE* out, FILE* err, int nError, int code) {
-    errno = 0;
+    ClearOutputError();
     if (nError == 0 && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
-        nError = errno != 0 ? errno : EIO;
+        nError = FailedOutputError();
     }
     if (nError == 0 || nError == EPIPE) {
         return code;
@@ -35,12 +35,13 @@ int FinishOutput(FILE* out, FILE* err, int nError, int code) {
 }
 
 // The command the options name, on the port they name.
-int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic<bool>& stop) {
+int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic<bool>& stop,
+              const BusProcess& process) {
     std::string error;
     if (options.bHelp || options.bVersion) {
         const std::string text = options.bHelp ? BusUsage() : BusVersion();
-        errno = 0;
-        const int nError = std::fputs(text.c_str(), out) < 0 ? (errno != 0 ? errno : EIO) : 0;
+        ClearOutputError();
+        const int nError = std::fputs(text.c_str(), out) < 0 ? FailedOutputError() : 0;
         return FinishOutput(out, err, nError, kExitOk);
     }
 
@@ -91,7 +92,7 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
     writer.SetPublisher(pPublisher.get());
     CBusCommands commands(options, port, exchange, writer, err);
     // Progress only for a person at a terminal, and not between the lines of a trace.
-    commands.ShowProgress(IsTerminal(err) && !options.bTrace && options.nQuiet < 2);
+    commands.ShowProgress(process.bErrTerminal && !options.bTrace && options.nQuiet < 2);
     int code = commands.Run(!OutputHoldsData(out));
     port.Close();
     if (pPublisher) {
@@ -112,7 +113,7 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
 } // namespace
 
 int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
-                  const std::atomic<bool>& stop, bool bOutputClosed) {
+                  const std::atomic<bool>& stop, const BusProcess& process) {
     BusOptions options;
     std::string error;
     if (!ParseBusOptions(args, options, error)) {
@@ -123,7 +124,7 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     // With -qq a command writes nothing to its output, and needs none.
     const bool bNeedsOutput = options.bHelp || options.bVersion ||
                               options.command == BusCommand::Ports || options.nQuiet < 2;
-    const bool bNoOutput = bOutputClosed && bNeedsOutput;
+    const bool bNoOutput = process.bOutputClosed && bNeedsOutput;
     if (bNoOutput) {
         // Said at once, before a watch runs for hours into the null device; the run goes on,
         // since the bus may still be wanted (a watch that publishes), and ends as a failed output.
@@ -132,16 +133,20 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
                    err);
         std::fflush(err);
     }
-    const int code = RunParsed(options, out, err, stop);
+    const int code = RunParsed(options, out, err, stop, process);
     return bNoOutput ? kExitOutput : code;
 }
 
 int CloseBusOutput(FILE* out, FILE* err, int code) {
-    errno = 0;
-    if (std::fclose(out) == 0 || code == kExitOutput) {
+    // A write that failed before was judged when the program's output was done with (a reader
+    // that went away, or a message): the Windows C library fails the close of such a stream again
+    // without saying why.
+    const bool bJudged = std::ferror(out) != 0;
+    ClearOutputError();
+    if (std::fclose(out) == 0 || code == kExitOutput || bJudged) {
         return code;
     }
-    const int nError = errno != 0 ? errno : EIO;
+    const int nError = FailedOutputError();
     if (nError == EPIPE) {
         return code;
     }

@@ -37,6 +37,10 @@ struct SerialDevice {
 // could toggle its modem lines.
 std::vector<SerialDevice> ListSerialDevices(const PortDirectories& dirs);
 
+// The highest number COMn of the ports present: on Linux their count, the n-th port being COMn;
+// on Windows the highest of their names (one adapter on COM12 is COM12).
+int HighestPortNumber(const std::vector<SerialDevice>& present);
+
 // What COMn stands for right now.
 struct PortLocation {
     SerialDevice device;           // path empty: no device for that number
