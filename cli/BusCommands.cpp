@@ -12,6 +12,7 @@
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
+#include "serial/PortAddress.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -156,6 +157,17 @@ void CBusCommands::NoteGone() {
         m_options.command == BusCommand::Watch ? "; watch opens it again when it is back" : "";
     std::fprintf(m_pErr, "qd7-bus: %s: the device has gone away%s\n", m_port.OpenedPath().c_str(),
                  pszNext);
+    // A link of the user's own, a pseudo-terminal or a device server's address may lead to
+    // another bus by then: once per run, so that readings from then on are not taken on trust.
+    if (m_options.command == BusCommand::Watch && !m_port.HasStableIdentity() && !m_bIdentitySaid) {
+        m_bIdentitySaid = true;
+        const std::string& name = m_port.ReopenPath();
+        std::fprintf(m_pErr, "qd7-bus: %s has no stable identity: %s\n", name.c_str(),
+                     IsNetworkPort(name) ? "watch connects to this address again, whatever "
+                                           "answers there then"
+                                         : "watch opens it again by this name, whatever device "
+                                           "that names then");
+    }
     std::fflush(m_pErr);
 }
 

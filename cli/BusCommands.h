@@ -94,6 +94,7 @@ private:
     CSerialPort& m_port;
     CBusExchange& m_exchange;
     bool m_bGoneSaid = false;
+    bool m_bIdentitySaid = false; // that the device's name may lead elsewhere when it is back
     CReadingWriter& m_writer;
     FILE* m_pErr;
     CBusStatistics m_statistics;

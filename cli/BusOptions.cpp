@@ -5,6 +5,7 @@
 #include <cctype>
 #include <optional>
 
+#include "cli/BusFeatures.h"
 #include "cli/OperandLists.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
@@ -119,11 +120,12 @@ bool SetAddress(int& target, std::string_view option, std::string_view value, st
 }
 
 // An option that takes a value; `only` names the one command it belongs to (None: every command,
-// or those that CheckSetupOptions names).
+// or those that CheckSetupOptions names), `feature` what a build must hold to take it.
 struct ValueOption {
     std::string_view name;
     BusCommand only;
     bool (*apply)(BusOptions&, std::string_view, std::string&);
+    BusFeature feature = BusFeature::Everywhere;
 };
 
 bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std::string_view value,
@@ -207,40 +209,47 @@ const std::array<ValueOption, 27> kValueOptions = {{
              e = "--publish: " + Quoted(RedactedUrl(v)) + ": " + e;
          }
          return ok;
-     }},
+     },
+     BusFeature::Publish},
     {"--ca-file", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          Publish(o).caFile = v;
          return !v.empty() || (e = "--ca-file needs a file", false);
-     }},
+     },
+     BusFeature::Publish},
     {"--password-file", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          Publish(o).passwordFile = v;
          return !v.empty() || (e = "--password-file needs a file", false);
-     }},
+     },
+     BusFeature::Publish},
     {"--queue", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          int64_t n = 0;
          return SetNumber(n, "--queue", v, 1, kMaxQueue, e) &&
                 (Publish(o).nQueue = static_cast<size_t>(n), true);
-     }},
+     },
+     BusFeature::Publish},
     {"--inflight", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          int64_t n = 0;
          return SetNumber(n, "--inflight", v, 1, kMaxInflight, e) &&
                 (Publish(o).nInflight = static_cast<int>(n), true);
-     }},
+     },
+     BusFeature::Publish},
     {"--keepalive", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          int64_t n = 0;
          return SetNumber(n, "--keepalive", v, kMinKeepAlive, kMaxKeepAlive, e) &&
                 (Publish(o).nKeepAliveSeconds = static_cast<int>(n), true);
-     }},
+     },
+     BusFeature::Publish},
     {"--spool", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          Publish(o).spoolFile = v;
          return !v.empty() || (e = "--spool needs a file", false);
-     }},
+     },
+     BusFeature::Publish},
     // --ha-discovery alone is a flag; with =PREFIX it names the discovery prefix.
     {"--ha-discovery", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -250,12 +259,14 @@ const std::array<ValueOption, 27> kValueOptions = {{
                 (e = "--ha-discovery: " + Quoted(v) +
                      " is not a topic prefix (no + or #, no empty level, no $ at the start)",
                  false);
-     }},
+     },
+     BusFeature::Publish},
     {"--unit", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
          Publish(o).unit = v;
          return !v.empty() || (e = "--unit needs a unit, such as m3/h", false);
-     }},
+     },
+     BusFeature::Publish},
     {"--from", BusCommand::Scan,
      [](BusOptions& o, std::string_view v, std::string& e) {
          return SetAddress(o.nFrom, "--from", v, e);
@@ -302,10 +313,11 @@ constexpr std::array<CommandName, 8> kCommands = {{{"scan", BusCommand::Scan},
 constexpr std::string_view kCommandWords =
     "scan, read, watch, send, write, backup, restore or ports";
 
-// An option without a value.
+// An option without a value; `feature` what a build must hold to take it.
 struct FlagOption {
     std::string_view name;
     void (*apply)(BusOptions&);
+    BusFeature feature = BusFeature::Everywhere;
 };
 constexpr std::array<FlagOption, 7> kFlagOptions = {{
     {"--dry-run", [](BusOptions& o) { o.bDryRun = true; }},
@@ -314,7 +326,7 @@ constexpr std::array<FlagOption, 7> kFlagOptions = {{
     {"-v", [](BusOptions& o) { o.bTrace = true; }},
     {"--trace", [](BusOptions& o) { o.bTrace = true; }},
     {"--stats", [](BusOptions& o) { o.bStats = true; }},
-    {"--ha-discovery", [](BusOptions& o) { Publish(o).bHaDiscovery = true; }},
+    {"--ha-discovery", [](BusOptions& o) { Publish(o).bHaDiscovery = true; }, BusFeature::Publish},
 }};
 
 std::string_view CommandWord(BusCommand command) {
@@ -541,6 +553,21 @@ bool CheckPublishOptions(const BusOptions& options, std::string& error) {
 
 } // namespace
 
+std::vector<std::string_view> BusOptionNames(bool bEveryBuild) {
+    std::vector<std::string_view> names = {"-h", "--help", "--version"};
+    for (const FlagOption& flag : kFlagOptions) {
+        if (bEveryBuild || HasBusFeature(flag.feature)) {
+            names.push_back(flag.name);
+        }
+    }
+    for (const ValueOption& option : kValueOptions) {
+        if (bEveryBuild || HasBusFeature(option.feature)) {
+            names.push_back(option.name);
+        }
+    }
+    return names;
+}
+
 bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
                      std::string& error) {
     std::vector<std::string_view> operands;
@@ -582,6 +609,10 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
         const auto flag = std::find_if(kFlagOptions.begin(), kFlagOptions.end(),
                                        [arg](const FlagOption& f) { return f.name == arg; });
         if (flag != kFlagOptions.end()) {
+            if (!HasBusFeature(flag->feature)) {
+                error = std::string(arg) + ": " + MissingBusFeature(flag->feature);
+                return false;
+            }
             flag->apply(options);
             continue;
         }
@@ -592,6 +623,10 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
                                          [name](const ValueOption& o) { return o.name == name; });
         if (option == kValueOptions.end()) {
             error = "unknown option " + std::string(name);
+            return false;
+        }
+        if (!HasBusFeature(option->feature)) {
+            error = std::string(name) + ": " + MissingBusFeature(option->feature);
             return false;
         }
         std::string_view value;

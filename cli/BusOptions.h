@@ -72,7 +72,11 @@ struct BusOptions {
 bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options,
                      std::string& error);
 
-// --help, laid out so that help2man can make the manual page from it.
+// Every option this build takes, as typed: those of a feature the build lacks are left out, but
+// for `bEveryBuild`.
+std::vector<std::string_view> BusOptionNames(bool bEveryBuild = false);
+
+// --help, laid out so that help2man can make the manual page from it, and describing this build.
 std::string BusUsage();
 // --version: "qd7-bus (qd7test) X.Y.Z".
 std::string BusVersion();

@@ -29,9 +29,9 @@ constexpr size_t kMaxBackupFile = 1 << 20;
 // failed, 0 when none did; the final flush may still find one. A reader that went away is no
 // failure of ours (`qd7-bus scan | head -1`).
 int FinishOutput(FILE* out, FILE* err, int nError, int code) {
-    errno = 0;
+    ClearOutputError();
     if (nError == 0 && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
-        nError = errno != 0 ? errno : EIO;
+        nError = FailedOutputError();
     }
     if (nError == 0 || nError == EPIPE) {
         return code;
@@ -41,12 +41,13 @@ int FinishOutput(FILE* out, FILE* err, int nError, int code) {
 }
 
 // The command the options name, on the port they name.
-int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic<bool>& stop) {
+int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic<bool>& stop,
+              const BusProcess& process) {
     std::string error;
     if (options.bHelp || options.bVersion) {
         const std::string text = options.bHelp ? BusUsage() : BusVersion();
-        errno = 0;
-        const int nError = std::fputs(text.c_str(), out) < 0 ? (errno != 0 ? errno : EIO) : 0;
+        ClearOutputError();
+        const int nError = std::fputs(text.c_str(), out) < 0 ? FailedOutputError() : 0;
         return FinishOutput(out, err, nError, kExitOk);
     }
 
@@ -88,9 +89,15 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
     const PortHandle handle = options.strDevicePath.empty()
                                   ? port.Open(options.nComPort, options.line)
                                   : port.OpenPath(options.strDevicePath, options.line);
+    // A speed a device server may confirm without setting it: tried, and said.
+    const std::string& warning = port.Warning();
     if (handle == kNullPortHandle) {
-        std::fprintf(err, "qd7-bus: %s\n", port.FailureReason().c_str());
+        std::fprintf(err, "qd7-bus: %s%s%s\n", port.FailureReason().c_str(),
+                     warning.empty() ? "" : "; ", warning.c_str());
         return kExitPortFailed;
+    }
+    if (!warning.empty()) {
+        std::fprintf(err, "qd7-bus: %s: %s\n", port.OpenedPath().c_str(), warning.c_str());
     }
 
     const bool bNetwork = IsNetworkPort(port.OpenedPath());
@@ -112,7 +119,7 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
     CBusCommands commands(options, port, exchange, writer, err);
     commands.SetBackup(backup ? &*backup : nullptr);
     // Progress only for a person at a terminal, and not between the lines of a trace.
-    commands.ShowProgress(IsTerminal(err) && !options.bTrace && options.nQuiet < 2);
+    commands.ShowProgress(process.bErrTerminal && !options.bTrace && options.nQuiet < 2);
     // A backup without -o is the output itself: no header row before it.
     const bool bDocument = options.command == BusCommand::Backup && options.strOutput.empty();
     int code = commands.Run(!OutputHoldsData(out) && !bDocument);
@@ -135,7 +142,7 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
 } // namespace
 
 int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
-                  const std::atomic<bool>& stop, bool bOutputClosed) {
+                  const std::atomic<bool>& stop, const BusProcess& process) {
     BusOptions options;
     std::string error;
     if (!ParseBusOptions(args, options, error)) {
@@ -146,7 +153,7 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
     // With -qq a command writes nothing to its output, and needs none.
     const bool bNeedsOutput = options.bHelp || options.bVersion ||
                               options.command == BusCommand::Ports || options.nQuiet < 2;
-    const bool bNoOutput = bOutputClosed && bNeedsOutput;
+    const bool bNoOutput = process.bOutputClosed && bNeedsOutput;
     if (bNoOutput) {
         // Said at once, before a watch runs for hours into the null device; the run goes on,
         // since the bus may still be wanted (a watch that publishes), and ends as a failed output.
@@ -155,16 +162,20 @@ int RunBusProgram(std::span<const std::string_view> args, FILE* out, FILE* err,
                    err);
         std::fflush(err);
     }
-    const int code = RunParsed(options, out, err, stop);
+    const int code = RunParsed(options, out, err, stop, process);
     return bNoOutput ? kExitOutput : code;
 }
 
 int CloseBusOutput(FILE* out, FILE* err, int code) {
-    errno = 0;
-    if (std::fclose(out) == 0 || code == kExitOutput) {
+    // A write that failed before was judged when the program's output was done with (a reader
+    // that went away, or a message): the Windows C library fails the close of such a stream again
+    // without saying why.
+    const bool bJudged = std::ferror(out) != 0;
+    ClearOutputError();
+    if (std::fclose(out) == 0 || code == kExitOutput || bJudged) {
         return code;
     }
-    const int nError = errno != 0 ? errno : EIO;
+    const int nError = FailedOutputError();
     if (nError == EPIPE) {
         return code;
     }

@@ -1,13 +1,15 @@
 #include "cli/BusOptions.h"
 
 #include "Version.h"
+#include "cli/BusFeatures.h"
 #include "cli/UsageWords.h"
 
 #include <string_view>
 #include <utility>
 
 // Laid out for help2man: the usage lines, a paragraph of description, then sections whose
-// headings end in a colon, options indented with their text in a column.
+// headings end in a colon, options indented with their text in a column. Lines between "@if
+// FEATURE" and "@end" are this build's only when it has that feature (cli/BusFeatures.h).
 std::string BusUsage() {
     std::string text = R"(Usage: qd7-bus [OPTION]... scan [ADDRS | --from AA --to BB]
   or:  qd7-bus [OPTION]... read ADDRS [REGS]...
@@ -86,12 +88,17 @@ Options:
       --rts-delay-before MS
                     keep RTS up MS milliseconds (0 to 1000) before a frame's
                     first byte, for converters that switch direction slowly
-                    (default 0); where the kernel drives RTS in its RS485
-                    mode, its own delay before sending
+                    (default 0)
+@if driver-rs485
+                    where the kernel drives RTS in its RS485 mode: its own
+                    delay before sending
+@end
       --rts-delay-after MS
                     keep RTS up MS milliseconds (0 to 1000) after a frame's
-                    last byte has left (default 0); in the kernel's RS485 mode,
-                    its delay after sending
+                    last byte has left (default 0)
+@if driver-rs485
+                    in the kernel's RS485 mode: its delay after sending
+@end
       --retries N   ask again up to N times (0 to 10, default 0) when a
                     request gets no reply or a corrupt one, once that reply
                     can no longer come; the row says how many requests it took
@@ -113,6 +120,7 @@ Options:
   -h, --help        show this help and exit
       --version     show the version and exit
 
+@if publish
 Publishing (watch):
       --publish mqtt://[USER@]HOST[:PORT]/PREFIX | mqtts://...
                     each row also to an MQTT broker (MQTT 5, or 3.1.1 when the
@@ -153,6 +161,7 @@ Publishing (watch):
                     and register
       --unit TEXT   the readings' unit in the discovery configs, e.g. m3/h
 
+@end
 Scan options:
       --from AA     first address (default 00)
       --to BB       last address (default 99)
@@ -249,11 +258,13 @@ Exit status:
   4  the output, or backup's -o file, cannot be written (a full disk, an I/O
      error, a closed standard output); a reader that went away, such as
      head, ends qd7-bus quietly instead
+@if publish
   5  --publish: readings were refused by the broker, dropped from the full
      queue, or not sent by the end (those kept in a --spool do not count), or
      the broker refused the login or TLS failed (at the start this ends the
      watch at once; later the watch goes on, and this is its exit code); 5
      takes the place of 0, 1 and 130
+@end
   130  interrupted by @STOP@ before the command was done
 
 Examples:
@@ -275,6 +286,7 @@ Examples:
   qd7-bus backup 07 -o meter07.json && qd7-bus restore meter07.json --to 12
                     give meter 12, the replacement, the setup of meter 07
 )";
+    text = SelectBusFeatureBlocks(text);
     // The words of this system: how a run is stopped, how a device is named.
     for (const auto& [key, value] :
          {std::pair<std::string_view, std::string_view>{"@STOP@", kUsageStop},

@@ -1,5 +1,7 @@
 #include "cli/OutputFile.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,4 +12,12 @@ bool OutputHoldsData(FILE* out) {
 
 bool IsTerminal(FILE* stream) {
     return stream != nullptr && isatty(fileno(stream)) == 1;
+}
+
+void ClearOutputError() {
+    errno = 0;
+}
+
+int FailedOutputError() {
+    return errno != 0 ? errno : EIO;
 }

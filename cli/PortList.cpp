@@ -72,7 +72,7 @@ std::string TextLine(const Fields& f) {
 int ListPorts(CReadingWriter& writer, OutputFormat format, const PortDirectories& dirs) {
     const std::vector<SerialDevice> present = ListSerialDevices(dirs);
     const std::vector<PortLocation> locations =
-        LocatePorts(std::max(kWindowPorts, static_cast<int>(present.size())), dirs);
+        LocatePorts(std::max(kWindowPorts, HighestPortNumber(present)), dirs);
     // Only what is there: on Windows every COMn has a device name, present or not.
     const auto isPresent = [&present](const PortLocation& location) {
         return location.bFromEnvironment ||

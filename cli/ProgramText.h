@@ -23,10 +23,14 @@ public:
 
     // The arguments after the program's name.
     const std::vector<std::string_view>& Args() const { return m_args; }
+    // stderr was a terminal (a console) when the program started: looked at before any relay,
+    // which puts a pipe between the program and the console.
+    bool ErrorIsTerminal() const { return m_bErrTerminal; }
 
 private:
     class CConsoleRelay;
 
+    bool m_bErrTerminal = false;
     std::vector<std::string> m_strings;
     std::vector<std::string_view> m_args;
     std::unique_ptr<CConsoleRelay> m_pRelay;

@@ -12,6 +12,7 @@
 
 #include <shellapi.h>
 
+#include "cli/OutputFile.h"
 #include "serial/TextWin32.h"
 
 namespace {
@@ -158,7 +159,7 @@ private:
     std::thread m_thread;
 };
 
-CProgramText::CProgramText(int argc, char** argv) {
+CProgramText::CProgramText(int argc, char** argv) : m_bErrTerminal(IsTerminal(stderr)) {
     int nArgs = 0;
     if (LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs); ppArgs != nullptr) {
         for (int i = 1; i < nArgs; ++i) {

@@ -1,6 +1,6 @@
 #include "cli/ReadingWriter.h"
 
-#include <cerrno>
+#include "cli/OutputFile.h"
 
 CReadingWriter::CReadingWriter(FILE* out, OutputFormat format, bool bTimeInText)
     : m_pOut(out), m_format(format), m_bTimeInText(bTimeInText) {}
@@ -37,10 +37,10 @@ bool CReadingWriter::Put(const std::string& text) {
     }
     // One call for the whole line, then out of the buffer at once: a full disk shows at the
     // flush, not at the write into the buffer.
-    errno = 0;
+    ClearOutputError();
     if (std::fwrite(text.data(), 1, text.size(), m_pOut) != text.size() ||
         std::fflush(m_pOut) != 0) {
-        m_nError = errno != 0 ? errno : EIO;
+        m_nError = FailedOutputError();
     }
     return !Failed();
 }

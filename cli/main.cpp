@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     int code = kExitOk;
     {
         const CProgramText text(argc, argv);
-        code = RunBusProgram(text.Args(), stdout, stderr, s_bStop, bOutputClosed);
+        code = RunBusProgram(text.Args(), stdout, stderr, s_bStop,
+                             BusProcess{text.ErrorIsTerminal(), bOutputClosed});
     } // on a console, the relay hands its last text over before the output is closed
     return CloseBusOutput(stdout, stderr, code);
 }

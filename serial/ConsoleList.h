@@ -22,3 +22,12 @@ bool IsConsoleFd(int fd, std::string_view consoleList);
 
 // The text of the console list at path; empty when it cannot be read.
 std::string ReadConsoleList(const std::string& path);
+
+// Where Linux lists the drivers of its terminals, each with its device numbers: a character device
+// outside every range there (/dev/null, /dev/zero) is no terminal, and so no serial line.
+inline constexpr std::string_view kTerminalDriverList = "/proc/tty/drivers";
+
+// False when driverList, the text of /proc/tty/drivers (one driver a line, ending in its major
+// number, its minor or range of minors "first-last", and its type), is read and no line covers
+// rdev. An empty list says nothing: then every device may be a terminal.
+bool MayBeTerminal(dev_t rdev, std::string_view driverList);

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <vector>
 
 namespace {
 
@@ -32,6 +33,55 @@ bool ParseDeviceField(std::string_view line, unsigned& major, unsigned& minor) {
            ParseNumber(field.substr(nColon + 1), minor);
 }
 
+// The fields of a line, split at blanks.
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t nStart = line.find_first_not_of(" \t\r");
+    while (nStart != std::string_view::npos) {
+        const size_t nEnd = line.find_first_of(" \t\r", nStart);
+        fields.push_back(
+            line.substr(nStart, nEnd == std::string_view::npos ? nEnd : nEnd - nStart));
+        nStart = line.find_first_not_of(" \t\r", nEnd);
+    }
+    return fields;
+}
+
+// A driver's line covers the device: "... MAJOR FIRST[-LAST] TYPE", the name before them free.
+bool Covers(std::string_view line, unsigned nMajor, unsigned nMinor) {
+    const std::vector<std::string_view> fields = Fields(line);
+    if (fields.size() < 3) {
+        return false;
+    }
+    unsigned nListedMajor = 0;
+    const std::string_view minors = fields[fields.size() - 2];
+    const size_t nDash = minors.find('-');
+    unsigned nFirst = 0;
+    unsigned nLast = 0;
+    if (!ParseNumber(fields[fields.size() - 3], nListedMajor) ||
+        !ParseNumber(minors.substr(0, nDash), nFirst)) {
+        return false;
+    }
+    if (nDash == std::string_view::npos) {
+        nLast = nFirst;
+    } else if (!ParseNumber(minors.substr(nDash + 1), nLast)) {
+        return false;
+    }
+    return nListedMajor == nMajor && nMinor >= nFirst && nMinor <= nLast;
+}
+
+// Each line of a list, until `visit` returns true; true then.
+template <typename Visit> bool AnyLine(std::string_view list, Visit visit) {
+    while (!list.empty()) {
+        const size_t nEnd = list.find('\n');
+        const std::string_view line = list.substr(0, nEnd);
+        list.remove_prefix(nEnd == std::string_view::npos ? list.size() : nEnd + 1);
+        if (visit(line)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool IsConsoleDevice(dev_t rdev, std::string_view consoleList) {
@@ -40,18 +90,21 @@ bool IsConsoleDevice(dev_t rdev, std::string_view consoleList) {
     if (nMajor == kTtyMajor && (nMinor == 0 || nMinor == 1)) {
         return true;
     }
-    while (!consoleList.empty()) {
-        const size_t nEnd = consoleList.find('\n');
-        const std::string_view line = consoleList.substr(0, nEnd);
-        consoleList.remove_prefix(nEnd == std::string_view::npos ? consoleList.size() : nEnd + 1);
+    return AnyLine(consoleList, [&](std::string_view line) {
         unsigned nListedMajor = 0;
         unsigned nListedMinor = 0;
-        if (ParseDeviceField(line, nListedMajor, nListedMinor) && nListedMajor == nMajor &&
-            nListedMinor == nMinor) {
-            return true;
-        }
+        return ParseDeviceField(line, nListedMajor, nListedMinor) && nListedMajor == nMajor &&
+               nListedMinor == nMinor;
+    });
+}
+
+bool MayBeTerminal(dev_t rdev, std::string_view driverList) {
+    if (driverList.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        return true;
     }
-    return false;
+    const unsigned nMajor = major(rdev);
+    const unsigned nMinor = minor(rdev);
+    return AnyLine(driverList, [&](std::string_view line) { return Covers(line, nMajor, nMinor); });
 }
 
 bool IsConsolePath(const std::string& path, std::string_view consoleList) {

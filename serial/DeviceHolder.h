@@ -37,5 +37,12 @@ inline constexpr std::chrono::seconds kAheadValidity{2};
 void SearchHoldersAhead(const std::string& path,
                         const std::string& procRoot = std::string(kProcRoot));
 
+// True when a search ahead for the device at `path` has finished and is still valid, so that
+// FindOtherHolder takes its result at once. Else false, and a search ahead for it is started
+// unless one for any device still runs (FindOtherHolder then waits for that one and searches
+// itself): the caller's thread is never held here.
+bool HolderSearchReady(const std::string& path,
+                       const std::string& procRoot = std::string(kProcRoot));
+
 // "in use by another program (4711, minicom)", the reason a user reads.
 std::string HolderText(const DeviceHolder& holder);

@@ -1,6 +1,7 @@
 #include "serial/DeviceHolder.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <dirent.h>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -24,6 +26,8 @@ constexpr unsigned kPtmxMinor = 2;
 // Slaves of the pseudo-terminals, /dev/pts/N: the minor number is N.
 constexpr unsigned kPtySlaveMajor = 136;
 constexpr std::string_view kTtyIndexKey = "tty-index:";
+// A search ahead yields its core to the program's other threads (a tenth of their share).
+constexpr int kSearchNiceness = 10;
 
 struct DirCloser {
     void operator()(DIR* pDir) const { closedir(pDir); }
@@ -178,11 +182,21 @@ struct AheadSearch {
     Clock::time_point started;
     pthread_t thread{};
     std::optional<DeviceHolder> result; // the thread's, read after the join
+    std::atomic<bool> bDone{false};     // set once the result is there: the join will not wait
+
+    bool IsFor(dev_t device, const std::string& root, pid_t process) const {
+        return rdev == device && procRoot == root && self == process &&
+               Clock::now() - started <= kAheadValidity;
+    }
 };
 
 void* RunAhead(void* pArg) {
+    // Behind whatever else this program does: it searches while the window is being made, and
+    // has until the first poll tick. Linux keeps a niceness per thread.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kSearchNiceness);
     auto* pSearch = static_cast<AheadSearch*>(pArg);
     pSearch->result = SearchNow(pSearch->rdev, pSearch->procRoot, pSearch->self);
+    pSearch->bDone = true;
     return nullptr;
 }
 
@@ -202,6 +216,26 @@ public:
         if (pthread_create(&pSearch->thread, nullptr, RunAhead, pSearch.get()) == 0) {
             m_pSearch = std::move(pSearch);
         }
+    }
+    // Whether the search ahead for this device has finished. None for it: one is started, unless
+    // a search for another device still runs, which nobody here waits for.
+    bool ReadyOrStart(dev_t rdev, const std::string& procRoot, pid_t self) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_pSearch && m_pSearch->IsFor(rdev, procRoot, self)) {
+                return m_pSearch->bDone;
+            }
+            if (m_pSearch && !m_pSearch->bDone) {
+                return false;
+            }
+        }
+        auto pSearch = std::make_unique<AheadSearch>();
+        pSearch->rdev = rdev;
+        pSearch->procRoot = procRoot;
+        pSearch->self = self;
+        pSearch->started = Clock::now();
+        Start(std::move(pSearch)); // the one it replaces has finished: its join is at once
+        return false;
     }
     // The search ahead, finished; null when there is none.
     std::unique_ptr<AheadSearch> Take() {
@@ -224,6 +258,14 @@ CAheadSlot& AheadSlot() {
 
 } // namespace
 
+bool HolderSearchReady(const std::string& path, const std::string& procRoot) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return true; // nothing to search for: the open fails on its own
+    }
+    return AheadSlot().ReadyOrStart(st.st_rdev, procRoot, getpid());
+}
+
 void SearchHoldersAhead(const std::string& path, const std::string& procRoot) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
@@ -239,8 +281,7 @@ void SearchHoldersAhead(const std::string& path, const std::string& procRoot) {
 
 std::optional<DeviceHolder> FindOtherHolder(dev_t rdev, const std::string& procRoot, pid_t self) {
     if (const std::unique_ptr<AheadSearch> pAhead = AheadSlot().Take();
-        pAhead && pAhead->rdev == rdev && pAhead->procRoot == procRoot && pAhead->self == self &&
-        Clock::now() - pAhead->started <= kAheadValidity) {
+        pAhead && pAhead->IsFor(rdev, procRoot, self)) {
         // A holder it found may have let go since; one that came since is as likely as in the
         // moment between any search and the open.
         if (!pAhead->result || StillHolds(procRoot, pAhead->result->pid, rdev)) {

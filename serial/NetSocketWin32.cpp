@@ -133,11 +133,24 @@ void SetOptions(SOCKET s) {
              nullptr);
 }
 
+// A TCP socket that no program started by this one inherits. Windows before 7 SP1 refuses the
+// flag that says so at creation (WSAEINVAL): there the handle is marked once it is made.
+SOCKET NewSocket(int family) {
+    SOCKET s = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+        s = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (s != INVALID_SOCKET) {
+            SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+        }
+    }
+    return s;
+}
+
 // One address, until the deadline; the socket, or INVALID_SOCKET with the reason in nCode.
 SOCKET ConnectOne(const std::vector<uint8_t>& address, Clock::time_point deadline, int& nCode) {
     const auto* pAddress = reinterpret_cast<const sockaddr*>(address.data());
-    const SOCKET s = WSASocketW(pAddress->sa_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    const SOCKET s = NewSocket(pAddress->sa_family);
     if (s == INVALID_SOCKET) {
         nCode = WSAGetLastError();
         return INVALID_SOCKET;

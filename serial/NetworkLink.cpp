@@ -79,10 +79,11 @@ std::string StopSizeName(uint8_t code) {
     }
 }
 
+// The speed's four bytes, most significant first; bytes beyond them are not the speed's.
 uint32_t BigEndian(const std::vector<uint8_t>& value) {
     uint32_t n = 0;
-    for (const uint8_t byte : value) {
-        n = (n << 8) | byte;
+    for (size_t i = 0; i < value.size() && i < sizeof n; ++i) {
+        n = (n << 8) | value[i];
     }
     return n;
 }
@@ -92,6 +93,14 @@ struct Asked {
     uint8_t command = 0;
     std::vector<uint8_t> value;
     std::optional<std::vector<uint8_t>> answer;
+
+    // The answer confirms the value when it begins with it: some servers send more bytes than the
+    // value has (a speed in eight), and what follows is not part of the setting.
+    bool Confirmed() const {
+        return answer && answer->size() >= value.size() &&
+               std::equal(value.begin(), value.end(), answer->begin());
+    }
+    bool AnsweredOtherwise() const { return answer && !Confirmed(); }
 
     std::string Describe(const std::vector<uint8_t>& v) const {
         switch (command) {
@@ -235,14 +244,18 @@ bool CNetworkLink::SetLine(const LineSettings& line, Clock::time_point deadline,
         // A setting answered otherwise already decides it.
         return std::all_of(asked.begin(), asked.end(), [](const Asked& a) { return a.answer; }) ||
                std::any_of(asked.begin(), asked.end(),
-                           [](const Asked& a) { return a.answer && *a.answer != a.value; });
+                           [](const Asked& a) { return a.AnsweredOtherwise(); });
     };
     PumpUntil(collect, deadline);
     bool bAll = true;
     for (const Asked& a : asked) {
-        if (a.answer && *a.answer != a.value) {
-            reason = "the device server refuses the line settings: it sets " +
-                     a.Describe(*a.answer) + ", not " + a.Describe(a.value);
+        if (a.AnsweredOtherwise()) {
+            reason = a.answer->size() < a.value.size()
+                         ? "the device server answers " + a.Describe(a.value) + " with " +
+                               std::to_string(a.answer->size()) + " bytes, not the " +
+                               std::to_string(a.value.size()) + " of the setting"
+                         : "the device server refuses the line settings: it sets " +
+                               a.Describe(*a.answer) + ", not " + a.Describe(a.value);
             return false;
         }
         bAll = bAll && a.answer.has_value();

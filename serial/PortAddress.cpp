@@ -58,6 +58,34 @@ bool IsIpv6Literal(std::string_view host) {
     });
 }
 
+// The interface of a link-local address (eth0, enp3s0, or its number): what follows the '%'.
+bool IsZone(std::string_view zone) {
+    return !zone.empty() && std::all_of(zone.begin(), zone.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.';
+    });
+}
+
+// An IPv6 literal with its zone as the system's resolver takes it, "fe80::1%eth0"; the zone also
+// as URIs write it, "%25eth0". Nothing when it is none.
+std::optional<std::string> Ipv6Host(std::string_view text) {
+    const size_t percent = text.find('%');
+    const std::string_view address = text.substr(0, percent);
+    if (!IsIpv6Literal(address)) {
+        return std::nullopt;
+    }
+    if (percent == std::string_view::npos) {
+        return std::string(address);
+    }
+    std::string_view zone = text.substr(percent + 1);
+    if (zone.size() > 2 && zone.substr(0, 2) == "25") {
+        zone.remove_prefix(2); // "%25" is a '%' written for a URI
+    }
+    if (!IsZone(zone)) {
+        return std::nullopt;
+    }
+    return std::string(address) + "%" + std::string(zone);
+}
+
 } // namespace
 
 bool IsNetworkPort(std::string_view text) {
@@ -86,7 +114,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
         rest.remove_suffix(1); // "tcp://host:4001/" as some tools write it
     }
 
-    std::string_view host;
+    std::string host;
     std::string_view port;
     if (!rest.empty() && rest.front() == '[') {
         const size_t close = rest.find(']');
@@ -94,11 +122,13 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
             error = "the IPv6 address lacks its closing ']'";
             return std::nullopt;
         }
-        host = rest.substr(1, close - 1);
-        if (!IsIpv6Literal(host)) {
-            error = "\"" + std::string(host) + "\" is not an IPv6 address";
+        const std::string_view literal = rest.substr(1, close - 1);
+        const std::optional<std::string> ipv6 = Ipv6Host(literal);
+        if (!ipv6) {
+            error = "\"" + std::string(literal) + "\" is not an IPv6 address";
             return std::nullopt;
         }
+        host = *ipv6;
         rest.remove_prefix(close + 1);
         if (rest.empty() || rest.front() != ':') {
             error = "the port number is missing (" + std::string(kForms) + ")";
@@ -111,9 +141,9 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
             error = "the port number is missing (" + std::string(kForms) + ")";
             return std::nullopt;
         }
-        host = rest.substr(0, colon);
+        host = std::string(rest.substr(0, colon));
         port = rest.substr(colon + 1);
-        if (host.find(':') != std::string_view::npos) {
+        if (host.find(':') != std::string::npos) {
             error = "an IPv6 address goes in brackets, e.g. tcp://[::1]:4001";
             return std::nullopt;
         }
@@ -122,7 +152,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
             return std::nullopt;
         }
         if (!IsHostName(host)) {
-            error = "\"" + std::string(host) + "\" is not a host name or address";
+            error = "\"" + host + "\" is not a host name or address";
             return std::nullopt;
         }
     }

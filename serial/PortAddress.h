@@ -8,13 +8,14 @@
 // A serial port on the network, reached through a serial device server, named where a device
 // path would go: tcp://HOST:PORT (raw bytes; the server sets the line itself) or
 // rfc2217://HOST:PORT (Telnet with the COM-port option: the line is set from here). HOST is a
-// name, an IPv4 address or an IPv6 address in brackets ([::1]).
+// name, an IPv4 address or an IPv6 address in brackets ([::1]), a link-local one with the zone of
+// its interface ([fe80::1%eth0], or [fe80::1%25eth0] as URIs write it).
 
 enum class NetworkProtocol { RawTcp, Rfc2217 };
 
 struct NetworkAddress {
     NetworkProtocol protocol = NetworkProtocol::RawTcp;
-    std::string host; // without the brackets of an IPv6 literal
+    std::string host; // without the brackets of an IPv6 literal; its zone after a '%'
     uint16_t nPort = 0;
 };
 

@@ -19,6 +19,9 @@ struct PortDirectories {
     std::string ttyClass = "/sys/class/tty"; // one folder per terminal; a UART's "type" is not 0
     std::string devices = "/dev";            // the device nodes, by the terminals' names
     std::string byId = "/dev/serial/by-id";  // USB adapters, by names that stay when replugged
+    // USB adapters by the socket they are plugged into: the one stable name of an adapter that
+    // has no serial number, since such adapters of one make share a by-id name.
+    std::string byPath = "/dev/serial/by-path";
 };
 
 // One serial port present.
@@ -33,6 +36,10 @@ struct SerialDevice {
 // Reads folders, small attribute files and links only: never opens a device, whose open alone
 // could toggle its modem lines.
 std::vector<SerialDevice> ListSerialDevices(const PortDirectories& dirs);
+
+// The highest number COMn of the ports present: on Linux their count, the n-th port being COMn;
+// on Windows the highest of their names (one adapter on COM12 is COM12).
+int HighestPortNumber(const std::vector<SerialDevice>& present);
 
 // What COMn stands for right now.
 struct PortLocation {
@@ -51,8 +58,16 @@ PortLocation LocatePort(int port, const PortDirectories& dirs);
 // LocatePort for COM1 to COMcount, the ports present listed once.
 std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs);
 
-// The name that finds this device again after it went away (an adapter unplugged): the adapter's
-// link under dirs.byId when one leads to the same device now, else the path itself (a UART, a
-// pseudo-terminal, a link of the user's own). A /dev/ttyUSBn number goes to whichever adapter is
-// plugged in first; the by-id name stays with its adapter.
-std::string StableDeviceName(const std::string& path, const PortDirectories& dirs);
+// How a device is found again after it went away (an adapter unplugged, a server restarted).
+struct DeviceIdentity {
+    std::string path;    // what a reopen opens
+    bool bStable = true; // false: `path` may lead to another device by then
+};
+
+// The name that finds this device again: an adapter's by-id link when it has a serial number (or
+// sysfs does not say it has none), its by-path link when it has none, since adapters without one
+// share a by-id name and udev points it at whichever came last; else the path itself. A
+// /dev/ttyUSBn number goes to whichever adapter is plugged in first. The path itself is no stable
+// identity when it is a network address, a pseudo-terminal, or a link of the user's own whose
+// device has no name of the system's: it may lead elsewhere by the time it is opened again.
+DeviceIdentity IdentifyDevice(const std::string& path, const PortDirectories& dirs);

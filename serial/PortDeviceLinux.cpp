@@ -128,3 +128,7 @@ std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs) {
     }
     return locations;
 }
+
+int HighestPortNumber(const std::vector<SerialDevice>& present) {
+    return static_cast<int>(present.size());
+}

@@ -7,11 +7,13 @@
 
 #include <windows.h>
 
+#include "serial/PortsClassWin32.h"
 #include "serial/TextWin32.h"
 
-// On Windows a port's number is its name: COMn is the device \\.\COMn, present or not. The
-// system's list of the ports present (HARDWARE\DEVICEMAP\SERIALCOMM) adds the driver's name of
-// each device, which tells an adapter from a built-in port.
+// On Windows a port's number is its name: COMn is the device \\.\COMn, present or not. The ports
+// present are those of the system's device map (HARDWARE\DEVICEMAP\SERIALCOMM), which adds the
+// driver's name of each device and tells an adapter from a built-in port, and those of the device
+// manager's ports class, where some drivers of virtual and USB ports enter theirs alone.
 
 namespace {
 
@@ -82,6 +84,14 @@ std::vector<SerialDevice> ListSerialDevices(const PortDirectories&) {
         }
         RegCloseKey(hKey);
     }
+    for (const PortsClassDevice& port : ListPortsClassDevices()) {
+        const int n = ParseComName(port.portName).value_or(0);
+        const bool bListed = std::any_of(
+            found.begin(), found.end(), [n](const auto& entry) { return std::get<0>(entry) == n; });
+        if (n > 0 && !bListed) {
+            found.emplace_back(n, SerialDevice{DevicePath(n), DevicePath(n), std::string()});
+        }
+    }
     std::sort(found.begin(), found.end(),
               [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
     std::vector<SerialDevice> devices;
@@ -103,4 +113,15 @@ std::vector<PortLocation> LocatePorts(int count, const PortDirectories& dirs) {
         locations.push_back(Locate(port, devices));
     }
     return locations;
+}
+
+int HighestPortNumber(const std::vector<SerialDevice>& present) {
+    int highest = 0;
+    for (const SerialDevice& device : present) {
+        const size_t slash = device.path.find_last_of('\\');
+        const std::string name =
+            slash == std::string::npos ? device.path : device.path.substr(slash + 1);
+        highest = std::max(highest, ParseComName(name).value_or(0));
+    }
+    return highest;
 }

@@ -31,6 +31,9 @@ public:
         }
         return h;
     }
+    bool OpensAtOnce(const std::string& path) override {
+        return !IsNetworkPort(path) && m_pDevices->OpensAtOnce(path);
+    }
     void CloseDevice(PortHandle h) override {
         m_pActive->CloseDevice(h);
         m_pActive = m_pDevices.get();

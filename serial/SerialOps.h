@@ -37,6 +37,10 @@ public:
     // that is not a serial line, a console of the kernel and a device held elsewhere give
     // kNullPortHandle, with the reason in error.
     virtual PortHandle OpenDevice(const std::string& path, OpenError& error) = 0;
+    // False when OpenDevice(path) would wait (for a device server on the network, or for the
+    // search of all processes for another holder of the device): the port class then opens it on
+    // a thread of its own, and the caller's thread goes on. Looks only; nothing is opened.
+    virtual bool OpensAtOnce(const std::string& /*path*/) { return true; }
     // Puts back the settings found at open, gives up the exclusive hold and closes the device.
     virtual void CloseDevice(PortHandle h) = 0;
 

@@ -35,13 +35,14 @@ public:
     PortHandle OpenDevice(const std::string& path, OpenError& error) override {
         error = {};
         // Decided before the open: opening a console and setting it up is already a disturbance.
-        const std::string consoles = ReadConsoleList(m_files.consoleList);
+        const Lists lists = ReadLists();
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
             const int nErrno = errno;
             return Refuse(error, FailureOfErrno(nErrno), nErrno, MissingPathText(path, nErrno));
         }
-        if (!IsSerialCandidate(st, consoles, error)) {
+        // Before the search for holders too: /dev/null has holders enough, and is no line.
+        if (!IsSerialCandidate(st, lists, error)) {
             return kNullPortHandle;
         }
         // Also before the open: a program that holds the device without a lock would pass both
@@ -56,7 +57,7 @@ public:
             return Refuse(error, FailureOfErrno(nErrno), nErrno, AbsentDeviceText(nErrno));
         }
         SavedLine saved;
-        if (!TakeOpened(fd.Get(), consoles, saved, error)) {
+        if (!TakeOpened(fd.Get(), lists, saved, error)) {
             return kNullPortHandle;
         }
 #ifdef TIOCEXCL
@@ -65,6 +66,14 @@ public:
         m_fd = std::move(fd);
         m_saved = saved;
         return m_fd.Get();
+    }
+
+    // Only the search for another holder waits; a device that will be refused before it does not.
+    bool OpensAtOnce(const std::string& path) override {
+        struct stat st {};
+        OpenError ignored;
+        return stat(path.c_str(), &st) != 0 || !IsSerialCandidate(st, ReadLists(), ignored) ||
+               HolderSearchReady(path, m_files.procRoot);
     }
 
     void CloseDevice(PortHandle h) override {
@@ -230,13 +239,21 @@ private:
         return static_cast<int>(h);
     }
 
-    static bool IsSerialCandidate(const struct stat& st, std::string_view consoles,
-                                  OpenError& error) {
-        if (!S_ISCHR(st.st_mode)) {
+    // The kernel's lists that judge a device before it is opened.
+    struct Lists {
+        std::string consoles;
+        std::string terminalDrivers;
+    };
+    Lists ReadLists() const {
+        return {ReadConsoleList(m_files.consoleList), ReadConsoleList(m_files.terminalDrivers)};
+    }
+
+    static bool IsSerialCandidate(const struct stat& st, const Lists& lists, OpenError& error) {
+        if (!S_ISCHR(st.st_mode) || !MayBeTerminal(st.st_rdev, lists.terminalDrivers)) {
             Refuse(error, OpenFailure::NotSerial, 0);
             return false;
         }
-        if (IsConsoleDevice(st.st_rdev, consoles)) {
+        if (IsConsoleDevice(st.st_rdev, lists.consoles)) {
             Refuse(error, OpenFailure::KernelConsole, 0);
             return false;
         }
@@ -246,13 +263,13 @@ private:
     // The name may have been pointed elsewhere meanwhile: judge the device actually opened. The
     // advisory lock comes before anything that changes the device, so that a failed second opener
     // leaves the holder's device alone; it also holds against root, which TIOCEXCL does not.
-    static bool TakeOpened(int fd, std::string_view consoles, SavedLine& saved, OpenError& error) {
+    static bool TakeOpened(int fd, const Lists& lists, SavedLine& saved, OpenError& error) {
         struct stat st {};
         if (fstat(fd, &st) != 0) {
             Refuse(error, OpenFailure::Other, errno);
             return false;
         }
-        if (!IsSerialCandidate(st, consoles, error)) {
+        if (!IsSerialCandidate(st, lists, error)) {
             return false;
         }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 #include <limits>
+#include <optional>
+#include <system_error>
 
 #include "serial/LineTiming.h"
 #include "serial/PortAddress.h"
@@ -47,6 +49,28 @@ std::string BeyondPortsText(const PortLocation& location) {
     }
 }
 
+// Speeds every POSIX system names (and Linux's own beyond them): a device server that runs on
+// one sets these, and may confirm any other without setting it (some versions of ser2net do, and
+// leave their line at speed 0).
+constexpr std::array<int, 30> kStandardSpeeds = {
+    50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
+    2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
+    576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+
+// Why a device server may not set the speed it confirms; empty when it will.
+std::string UncertainSpeedText(const std::string& path, int speed) {
+    std::string ignored;
+    const std::optional<NetworkAddress> address =
+        IsNetworkPort(path) ? ParseNetworkAddress(path, ignored) : std::nullopt;
+    if (!address || address->protocol != NetworkProtocol::Rfc2217 || speed <= 0 ||
+        std::find(kStandardSpeeds.begin(), kStandardSpeeds.end(), speed) != kStandardSpeeds.end()) {
+        return {};
+    }
+    return std::to_string(speed) +
+           " bit/s is no standard speed of POSIX systems: a device server may confirm it and "
+           "set none (some versions of ser2net do); if no meter answers, choose a standard speed";
+}
+
 // The kernel takes its RTS delays in whole milliseconds: never less than asked.
 int CeilMs(std::chrono::microseconds us) {
     constexpr int64_t kMaxMs = std::numeric_limits<int>::max();
@@ -65,12 +89,14 @@ CSerialPort::CSerialPort(std::unique_ptr<ISerialOps> ops) : m_pOps(std::move(ops
 
 CSerialPort::~CSerialPort() {
     Close();
+    Settle();
 }
 
 PortHandle CSerialPort::Open(int port, const LineSettings& line) {
     // Read afresh at every open: an adapter plugged in since the last one is found.
     const PortLocation location = LocatePort(port, m_portDirs);
     if (location.device.path.empty()) {
+        Settle();
         ReleaseDevice();
         Fail("COM" + std::to_string(port) + ": " + BeyondPortsText(location));
         return kNullPortHandle;
@@ -90,67 +116,190 @@ PortHandle CSerialPort::Open(int port, int speed, int dataBits, int parity, int 
 }
 
 PortHandle CSerialPort::OpenPath(const std::string& path, const LineSettings& line) {
+    Settle();
     // Opening again without a Close would leak the device held so far and keep it locked.
     ReleaseDevice();
-    OpenError error;
-    const PortHandle h = m_pOps->OpenDevice(path, error);
-    if (h == kNullPortHandle) {
-        if (error.kind == OpenFailure::None) {
-            error.kind = OpenFailure::Other;
-        }
-        Fail(path + ": " + OpenFailureText(error));
-        return kNullPortHandle;
-    }
-    if (!m_pOps->Configure(h, line)) {
-        const std::string detail = m_pOps->RefusalDetail(h);
-        m_pOps->CloseDevice(h);
-        // A device server says what it refused, or that it went away meanwhile.
-        Fail(path + ": " +
-             (detail.empty() ? OpenFailureText({OpenFailure::SettingsRefused, 0}) + " (" +
-                                   DescribeLine(line) + ")"
-                             : detail));
-        return kNullPortHandle;
-    }
-    // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
-    // keeps it up for the delays it is given.
-    m_bKernelRts = m_pOps->KernelDrivesRts(h);
-    if (m_bKernelRts && (m_rtsBefore.count() > 0 || m_rtsAfter.count() > 0) &&
-        !m_pOps->SetKernelRtsDelays(h, CeilMs(m_rtsBefore), CeilMs(m_rtsAfter))) {
-        const std::string detail = m_pOps->RefusalDetail(h);
-        m_pOps->CloseDevice(h);
-        Fail(path + ": " +
-             (detail.empty() ? "the driver refuses the RTS delays (before " +
-                                   std::to_string(CeilMs(m_rtsBefore)) + " ms, after " +
-                                   std::to_string(CeilMs(m_rtsAfter)) + " ms)"
-                             : detail));
-        return kNullPortHandle;
-    }
-    m_pOps->SetDtr(h, true);
-    if (!m_bKernelRts) {
-        m_pOps->SetRts(h, false); // the converter listens to the bus until a frame goes out
-    }
-    // Last, so that nothing received or queued while the line was being set up survives.
-    m_pOps->FlushQueues(h);
-    m_line = line;
-    m_strOpenedPath = path;
-    m_strReopenPath = StableDeviceName(path, m_portDirs);
-    m_hPort = h;
-    Enter(DeviceState::Held);
-    m_strFailure.clear();
+    Apply(Attempt(*m_pOps, Request(path, line)));
     return m_hPort;
 }
 
 PortHandle CSerialPort::Reopen() {
-    if (m_strReopenPath.empty()) {
+    if (m_identity.path.empty()) {
+        Settle();
         ReleaseDevice();
         Fail("no device was opened before");
         return kNullPortHandle;
     }
-    // Copies: OpenPath stores both again on success. A failure leaves a lost port lost: it is
-    // still waiting for its own device.
-    const std::string path = m_strReopenPath;
-    const LineSettings line = m_line;
-    return OpenPath(path, line);
+    // A failure leaves a lost port lost: it is still waiting for its own device.
+    return OpenPath(m_identity.path, m_line);
+}
+
+bool CSerialPort::BeginOpen(int port, const LineSettings& line, std::function<void()> fnDone) {
+    const PortLocation location = LocatePort(port, m_portDirs);
+    GiveUpOpening();
+    ReleaseDevice();
+    if (location.device.path.empty()) {
+        Fail("COM" + std::to_string(port) + ": " + BeyondPortsText(location));
+        return true;
+    }
+    return Begin(Request(location.device.path, line), std::move(fnDone));
+}
+
+bool CSerialPort::BeginReopen(std::function<void()> fnDone) {
+    GiveUpOpening();
+    ReleaseDevice();
+    if (m_identity.path.empty()) {
+        Fail("no device was opened before");
+        return true;
+    }
+    return Begin(Request(m_identity.path, m_line), std::move(fnDone));
+}
+
+bool CSerialPort::Begin(OpenRequest request, std::function<void()> fnDone) {
+    // The ops belong to an open that still runs until it ends: the next one waits for it, and
+    // starts when it is taken in.
+    if (m_pending) {
+        m_queued = Queued{std::move(request), std::move(fnDone)};
+        return false;
+    }
+    if (m_pOps->OpensAtOnce(request.path)) {
+        Apply(Attempt(*m_pOps, request));
+        return true;
+    }
+    std::promise<OpenOutcome> promise;
+    std::future<OpenOutcome> result = promise.get_future();
+    ISerialOps* pOps = m_pOps.get();
+    try {
+        std::thread thread([pOps, request, promise = std::move(promise), fnDone]() mutable {
+            promise.set_value(Attempt(*pOps, request));
+            if (fnDone) {
+                fnDone();
+            }
+        });
+        m_pending = Pending{std::move(thread), std::move(result), true};
+    } catch (const std::system_error&) {
+        Apply(Attempt(*m_pOps, request)); // out of threads: rather a wait here than no open
+        return true;
+    }
+    return false;
+}
+
+void CSerialPort::GiveUpOpening() {
+    if (m_pending) {
+        m_pending->bWanted = false;
+    }
+    m_queued.reset();
+}
+
+bool CSerialPort::TakeOpened() {
+    if (!m_pending ||
+        m_pending->result.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        return false;
+    }
+    Pending pending = std::move(*m_pending);
+    m_pending.reset();
+    OpenOutcome outcome = pending.result.get();
+    pending.thread.join(); // it has set its result: what is left is the call of fnDone
+    const bool bWanted = pending.bWanted;
+    if (!bWanted && outcome.h != kNullPortHandle) {
+        m_pOps->CloseDevice(outcome.h);
+    }
+    if (m_queued) {
+        Queued next = std::move(*m_queued);
+        m_queued.reset();
+        return Begin(std::move(next.request), std::move(next.fnDone));
+    }
+    if (!bWanted) {
+        return false;
+    }
+    Apply(std::move(outcome));
+    return true;
+}
+
+void CSerialPort::Settle() {
+    m_queued.reset();
+    if (!m_pending) {
+        return;
+    }
+    Pending pending = std::move(*m_pending);
+    m_pending.reset();
+    const OpenOutcome outcome = pending.result.get();
+    pending.thread.join();
+    if (outcome.h != kNullPortHandle) {
+        m_pOps->CloseDevice(outcome.h);
+    }
+}
+
+CSerialPort::OpenRequest CSerialPort::Request(const std::string& path,
+                                              const LineSettings& line) const {
+    return {path, line, m_rtsBefore, m_rtsAfter, m_portDirs};
+}
+
+CSerialPort::OpenOutcome CSerialPort::Attempt(ISerialOps& ops, const OpenRequest& request) {
+    OpenOutcome outcome;
+    outcome.request = request;
+    const std::string& path = request.path;
+    const LineSettings& line = request.line;
+    outcome.strWarning = UncertainSpeedText(path, line.speed);
+    OpenError error;
+    const PortHandle h = ops.OpenDevice(path, error);
+    if (h == kNullPortHandle) {
+        if (error.kind == OpenFailure::None) {
+            error.kind = OpenFailure::Other;
+        }
+        outcome.strFailure = path + ": " + OpenFailureText(error);
+        return outcome;
+    }
+    if (!ops.Configure(h, line)) {
+        const std::string detail = ops.RefusalDetail(h);
+        ops.CloseDevice(h);
+        // A device server says what it refused, or that it went away meanwhile.
+        outcome.strFailure = path + ": " +
+                             (detail.empty() ? OpenFailureText({OpenFailure::SettingsRefused, 0}) +
+                                                   " (" + DescribeLine(line) + ")"
+                                             : detail);
+        return outcome;
+    }
+    // In the kernel's RS485 mode the driver raises RTS around each transmission by itself, and
+    // keeps it up for the delays it is given.
+    const int beforeMs = CeilMs(request.rtsBefore);
+    const int afterMs = CeilMs(request.rtsAfter);
+    outcome.bKernelRts = ops.KernelDrivesRts(h);
+    if (outcome.bKernelRts && (beforeMs > 0 || afterMs > 0) &&
+        !ops.SetKernelRtsDelays(h, beforeMs, afterMs)) {
+        const std::string detail = ops.RefusalDetail(h);
+        ops.CloseDevice(h);
+        outcome.strFailure = path + ": " +
+                             (detail.empty() ? "the driver refuses the RTS delays (before " +
+                                                   std::to_string(beforeMs) + " ms, after " +
+                                                   std::to_string(afterMs) + " ms)"
+                                             : detail);
+        return outcome;
+    }
+    ops.SetDtr(h, true);
+    if (!outcome.bKernelRts) {
+        ops.SetRts(h, false); // the converter listens to the bus until a frame goes out
+    }
+    // Last, so that nothing received or queued while the line was being set up survives.
+    ops.FlushQueues(h);
+    outcome.identity = IdentifyDevice(path, request.dirs);
+    outcome.h = h;
+    return outcome;
+}
+
+void CSerialPort::Apply(OpenOutcome outcome) {
+    m_strWarning = std::move(outcome.strWarning);
+    if (outcome.h == kNullPortHandle) {
+        Fail(std::move(outcome.strFailure));
+        return;
+    }
+    m_bKernelRts = outcome.bKernelRts;
+    m_line = outcome.request.line;
+    m_strOpenedPath = std::move(outcome.request.path);
+    m_identity = std::move(outcome.identity);
+    m_hPort = outcome.h;
+    Enter(DeviceState::Held);
+    m_strFailure.clear();
 }
 
 void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::microseconds after) {
@@ -159,6 +308,7 @@ void CSerialPort::SetRtsDelays(std::chrono::microseconds before, std::chrono::mi
 }
 
 bool CSerialPort::Close() {
+    GiveUpOpening();
     const bool bHeld = m_state == DeviceState::Held;
     ReleaseDevice();
     Enter(DeviceState::None); // a lost device is no longer waited for either

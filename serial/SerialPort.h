@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "serial/OpenFailure.h"
 #include "serial/PortDevice.h"
@@ -35,17 +38,38 @@ public:
     // / 1 odd / 2 even (3 mark, 4 space), stop-bits code 0 one / 2 two.
     PortHandle Open(int port, int speed, int dataBits, int parity, int stopBits);
     // The same on a device named by its path (the command-line companion takes any device).
+    // An open still running on its thread (BeginOpen) is waited for first, and given up.
     PortHandle OpenPath(const std::string& path, const LineSettings& line);
-    // Opens again the device that the last successful Open reached, with the same line settings:
-    // by its adapter's stable by-id name when it had one (whichever name it was opened by), else
-    // by the path it was opened by. Never looks a port number up again: after an unplug COMn may
-    // name another device, and the lost port waits for its own. kNullPortHandle when nothing was
-    // opened yet.
+    // Opens again the device that the last successful Open reached, with the same line settings,
+    // by the name of IdentifyDevice: its adapter's by-id name when that is its own, its by-path
+    // name when adapters of its make share the by-id name, else the path it was opened by. Never
+    // looks a port number up again: after an unplug COMn may name another device, and the lost
+    // port waits for its own. kNullPortHandle when nothing was opened yet.
     PortHandle Reopen();
+
+    // Open and Reopen for a caller whose thread must not wait: where opening would wait (a device
+    // server on the network, the search for another holder of the device), it runs on a thread
+    // of its own, the port stays closed (a lost one stays lost) until a later TakeOpened brings
+    // the result in, and `fnDone`, when given, is called on that thread once it has finished.
+    // True when it finished at once, as Open would have. Close gives up an open that runs; its
+    // device, if it opened, is closed when it ends.
+    bool BeginOpen(int port, const LineSettings& line, std::function<void()> fnDone = {});
+    bool BeginReopen(std::function<void()> fnDone = {});
+    bool IsOpening() const { return (m_pending && m_pending->bWanted) || m_queued; }
+    // The result of an open that ran on its thread and has ended, taken in: true, and IsOpen and
+    // FailureReason tell how it went. False while it runs, or when none was begun.
+    bool TakeOpened();
+
     // The path the last successful Open reached; empty before it.
     const std::string& OpenedPath() const { return m_strOpenedPath; }
     // The name Reopen opens: the same device's stable name where it has one; empty before Open.
-    const std::string& ReopenPath() const { return m_strReopenPath; }
+    const std::string& ReopenPath() const { return m_identity.path; }
+    // False when that name may lead to another device by the time it is opened again (a link of
+    // the user's own, a pseudo-terminal, an address on the network).
+    bool HasStableIdentity() const { return m_identity.bStable; }
+    // What the last Open, successful or not, found doubtful about the line without refusing it
+    // (a device server asked for a speed it may not set); empty when nothing.
+    const std::string& Warning() const { return m_strWarning; }
     // Extra time RTS stays up before the first byte and after the transmitter is empty (and the
     // guard after it), for converters that switch slowly; both 0 by default. Where the kernel
     // drives RTS itself (its RS485 mode) they are handed to the driver at the next Open instead,
@@ -96,6 +120,45 @@ private:
     // Open failed), the device held, or the device gone under the open port and waited for.
     enum class DeviceState { None, Held, Lost };
 
+    // What one open needs and what it brings, passed to and from the thread it may run on.
+    struct OpenRequest {
+        std::string path;
+        LineSettings line;
+        std::chrono::microseconds rtsBefore{0};
+        std::chrono::microseconds rtsAfter{0};
+        PortDirectories dirs;
+    };
+    struct OpenOutcome {
+        OpenRequest request;
+        PortHandle h = kNullPortHandle;
+        bool bKernelRts = false;
+        DeviceIdentity identity;
+        std::string strFailure;
+        std::string strWarning;
+    };
+    // An open running on its thread. Unwanted once Close or another open gave it up: its device
+    // is then closed when it ends.
+    struct Pending {
+        std::thread thread;
+        std::future<OpenOutcome> result;
+        bool bWanted = true;
+    };
+    // The open asked for while another still ran: it begins when that one is taken in.
+    struct Queued {
+        OpenRequest request;
+        std::function<void()> fnDone;
+    };
+
+    // The steps of an open, on whichever thread; touches the ops and nothing else of the port.
+    static OpenOutcome Attempt(ISerialOps& ops, const OpenRequest& request);
+    OpenRequest Request(const std::string& path, const LineSettings& line) const;
+    void Apply(OpenOutcome outcome);
+    bool Begin(OpenRequest request, std::function<void()> fnDone);
+    // Waits for an open that runs, closing what it opened; for a caller about to use the ops.
+    void Settle();
+    // An open that runs, or waits to, is no longer wanted.
+    void GiveUpOpening();
+
     struct SendResult {
         int nSent = 0;              // bytes the driver took
         int64_t nFirstHandedUs = 0; // when it had taken the first of them
@@ -117,7 +180,10 @@ private:
     PortDirectories m_portDirs;
     LineSettings m_line;         // as set at the last successful Open, for the times on the line
     std::string m_strOpenedPath; // what the last successful Open reached
-    std::string m_strReopenPath; // the name that finds that device again, for Reopen
+    DeviceIdentity m_identity;   // the name that finds that device again, for Reopen
+    std::string m_strWarning;
+    std::optional<Pending> m_pending;
+    std::optional<Queued> m_queued;
     std::chrono::microseconds m_rtsBefore{0};
     std::chrono::microseconds m_rtsAfter{0};
     bool m_bKernelRts = false; // the driver raises RTS itself (RS485 mode of the kernel)

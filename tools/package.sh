@@ -6,7 +6,9 @@
 #   tools/package.sh --source        the Debian source package and both binary packages, made by
 #                                    dpkg-buildpackage from a copy of the tree (tests included),
 #                                    checked by lintian
-#   tools/package.sh --windows       qd7-bus for Windows: a ZIP and an NSIS installer
+#   tools/package.sh --windows       qd7-bus for Windows: a ZIP, an NSIS installer (per user or
+#                                    per machine) and an MSI (per machine); with --download-url,
+#                                    the winget manifests for them too
 #   tools/package.sh --check         the slow package tests (ctest label package-build): the source
 #                                    package built twice and compared byte for byte, lintian
 #
@@ -18,6 +20,8 @@
 #                                    tools/screenshot.sh --setup writes them), named in the
 #                                    AppStream data for software centres
 #   --maintainer 'Name <address>'    the packages' maintainer (default: debian/control's)
+#   --download-url URL               --windows: the web folder the Windows packages are
+#                                    downloaded from, named in the winget manifests
 #
 # Without --homepage and --screenshots, the packages name no web site and the AppStream data no
 # screenshot. The source package takes them from debian/ itself: a Homepage field in
@@ -30,6 +34,7 @@ cd "$(dirname "$0")/.."
 mode=debs
 out=build/package
 cmake_options=()
+download_url=
 while [ $# -gt 0 ]; do
     case "$1" in
     --source | --windows | --check) mode=${1#--} ;;
@@ -37,13 +42,18 @@ while [ $# -gt 0 ]; do
     --homepage) cmake_options+=("-DQD7_HOMEPAGE=$2"); shift ;;
     --screenshots) cmake_options+=("-DQD7_SCREENSHOTS_URL=$2"); shift ;;
     --maintainer) cmake_options+=("-DQD7_MAINTAINER=$2"); shift ;;
-    -h | --help) sed -n '2,28p' "$0"; exit 0 ;;
+    --download-url) download_url=$2; shift ;;
+    -h | --help) sed -n '2,30p' "$0"; exit 0 ;;
     *) echo "package.sh: unknown option $1 (--help lists them)" >&2; exit 2 ;;
     esac
     shift
 done
 if [ ${#cmake_options[@]} -gt 0 ] && [ "$mode" != debs ]; then
     echo "package.sh: --homepage, --screenshots and --maintainer are for the CPack packages" >&2
+    exit 2
+fi
+if [ -n "$download_url" ] && [ "$mode" != windows ]; then
+    echo "package.sh: --download-url is for the Windows packages (--windows)" >&2
     exit 2
 fi
 
@@ -108,8 +118,19 @@ windows)
     cmake --build "$build" -j "$(nproc)" --target qd7-bus-packages
     mkdir -p "$out/windows"
     cp "$build/packaging/windows/qd7-bus-$version-windows-x64.zip" \
-        "$build/packaging/windows/qd7-bus-$version-setup.exe" "$out/windows/"
-    ls -l "$out/windows"
+        "$build/packaging/windows/qd7-bus-$version-setup.exe" \
+        "$build/packaging/windows/qd7-bus-$version-x64.msi" "$out/windows/"
+    if [ -n "$download_url" ]; then
+        # The release's date, as debian/changelog has it.
+        packaging/winget/make-manifests.sh --url "$download_url" \
+            --setup "$out/windows/qd7-bus-$version-setup.exe" \
+            --msi "$out/windows/qd7-bus-$version-x64.msi" --version "$version" \
+            --date "$(date -u -d "@$(dpkg-parsechangelog -S Timestamp)" +%F)" \
+            --out "$out/windows/winget/$version"
+    else
+        echo "package.sh: no --download-url: no winget manifests"
+    fi
+    ls -lR "$out/windows"
     ;;
 check)
     # What `ctest --preset package-build` runs, without configuring a build for it.

@@ -8,10 +8,12 @@
 #   run      build the programs without their tests and run them (tools/run.sh): the
 #            Build-Depends of debian/control less the test-only ones, Ninja, a Korean font
 #   test     run, and what tools/test.sh needs: the test-only Build-Depends, Google Benchmark,
-#            clang with libFuzzer, the Windows cross compiler, wine, NSIS and icoutils, and
+#            clang with libFuzzer, the Windows cross compiler, wine, NSIS, wixl and msitools (the
+#            MSI), icoutils, Python's yaml and jsonschema (the winget manifest's check), and
 #            mosquitto's clients for the benchmarks' subscriber
 #   package  run, and what tools/package.sh needs: the test-only Build-Depends (the source
-#            package runs the tests), debhelper, lintian, the Windows cross compiler and NSIS
+#            package runs the tests), debhelper, lintian, the Windows cross compiler, NSIS, wixl
+#            and msitools
 #   dev      screenshots and checks by hand: Xvfb, xdotool, ImageMagick, strace, clang-format
 #
 # What building needs is written once, as debian/control's Build-Depends (those marked
@@ -55,12 +57,13 @@ packages_for() {
         echo libbenchmark-dev clang file mosquitto-clients
         # libFuzzer's runtime moved between packages from one release to the next.
         echo ?libclang-rt-14-dev ?libclang-rt-15-dev ?libclang-rt-dev
-        echo g++-mingw-w64-x86-64-posix wine wine64 nsis icoutils
+        echo g++-mingw-w64-x86-64-posix wine wine64 nsis wixl msitools icoutils
+        echo python3-yaml python3-jsonschema
         ;;
     package)
         packages_for run
         build_depends | awk '$1 == "test" { print $2 }'
-        echo debhelper lintian file g++-mingw-w64-x86-64-posix nsis
+        echo debhelper lintian file g++-mingw-w64-x86-64-posix nsis wixl msitools
         ;;
     dev)
         echo xvfb xauth x11-apps imagemagick xdotool strace fonts-baekmuk ?clang-format

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 
 #include "render/PanelLayout.h"
@@ -41,7 +42,11 @@ LampState LampStateOf(LampColour colour) {
 
 CMainWindowView::CMainWindowView(QWidget* pWindow, const MainWindowControls& controls)
     : m_pWindow(pWindow), m_controls(controls), m_pPollTimer(new QTimer(pWindow)),
-      m_fnSleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }) {
+      m_fnSleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }), m_fnNowMs([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      }) {
     m_pPollTimer->setObjectName(QStringLiteral("pollTimer"));
     m_pPollTimer->setTimerType(Qt::PreciseTimer);
     m_pPollTimer->setInterval(kPollPeriodMs);
@@ -189,8 +194,16 @@ void CMainWindowView::ReportOpenFailure(const std::string& message, const std::s
     QMessageBox box(QMessageBox::Warning, appName, QString::fromStdString(message), QMessageBox::Ok,
                     m_pWindow);
     box.setDefaultButton(QMessageBox::Ok);
-    box.setDetailedText(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())));
+    // The port is tried again only when the user asks: say how.
+    box.setDetailedText(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())) +
+                        QStringLiteral("\n\nChoose OK in the setup dialog (click the front "
+                                       "panel) to try again."));
     box.exec();
+}
+
+void CMainWindowView::ReportNote(const std::string& note) {
+    std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
+                 note.c_str());
 }
 
 void CMainWindowView::StartPollTimer() {
@@ -205,4 +218,14 @@ void CMainWindowView::StopPollTimer() {
 void CMainWindowView::Sleep(int ms) {
     ShowNow();
     m_fnSleep(ms);
+}
+
+int64_t CMainWindowView::NowMs() const {
+    return m_fnNowMs();
+}
+
+void CMainWindowView::WakeSession() {
+    if (m_fnWake) {
+        m_fnWake();
+    }
 }

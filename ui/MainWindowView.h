@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,6 +42,12 @@ public:
     // Every wait of the session goes through here: it really sleeps, holding the thread, unless
     // a test hands in another.
     void SetSleep(std::function<void(int ms)> fnSleep) { m_fnSleep = std::move(fnSleep); }
+    // The clock of NowMs: the system's steady clock unless a test hands in another.
+    void SetClock(std::function<int64_t()> fnNowMs) { m_fnNowMs = std::move(fnNowMs); }
+    // What WakeSession calls, on the thread that wakes the session: it must bring the session's
+    // OnWake to the UI thread without waiting (a queued signal). Set once, before the session
+    // starts any work.
+    void SetWakeHandler(std::function<void()> fnWake) { m_fnWake = std::move(fnWake); }
 
     void DrawValue(const char* pszText) override;
     void DrawUnit(const char* pszText) override;
@@ -59,9 +66,12 @@ public:
     void SelectAddressEntry(int position) override;
     std::string AddressListText() const override;
     void ReportOpenFailure(const std::string& message, const std::string& reason) override;
+    void ReportNote(const std::string& note) override;
     void StartPollTimer() override;
     void StopPollTimer() override;
     void Sleep(int ms) override;
+    int64_t NowMs() const override;
+    void WakeSession() override;
 
 private:
     // What the picture and the texts show. Every tick draws the value, the unit and the lamps
@@ -81,4 +91,6 @@ private:
     CLampDisplay m_lampDisplay;
     QTimer* m_pPollTimer;
     std::function<void(int ms)> m_fnSleep;
+    std::function<int64_t()> m_fnNowMs;
+    std::function<void()> m_fnWake;
 };

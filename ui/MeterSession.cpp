@@ -1,14 +1,17 @@
 #include "ui/MeterSession.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
 #include "protocol/NumberText.h"
+#include "serial/PortAddress.h"
 
 namespace {
 
@@ -32,9 +35,39 @@ constexpr int kProgressTop = 10;
 
 } // namespace
 
+// The way from a thread that finished the session's work back to the view, cut at the session's
+// end: such a thread may still be running then, and must not reach a view that is going.
+class CWakeLine {
+public:
+    explicit CWakeLine(IMeterView& view) : m_pView(&view) {}
+    void Wake() {
+        const std::lock_guard lock(m_mutex);
+        if (m_pView != nullptr) {
+            m_pView->WakeSession();
+        }
+    }
+    void Cut() {
+        const std::lock_guard lock(m_mutex);
+        m_pView = nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    IMeterView* m_pView;
+};
+
 CMeterSession::CMeterSession(IMeterView& view, std::unique_ptr<ISerialOps> pOps)
-    : m_view(view), m_serialPort(std::move(pOps)) {
+    : m_view(view), m_pWake(std::make_shared<CWakeLine>(view)), m_serialPort(std::move(pOps)) {
     std::snprintf(m_szDisplayText.data(), m_szDisplayText.size(), "%5.0f", 0.0);
+}
+
+CMeterSession::~CMeterSession() {
+    // The port, destroyed next, waits for an open still running; its end reaches nobody now.
+    m_pWake->Cut();
+}
+
+std::function<void()> CMeterSession::WakeWhenDone() const {
+    return [pWake = m_pWake] { pWake->Wake(); };
 }
 
 DeviceState CMeterSession::State() const {
@@ -49,32 +82,72 @@ DeviceState CMeterSession::State() const {
     if (m_serialPort.IsOpen()) {
         return DeviceState::Open;
     }
-    return m_serialPort.IsLost() ? DeviceState::Lost : DeviceState::Closed;
+    if (m_serialPort.IsLost()) {
+        return DeviceState::Lost;
+    }
+    return m_serialPort.IsOpening() ? DeviceState::Opening : DeviceState::Closed;
 }
 
 void CMeterSession::OpenPortFromSettings() {
     m_stage = Stage::Running;
-    const int port = PortNumber(m_portSettings);
-    const LineSettings line = ToLineSettings(m_portSettings);
-    if (m_serialPort.Open(port, line) == kNullPortHandle) {
+    m_lostCycle.reset();
+    m_bReopening = false;
+    // Defined meanwhile, and reset again once the open has ended, as after every attempt.
+    m_pollCycle.Reset();
+    if (m_serialPort.BeginOpen(PortNumber(m_portSettings), ToLineSettings(m_portSettings),
+                               WakeWhenDone())) {
+        FinishOpen();
+    }
+}
+
+void CMeterSession::FinishOpen() {
+    const std::string& warning = m_serialPort.Warning();
+    if (!m_serialPort.IsOpen()) {
         std::array<char, 32> message{};
-        std::snprintf(message.data(), message.size(), "COM%d can't open!", port);
-        m_view.ReportOpenFailure(message.data(), m_serialPort.FailureReason());
+        std::snprintf(message.data(), message.size(), "COM%d can't open!",
+                      PortNumber(m_portSettings));
+        std::string reason = m_serialPort.FailureReason();
+        if (!warning.empty()) {
+            reason += "\n" + warning;
+        }
+        m_view.ReportOpenFailure(message.data(), reason);
+    } else if (!warning.empty()) {
+        NoteOnce(m_serialPort.OpenedPath() + ": " + warning);
     }
     // Whether it opened or not: the list keeps its entries but counts as empty until a reply
     // counts it again.
     m_pollCycle.Reset();
 }
 
+void CMeterSession::OnWake() {
+    if (m_stage == Stage::Running) {
+        TakeOpened();
+    }
+}
+
+void CMeterSession::TakeOpened() {
+    if (!m_serialPort.TakeOpened()) {
+        return;
+    }
+    if (m_bReopening) {
+        FinishReopen();
+    } else {
+        FinishOpen();
+    }
+}
+
 bool CMeterSession::ClosePort() {
     // The timer first: no tick may find the port half closed.
     m_view.StopPollTimer();
+    m_bReopening = false;
+    m_lostCycle.reset();
     return m_serialPort.Close();
 }
 
 void CMeterSession::End() {
     ClosePort();
     m_stage = Stage::Ended;
+    m_pWake->Cut();
 }
 
 void CMeterSession::ApplyLineSettings(const PortSettings& settings) {
@@ -86,22 +159,93 @@ void CMeterSession::ApplyLineSettings(const PortSettings& settings) {
     }
 }
 
-bool CMeterSession::ReopenLostPort() {
-    // Only a port that was open and lost its device: a port the user could not open stays closed
-    // until other settings are chosen. One attempt, no message: the tick comes again in 700 ms.
-    // The same device, not whatever now has the port's number: with two adapters, COMn may name
-    // the other one while the first is unplugged.
-    if (!m_serialPort.IsLost() || m_serialPort.Reopen() == kNullPortHandle) {
-        return false;
+void CMeterSession::OpenIfNotOpen() {
+    switch (State()) {
+    case DeviceState::Closed:
+        ApplyLineSettings(m_portSettings);
+        break;
+    case DeviceState::Lost:
+        m_nRetryAtMs = 0;
+        RetryLostPort();
+        break;
+    default:
+        break;
     }
-    m_pollCycle.Reset();
-    return true;
+}
+
+void CMeterSession::RetryLostPort() {
+    // Only a port that was open and lost its device: a port the user could not open stays closed
+    // until the setup dialog's OK. No message: a device still away is tried again later. The same
+    // device, not whatever now has the port's number: with two adapters, COMn may name the other
+    // one while the first is unplugged.
+    if (!m_serialPort.IsLost() || m_serialPort.IsOpening() || m_view.NowMs() < m_nRetryAtMs) {
+        return;
+    }
+    m_bReopening = true;
+    if (m_serialPort.BeginReopen(WakeWhenDone())) {
+        FinishReopen();
+    }
+}
+
+void CMeterSession::FinishReopen() {
+    m_bReopening = false;
+    if (!m_serialPort.IsOpen()) {
+        // A device server that is away is not asked at every tick; a device whose name is gone
+        // costs a look at a folder, and is.
+        if (IsNetworkPort(m_serialPort.ReopenPath())) {
+            m_nRetryAtMs = m_view.NowMs() + m_nRetryDelayMs;
+            m_nRetryDelayMs = std::min(2 * m_nRetryDelayMs, kLongestRetryMs);
+        }
+        return;
+    }
+    // The meter on display is asked first, where the cycle stood: the list, its selection and
+    // the scan's place are as the loss left them.
+    PollCycleState state = m_lostCycle.value_or(PollCycleState{});
+    state.currentAddress = -1;
+    state.bAwaitingResponse = false;
+    state.bProbeSelected = true;
+    state.listedCount = m_view.AddressEntryCount();
+    m_pollCycle = CPollCycle(state);
+    m_lostCycle.reset();
+    if (!m_serialPort.Warning().empty()) {
+        NoteOnce(m_serialPort.OpenedPath() + ": " + m_serialPort.Warning());
+    }
+}
+
+void CMeterSession::NoticeLoss() {
+    if (!m_serialPort.IsLost() || m_lostCycle) {
+        return;
+    }
+    m_lostCycle = m_pollCycle.State();
+    m_nRetryAtMs = 0; // the first attempt at the next tick
+    m_nRetryDelayMs = kFirstRetryMs;
+    if (!m_serialPort.HasStableIdentity()) {
+        const std::string& name = m_serialPort.ReopenPath();
+        NoteOnce("COM" + std::to_string(PortNumber(m_portSettings)) + ": " + name +
+                 (IsNetworkPort(name) ? " has no stable identity: it is connected to again at "
+                                        "this address, whatever answers there then"
+                                      : " has no stable identity: it is opened again by this "
+                                        "name, whatever device that names then"));
+    }
+}
+
+bool CMeterSession::DeviceAway() const {
+    return !m_serialPort.IsOpen() && (m_serialPort.IsLost() || m_serialPort.IsOpening());
+}
+
+void CMeterSession::NoteOnce(const std::string& note) {
+    if (std::find(m_vecNoted.begin(), m_vecNoted.end(), note) == m_vecNoted.end()) {
+        m_vecNoted.push_back(note);
+        m_view.ReportNote(note);
+    }
 }
 
 void CMeterSession::OnPollTimer(unsigned timerId) {
     if (timerId == kPollTimerId) {
-        // A port whose device vanished comes back first, so that this tick already uses it.
-        ReopenLostPort();
+        // An open that ended since, or a port whose device vanished, comes first, so that this
+        // tick already uses it.
+        TakeOpened();
+        RetryLostPort();
         const int bank = m_view.IsChecked(Box::Bank1) ? 1 : 0;
         const PollAction action = m_pollCycle.OnTick(m_view.IsChecked(Box::Pnp), SelectedAddress());
         if (action.step == PollStep::Read) {
@@ -170,6 +314,7 @@ bool CMeterSession::SendRequest(int address, int commandIndex, int bankDigit, in
     }
     m_view.DrawLamp(Lamp::Receive, LampColour::DarkGreen);
     m_view.DrawLamp(Lamp::Send, LampColour::DarkGreen);
+    NoticeLoss();
     // Arguments out of range build no frame: nothing went out, and the caller is told so.
     return crc.has_value();
 }
@@ -179,8 +324,11 @@ void CMeterSession::SendText() {
     m_serialPort.Read(frame.data(), kTextDrainBytes);
     // With Autoscan off no tick brings back a port whose adapter was replugged: "Send" does. After
     // the drain, since that is where a device that went while nobody used the port is noticed;
-    // this frame then goes to the device that is back.
-    ReopenLostPort();
+    // this frame then goes to the device that is back, where it opens at once (one that must
+    // first be searched for other holders, or a device server, opens for the next "Send").
+    NoticeLoss();
+    TakeOpened();
+    RetryLostPort();
     m_view.DrawLamp(Lamp::Send, LampColour::Green);
 
     const uint8_t crc = BuildTextFrame(frame, m_view.FrameText());
@@ -200,11 +348,15 @@ bool CMeterSession::ReceiveResponse(RegisterSnapshot* pSnapshot) {
     const int count = m_serialPort.Read(reply.data(), kMaxResponseRead);
     m_view.ShowResponse(FormatHexDump(reply.data(), count));
 
+    NoticeLoss();
     const DecodedResponse decoded = ParseResponseFrame(reply.data(), count);
     switch (decoded.status) {
     case ResponseStatus::ResponseCorrupt:
         // The polled address leaves the list; -1 (nothing polled since the reset) changes nothing.
-        UpdateAddressList(m_pollCycle.CurrentAddress(), false);
+        // A device that is away answers for no meter: the list waits for its return.
+        if (!DeviceAway()) {
+            UpdateAddressList(m_pollCycle.CurrentAddress(), false);
+        }
         m_view.DrawLamp(Lamp::Receive, LampColour::Yellow);
         return false;
     case ResponseStatus::ResponseRejected:
@@ -242,6 +394,7 @@ void CMeterSession::ReadAllRegisters(RegisterSnapshot* pSnapshot, IReadOutProgre
     m_view.Sleep(kReadOutSettleMs);
     std::array<uint8_t, kReadOutDrainBytes> discarded{};
     m_serialPort.Read(discarded.data(), kReadOutDrainBytes);
+    NoticeLoss();
     if (pProgress != nullptr) {
         pProgress->SetRange(0, kProgressTop);
     }

@@ -53,6 +53,10 @@ CMeterTestDlg::~CMeterTestDlg() {
 void CMeterTestDlg::ConnectHandlers() {
     connect(m_view.PollTimer(), &QTimer::timeout, this,
             [this] { m_session.OnPollTimer(CMeterSession::kPollTimerId); });
+    m_view.SetWakeHandler([this] { emit sessionWoken(); });
+    connect(
+        this, &CMeterTestDlg::sessionWoken, this, [this] { m_session.OnWake(); },
+        Qt::QueuedConnection);
     connect(m_controls.pSend, &QPushButton::clicked, this, [this] { m_session.SendText(); });
     connect(m_controls.pAutoscan, &QCheckBox::clicked, this, &CMeterTestDlg::ApplyAutoscanMode);
     connect(m_controls.pPicture, &CPictureCtrl::clicked, this, &CMeterTestDlg::OpenSetupDialog);
@@ -134,6 +138,10 @@ void CMeterTestDlg::OpenSetupDialog() {
     const PortSettings chosen = ValidSettingsOr(dlg.ChosenPortSettings(), m_session.Settings());
     if (chosen != m_session.Settings()) {
         m_session.ApplyLineSettings(chosen);
+    } else {
+        // Unchanged settings: a port refused at start (held elsewhere, a server not up yet) is
+        // tried again, without changing a setting and back.
+        m_session.OpenIfNotOpen();
     }
     // The unit goes back on every OK, changed settings or not.
     m_session.SetUnit(dlg.m_strUnit);
@@ -158,9 +166,13 @@ SetupPortInfo CMeterTestDlg::PortInfo() const {
     const CSerialPort& port = m_session.SerialPort();
     SetupPortInfo info;
     info.dirs = port.Directories();
+    info.nPort = PortNumber(m_session.Settings());
     if (m_session.State() == DeviceState::Lost) {
-        info.nLostPort = PortNumber(m_session.Settings());
+        info.bLost = true;
         info.strWaitingFor = port.ReopenPath();
+    }
+    if ((m_session.State() == DeviceState::Open || info.bLost) && !port.HasStableIdentity()) {
+        info.strUnstableName = port.ReopenPath();
     }
     return info;
 }

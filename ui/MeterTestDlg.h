@@ -54,11 +54,18 @@ public:
     void SetAboutBox(std::function<void()> fnAboutBox) { m_fnAboutBox = std::move(fnAboutBox); }
     // Every wait of the session; a real sleep unless a test hands in another.
     void SetSleep(std::function<void(int ms)> fnSleep) { m_view.SetSleep(std::move(fnSleep)); }
+    // The session's clock; the system's steady clock unless a test hands in another.
+    void SetClock(std::function<int64_t()> fnNowMs) { m_view.SetClock(std::move(fnNowMs)); }
 
     // What the setup dialog asks of this window.
     void ReadAllRegisters(RegisterSnapshot* pSnapshot, QProgressBar* pProgress) override;
     void ShowProgressWhile(const std::function<void(QProgressBar*)>& fn) override;
     SetupPortInfo PortInfo() const override;
+
+signals:
+    // Emitted on whichever thread finished work of the session's; its queued connection brings
+    // the session's OnWake to the UI thread.
+    void sessionWoken();
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;

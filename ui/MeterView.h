@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,8 @@ public:
     // The port did not open: `message` ("COM1 can't open!") in a box, `reason` behind it. Returns
     // once the user closed the box; the poll timer goes on ticking meanwhile.
     virtual void ReportOpenFailure(const std::string& message, const std::string& reason) = 0;
+    // Something the user should know that is no failure, as one line on stderr: no box.
+    virtual void ReportNote(const std::string& note) = 0;
 
     // Time: the poll timer (700 ms; starting it again restarts its period; its ticks come back as
     // the session's OnPollTimer) and the sleep that holds the UI thread, with what was drawn on
@@ -60,6 +63,13 @@ public:
     virtual void StartPollTimer() = 0;
     virtual void StopPollTimer() = 0;
     virtual void Sleep(int ms) = 0;
+    // A monotonic clock in milliseconds, for what the session does later on its own (the next
+    // attempt to reach a device server that is away).
+    virtual int64_t NowMs() const = 0;
+    // Called on any thread, when work the session left to another thread has finished: brings
+    // the session's OnWake to the UI thread soon, without waiting for it here. A tick would take
+    // the result too; with Autoscan off none comes.
+    virtual void WakeSession() = 0;
 };
 
 // A progress bar as the register read-out drives it: the range, then each position. A position

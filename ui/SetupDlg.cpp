@@ -149,9 +149,12 @@ void CSetupDlg::SetPortToolTips() {
     const std::vector<PortLocation> locations = LocatePorts(pPorts->count(), port.dirs);
     for (size_t i = 0; i < locations.size(); ++i) {
         const int item = static_cast<int>(i);
-        QString tip = PortToolTip(item + 1, locations[i]);
-        if (item + 1 == port.nLostPort) {
+        QString tip = PortToolTip(item + 1, locations[i], port.dirs);
+        if (item + 1 == port.nPort && port.bLost) {
             tip.prepend(LostPortLine(port.strWaitingFor));
+        }
+        if (item + 1 == port.nPort && !port.strUnstableName.empty()) {
+            tip += UnstableNameLine(port.strUnstableName);
         }
         pPorts->setItemData(item, tip, Qt::ToolTipRole);
     }

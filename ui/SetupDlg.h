@@ -14,8 +14,12 @@ class QProgressBar;
 // The port as the window that opens the setup dialog holds it, for the port list's tooltips.
 struct SetupPortInfo {
     PortDirectories dirs;      // where COMn is looked up
-    int nLostPort = 0;         // the port whose device went away and is waited for; 0: none
-    std::string strWaitingFor; // the device that port waits for
+    int nPort = 0;             // the port of the window's settings
+    bool bLost = false;        // its device went away and is waited for
+    std::string strWaitingFor; // the device it waits for
+    // The name it is opened again by after a loss, when that name may lead to another device by
+    // then; empty when it has a stable one.
+    std::string strUnstableName;
 };
 
 // What the setup dialog asks of the window that opens it. Declared here and implemented by that

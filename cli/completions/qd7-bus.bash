@@ -1,6 +1,7 @@
 # bash completion for qd7-bus                                            -*- shell-script -*-
 # Commands, options and the values an option takes from a fixed set; ports from what the system
-# has (serial devices and their stable names), never by opening one.
+# has (serial devices and their stable names), never by opening one. The build keeps the blocks
+# between "# @if FEATURE" and "# @end" of the features it has, as qd7-bus's help does.
 
 _qd7_bus_ports()
 {
@@ -36,16 +37,20 @@ _qd7_bus()
     --stop) COMPREPLY=($(compgen -W '1 2' -- "$cur")); return ;;
     --bank) COMPREPLY=($(compgen -W '0 1' -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W 'text csv json' -- "$cur")); return ;;
-    --ca-file | --password-file | --spool | -o | --output)
+    --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
+    --timeout | --reply-window | --rts-delay-before | --rts-delay-after | --from | --to | \
+        --interval | --count)
+        return # a number
+        ;;
+    -o | --output) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+# @if publish
+    --ca-file | --password-file | --spool)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
     --publish) COMPREPLY=($(compgen -W 'mqtt:// mqtts://' -- "$cur")); return ;;
-    --retries) COMPREPLY=($(compgen -W '0 1 2 3' -- "$cur")); return ;;
-    --timeout | --reply-window | --rts-delay-before | --rts-delay-after | --from | --to | \
-        --interval | --count | --queue | --inflight | --keepalive | --unit)
-        return # a number
-        ;;
+    --queue | --inflight | --keepalive | --unit) return ;; # a number, a unit
+# @end
     esac
 
     # The command given so far, if any; what follows it depends on it.
@@ -59,12 +64,15 @@ _qd7_bus()
     if [[ $cur == -* ]]; then
         case $command in
         scan) options+=' --from --to' ;;
-        watch) options+=' --interval --count --publish --ca-file --password-file --queue --inflight
-            --keepalive --spool --ha-discovery --unit' ;;
+        watch) options+=' --interval --count' ;;
         write) options+=' --dry-run' ;;
         backup) options+=' -o --output' ;;
         restore) options+=' --to --dry-run' ;;
         esac
+# @if publish
+        [[ $command == watch ]] && options+=' --publish --ca-file --password-file --queue --inflight
+            --keepalive --spool --ha-discovery --unit'
+# @end
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi

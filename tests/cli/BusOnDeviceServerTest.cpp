@@ -66,6 +66,22 @@ protected:
     std::string m_strPty;
 };
 
+// A speed outside the standard set goes to the server all the same, with a word that it may be
+// confirmed and not set.
+TEST_F(BusOnDeviceServer, ASpeedOutsideTheStandardSetIsTriedAndSaid) {
+    CSer2net server(m_strPty, CSer2net::Mode::Rfc2217);
+    ASSERT_TRUE(server.Start()) << server.Log();
+    const ProgramRun read =
+        RunBus({"--port", server.Url(), "--speed", "14400", "read", "12", "C3"});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(read.out, "12  bank 0  C3      -15.25  ok\n");
+    EXPECT_EQ(read.err,
+              "qd7-bus: " + server.Url() +
+                  ": 14400 bit/s is no standard speed of POSIX systems: a device server may "
+                  "confirm it and set none (some versions of ser2net do); if no meter answers, "
+                  "choose a standard speed\n");
+}
+
 TEST_F(BusOnDeviceServer, ScansAndReadsThroughRawTcpAndRfc2217) {
     for (const CSer2net::Mode mode : {CSer2net::Mode::RawTcp, CSer2net::Mode::Rfc2217}) {
         CSer2net server(m_strPty, mode);
@@ -102,6 +118,9 @@ TEST_F(BusOnDeviceServer, WatchGoesOnByItselfWhenTheServerIsBack) {
     EXPECT_EQ(err.substr(0, err.find("qd7-bus: statistics per meter\n")),
               "qd7-bus: " + server.Url() +
                   ": the device has gone away; watch opens it again when it is back\nqd7-bus: " +
+                  server.Url() +
+                  " has no stable identity: watch connects to this address again, whatever "
+                  "answers there then\nqd7-bus: " +
                   server.Url() + ": the device is back\n");
 }
 

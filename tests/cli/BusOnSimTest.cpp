@@ -1,4 +1,5 @@
 #include "cli/BusProgram.h"
+#include "cli/OutputFile.h"
 
 #include <gtest/gtest.h>
 
@@ -407,7 +408,8 @@ TEST_F(BusOnSim, ScanProgressShowsOnATerminal) {
     std::vector<std::string_view> all(args.begin(), args.end());
     all.push_back("40");
     const std::atomic<bool> stop{false};
-    EXPECT_EQ(RunBusProgram(all, out, err, stop), 0);
+    // As the program finds its stderr before it runs.
+    EXPECT_EQ(RunBusProgram(all, out, err, stop, BusProcess{IsTerminal(err)}), 0);
     std::fclose(err);
     std::fclose(out);
     const std::vector<uint8_t> bytes = ReadBytes(terminal.MasterFd(), 4096, 200ms);

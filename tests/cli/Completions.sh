@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The shell completions keep up with the program: every long option its --help names is offered
-# by both the bash and the zsh completion, and the bash completion offers the commands and the
-# fixed values of an option when asked as bash asks.
+# The shell completions of a build keep up with that build's program: every long option its
+# --help names is offered by both the bash and the zsh completion, and no other (an option of a
+# feature the build lacks, such as --publish without MQTT, is neither described nor offered); the
+# bash completion offers the commands and the fixed values of an option when asked as bash asks.
 #
-#   Completions.sh QD7_BUS COMPLETIONS_DIR
+#   Completions.sh QD7_BUS COMPLETIONS_DIR     (the build's completions, their blocks selected)
 set -euo pipefail
 program=$1
 dir=$2
@@ -17,6 +18,15 @@ for file in qd7-bus.bash _qd7-bus; do
         grep -q -- "$option\b" "$dir/$file" ||
             { echo "$file does not offer $option" >&2; status=1; }
     done
+    # Words that look like options in a completion: quoted, listed, or a case pattern.
+    mapfile -t offered < <(grep -v '^ *#' "$dir/$file" | grep -o -- "\(^\|[ '(|{]\)--[a-z][a-z0-9-]*" |
+        sed 's/^[^-]*//' | sort -u)
+    for option in "${offered[@]}"; do
+        printf '%s\n' "${options[@]}" | grep -qx -- "$option" ||
+            { echo "$file offers $option, which $program --help does not name" >&2; status=1; }
+    done
+    ! grep -nE '^[[:space:]]*#?[[:space:]]*@(if|end)' "$dir/$file" ||
+        { echo "$file keeps its feature blocks' lines" >&2; status=1; }
 done
 
 # shellcheck source=/dev/null

@@ -29,7 +29,8 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(m_dir.Path().empty());
         const fs::path root = m_dir.Path();
-        m_dirs = {(root / "class").string(), (root / "dev").string(), (root / "by-id").string()};
+        m_dirs = {(root / "class").string(), (root / "dev").string(), (root / "by-id").string(),
+                  (root / "by-path").string()};
         const fs::path usb = root / "devices/usb1/1-1";
         WriteFile(usb / "idVendor", "0403");
         WriteFile(usb / "idProduct", "6001");

@@ -1,5 +1,6 @@
 # Runs PROGRAM with ARGS, through EMULATOR when there is one (wine for a cross build), and checks
-# its exit code (EXPECT_CODE) and what it writes to stdout and stderr (OUT_REGEX, ERR_REGEX).
+# its exit code (EXPECT_CODE) and what it writes to stdout and stderr (OUT_REGEX, ERR_REGEX; and,
+# when given, OUT_NOT_REGEX, which stdout must not match).
 # Lists come with "|" between their items; Windows' line ends are read as "\n".
 #
 # The output goes to files, not pipes: under wine, the wine server keeps a program's standard
@@ -28,6 +29,9 @@ if(NOT code STREQUAL "${EXPECT_CODE}")
 endif()
 if(NOT out MATCHES "${OUT_REGEX}")
     message(FATAL_ERROR "stdout does not match: ${OUT_REGEX}\n${report}")
+endif()
+if(OUT_NOT_REGEX AND out MATCHES "${OUT_NOT_REGEX}")
+    message(FATAL_ERROR "stdout matches what it must not: ${OUT_NOT_REGEX}\n${report}")
 endif()
 if(NOT err MATCHES "${ERR_REGEX}")
     message(FATAL_ERROR "stderr does not match: ${ERR_REGEX}\n${report}")

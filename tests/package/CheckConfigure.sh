@@ -4,6 +4,7 @@
 #     (artwork generator, panel pictures) among its targets;
 #   - a homepage and a screenshot folder given as options reach the AppStream data, escaped, and
 #     the data still validates;
+#   - a build without MQTT has shell completions without publishing, as its help;
 #   - an option that is not a web address or a maintainer that is not "Name <address>" stops the
 #     configuration with a message naming it.
 # Exits 77 (skipped) when appstreamcli is not installed.
@@ -52,6 +53,23 @@ if configure release -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_
 else
     say "BUILD_TESTING=OFF does not configure without the test frameworks:"
     cat "$work/release.log"
+fi
+
+# A build without MQTT: its shell completions offer no publishing, as its help describes none;
+# a build with it (the one above, where libmosquitto is installed) offers it.
+if configure no-mqtt -DQD7_BUILD_GUI=OFF -DQD7_WITH_MQTT=OFF; then
+    for file in qd7-bus.bash _qd7-bus; do
+        grep -q -- --interval "$work/no-mqtt/packaging/completions/$file" ||
+            say "$file of a build without MQTT is not whole"
+        ! grep -q -- --publish "$work/no-mqtt/packaging/completions/$file" ||
+            say "$file of a build without MQTT offers --publish"
+        ! pkg-config --exists libmosquitto ||
+            grep -q -- --publish "$work/release/packaging/completions/$file" ||
+            say "$file of a build with MQTT does not offer --publish"
+    done
+else
+    say "QD7_WITH_MQTT=OFF does not configure:"
+    cat "$work/no-mqtt.log"
 fi
 
 # Wrong options: the configuration stops and says which option is wrong.

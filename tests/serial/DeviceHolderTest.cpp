@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/prctl.h>
@@ -22,6 +24,7 @@
 #include "serial/DeviceHolder.h"
 #include "serial/SerialOpsLinux.h"
 #include "serial/SerialPort.h"
+#include "tests/support/EnvGuard.h"
 #include "tests/support/FdIo.h"
 #include "tests/support/PtyPair.h"
 
@@ -239,6 +242,42 @@ TEST(DeviceHolderTest, APtyHeldByAnotherProcessIsRefusedUntilItLetsGo) {
     ASSERT_TRUE(farEnd.IsReady());
     EXPECT_NE(port.OpenPath(pty.SlavePath(), {9600, 8, 0, 0}), kNullPortHandle)
         << port.FailureReason();
+}
+
+// Opened for a caller whose thread must not wait: the search runs on a thread of its own, and the
+// holder it finds comes in when the open is taken in, as the port's refusal.
+TEST(DeviceHolderTest, AnOpenBegunOffTheThreadFindsTheHolderThereAndSaysSoWhenTakenIn) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    CEnvGuard env;
+    env.Set("QD7_COM5", pty.SlavePath());
+    CSerialPort port;
+    const auto beginAndTake = [&port] {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool bEnded = false;
+        const bool bAtOnce = port.BeginOpen(5, {9600, 8, 0, 0}, [&] {
+            const std::lock_guard lock(mutex);
+            bEnded = true;
+            ended.notify_all();
+        });
+        EXPECT_FALSE(bAtOnce) << "the search ran on the caller's thread";
+        EXPECT_TRUE(port.IsOpening());
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(ended.wait_for(lock, std::chrono::seconds(10), [&] { return bEnded; }));
+        EXPECT_TRUE(port.TakeOpened());
+        EXPECT_FALSE(port.IsOpening());
+    };
+    {
+        CHolderChild holder(pty, false);
+        ASSERT_TRUE(holder.IsReady());
+        beginAndTake();
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.FailureReason(), pty.SlavePath() + ": in use by another program (" +
+                                            std::to_string(holder.Pid()) + ", qd7-holder)");
+    }
+    beginAndTake();
+    EXPECT_TRUE(port.IsOpen()) << port.FailureReason();
 }
 
 } // namespace

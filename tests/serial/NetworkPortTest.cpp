@@ -4,6 +4,7 @@
 // a server that goes away and comes back.
 #include <gtest/gtest.h>
 
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,12 +12,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <numeric>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "serial/PortAddress.h"
 #include "serial/SerialPort.h"
 #include "serial/TelnetCodec.h"
 #include "serial/UniqueFd.h"
@@ -64,6 +69,17 @@ public:
     }
     bool IsValid() const { return m_fd.IsValid(); }
     std::string Port() const { return std::to_string(m_nPort); }
+    // The next connection, taken from the queue and handed over; -1 when `bStop` came first.
+    int AcceptFd(const std::atomic<bool>& bStop) {
+        while (!bStop) {
+            pollfd pfd{m_fd.Get(), POLLIN, 0};
+            if (poll(&pfd, 1, 20) > 0) {
+                m_accepted.emplace_back(accept(m_fd.Get(), nullptr, nullptr));
+                return m_accepted.back().Get();
+            }
+        }
+        return -1;
+    }
     // A connection that came, taken from the queue; false when none came in time.
     bool Accepted() {
         pollfd pfd{m_fd.Get(), POLLIN, 0};
@@ -119,6 +135,8 @@ TEST(NetworkPortNames, OpenWhatTheyNameOrSayWhyNot) {
         {"tcp://[::1:4001", "lacks its closing ']'"},
         {"tcp://[::1]", "the port number is missing"},
         {"tcp://[qd7]:4001", "\"qd7\" is not an IPv6 address"},
+        {"tcp://[fe80::1%]:4001", "\"fe80::1%\" is not an IPv6 address"},
+        {"tcp://[fe80::1%eth 0]:4001", "\"fe80::1%eth 0\" is not an IPv6 address"},
         {"tcp://127.0.0.1:0", "\"0\" is not a port number 1..65535"},
         {"tcp://127.0.0.1:65536", "\"65536\" is not a port number"},
         {"tcp://127.0.0.1:40x", "\"40x\" is not a port number"},
@@ -127,6 +145,9 @@ TEST(NetworkPortNames, OpenWhatTheyNameOrSayWhyNot) {
     };
     if (v6.IsValid()) { // a machine without IPv6 on its loopback interface has no [::1]
         cases.push_back({"tcp://[::1]:" + v6.Port(), "", &v6});
+        // With the zone of the loopback interface, by its number: a link-local address's form.
+        cases.push_back(
+            {"tcp://[::1%" + std::to_string(if_nametoindex("lo")) + "]:" + v6.Port(), "", &v6});
     }
     for (const PortCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,6 +170,14 @@ TEST(NetworkPortNames, OpenWhatTheyNameOrSayWhyNot) {
         }
     }
 
+    // A zone as URIs write it, "%25" for the '%'; the resolver takes it as the system writes it.
+    std::string error;
+    const std::optional<NetworkAddress> zoned =
+        ParseNetworkAddress("rfc2217://[fe80::1%25eth0]:4001", error);
+    ASSERT_TRUE(zoned.has_value()) << error;
+    EXPECT_EQ(zoned->host, "fe80::1%eth0");
+    EXPECT_EQ(FormatNetworkAddress(*zoned), "rfc2217://[fe80::1%eth0]:4001");
+
     // COMn names a device server as it names a device.
     CEnvGuard env;
     env.Set("QD7_COM3", "tcp://127.0.0.1:" + v4.Port());
@@ -167,6 +196,142 @@ TEST(NetworkPortNames, RtsDelaysOnARawPortAreRefusedWithTheReason) {
     EXPECT_NE(port.FailureReason().find("the device server switches the RS485 direction"),
               std::string::npos)
         << port.FailureReason();
+}
+
+// A device server of the test's own that speaks just enough RFC 2217 to be asked for a line: it
+// agrees to the COM-port option and answers each setting as the test scripts it, the speed in its
+// own way. One client, on a thread of its own.
+class CScriptedComPortServer {
+public:
+    // `speedAnswer`: what SET-BAUDRATE is answered with; nothing: it is not answered at all.
+    explicit CScriptedComPortServer(std::optional<std::vector<uint8_t>> speedAnswer)
+        : m_speedAnswer(std::move(speedAnswer)), m_listener(AF_INET),
+          m_thread([this] { Serve(); }) {}
+    ~CScriptedComPortServer() {
+        m_bStop = true;
+        m_thread.join();
+    }
+    CScriptedComPortServer(const CScriptedComPortServer&) = delete;
+    CScriptedComPortServer& operator=(const CScriptedComPortServer&) = delete;
+
+    std::string Url() const { return "rfc2217://127.0.0.1:" + m_listener.Port(); }
+
+private:
+    static constexpr uint8_t kIac = 255;
+    static constexpr uint8_t kSb = 250;
+    static constexpr uint8_t kSe = 240;
+    static constexpr uint8_t kDo = 253;
+    static constexpr uint8_t kComPort = 44;
+    static constexpr uint8_t kSetBaudRate = 1;
+    static constexpr uint8_t kServerOffset = 100;
+
+    void Serve() {
+        const int fd = m_listener.AcceptFd(m_bStop);
+        if (fd < 0) {
+            return;
+        }
+        Send(fd, {kIac, kDo, kComPort});
+        std::vector<uint8_t> in;
+        while (!m_bStop) {
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0) {
+                continue;
+            }
+            std::array<uint8_t, 256> chunk{};
+            const ssize_t n = read(fd, chunk.data(), chunk.size());
+            if (n <= 0) {
+                break;
+            }
+            in.insert(in.end(), chunk.begin(), chunk.begin() + n);
+            AnswerSubnegotiations(fd, in);
+        }
+    }
+    // Each complete IAC SB COM-PORT command value IAC SE, answered and dropped from `in`.
+    void AnswerSubnegotiations(int fd, std::vector<uint8_t>& in) {
+        for (;;) {
+            const auto start = std::search(in.begin(), in.end(), kOpen.begin(), kOpen.end());
+            const auto end = std::search(start, in.end(), kClose.begin(), kClose.end());
+            if (start == in.end() || end == in.end()) {
+                return;
+            }
+            const uint8_t command = start[3];
+            std::vector<uint8_t> value(start + 4, end);
+            in.erase(in.begin(), end + 2);
+            if (command == kSetBaudRate) {
+                if (!m_speedAnswer) {
+                    continue;
+                }
+                value = *m_speedAnswer;
+            }
+            std::vector<uint8_t> reply = {kIac, kSb, kComPort,
+                                          static_cast<uint8_t>(command + kServerOffset)};
+            reply.insert(reply.end(), value.begin(), value.end());
+            reply.insert(reply.end(), {kIac, kSe});
+            Send(fd, reply);
+        }
+    }
+    static void Send(int fd, const std::vector<uint8_t>& bytes) {
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    static constexpr std::array<uint8_t, 3> kOpen = {kIac, kSb, kComPort};
+    static constexpr std::array<uint8_t, 2> kClose = {kIac, kSe};
+    std::optional<std::vector<uint8_t>> m_speedAnswer;
+    CListener m_listener;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
+
+// The server's answer to the speed: its leading bytes are the setting, as RFC 2217 servers send
+// it, whatever follows them.
+TEST(NetworkPortNames, TheSpeedIsConfirmedByTheLeadingBytesOfTheAnswer) {
+    struct Case {
+        const char* name;
+        std::optional<std::vector<uint8_t>> answer;
+        const char* expected; // empty: it opens; else a part of the reason it does not
+    };
+    const std::vector<Case> cases = {
+        {"exact", std::vector<uint8_t>{0x00, 0x00, 0x25, 0x80}, ""},
+        {"more bytes than asked", std::vector<uint8_t>{0x00, 0x00, 0x25, 0x80, 0x00, 0x00}, ""},
+        {"another value", std::vector<uint8_t>{0x00, 0x00, 0x4B, 0x00},
+         "the device server refuses the line settings: it sets 19200 bit/s, not 9600 bit/s"},
+        {"fewer bytes", std::vector<uint8_t>{0x25, 0x80},
+         "the device server answers 9600 bit/s with 2 bytes, not the 4 of the setting"},
+        {"no answer", std::nullopt,
+         "the device server does not confirm 9600 bit/s (no answer within 1 s)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedComPortServer server(c.answer);
+        CSerialPort port;
+        const PortHandle h = port.OpenPath(server.Url(), {9600, 8, 0, 0});
+        if (*c.expected == '\0') {
+            EXPECT_NE(h, kNullPortHandle) << port.FailureReason();
+            EXPECT_EQ(port.Warning(), "");
+        } else {
+            EXPECT_EQ(h, kNullPortHandle);
+            EXPECT_EQ(port.FailureReason(), server.Url() + ": " + c.expected);
+        }
+    }
+}
+
+// A speed outside the standard set is asked for all the same, with a warning: a server may
+// confirm it and set none.
+TEST(NetworkPortNames, ASpeedOutsideTheStandardSetIsTriedWithAWarning) {
+    for (const int speed : {14400, 56000, 128000, 256000}) {
+        SCOPED_TRACE(speed);
+        const auto value = static_cast<uint32_t>(speed);
+        CScriptedComPortServer server(std::vector<uint8_t>{
+            static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+        CSerialPort port;
+        EXPECT_NE(port.OpenPath(server.Url(), {speed, 8, 0, 0}), kNullPortHandle)
+            << port.FailureReason();
+        EXPECT_EQ(port.Warning().rfind(
+                      std::to_string(speed) + " bit/s is no standard speed of POSIX systems", 0),
+                  0U)
+            << port.Warning();
+    }
 }
 
 // The Telnet layer gets its bytes in whatever pieces the network delivers.

@@ -34,8 +34,9 @@ protected:
         ASSERT_NE(mkdtemp(stem.data()), nullptr);
         m_root = stem;
         m_dirs = {(m_root / "class").string(), (m_root / "dev").string(),
-                  (m_root / "by-id").string()};
-        for (const std::string& dir : {m_dirs.ttyClass, m_dirs.devices, m_dirs.byId}) {
+                  (m_root / "by-id").string(), (m_root / "by-path").string()};
+        for (const std::string& dir :
+             {m_dirs.ttyClass, m_dirs.devices, m_dirs.byId, m_dirs.byPath}) {
             fs::create_directories(dir);
         }
         for (int i = 1; i <= 8; ++i) {
@@ -183,7 +184,7 @@ TEST_F(PortDeviceTest, PortNumbersFollowTheListAndTheVariableWins) {
 
     // Without any port present, every number is missing.
     const PortDirectories empty{(m_root / "none").string(), (m_root / "none").string(),
-                                (m_root / "none").string()};
+                                (m_root / "none").string(), (m_root / "none").string()};
     EXPECT_TRUE(ListSerialDevices(empty).empty());
     EXPECT_EQ(LocatePort(1, empty).device.path, "");
 }
@@ -204,6 +205,93 @@ TEST_F(PortDeviceTest, OpenLooksAgainAndReachesTheAdapterByItsName) {
 
     EXPECT_EQ(port.Open(2, 9600, 8, 0, 0), kNullPortHandle);
     EXPECT_EQ(port.FailureReason(), "COM2: beyond the 1 serial port present");
+}
+
+// Two adapters of one make without serial numbers: udev gives both the same by-id name and points
+// it at whichever came last, so each is known by the USB socket it is plugged into (by-path). As
+// sysfs shows them: each terminal's device folder under a USB device with ids and no serial.
+TEST_F(PortDeviceTest, AdaptersWithoutSerialNumbersAreReopenedByTheirSocketNeverSwapped) {
+    const std::string shared = "usb-1a86_USB_Serial-if00-port0";
+    const auto plug = [&](const std::string& node, const PtyPair& pty, const std::string& socket) {
+        const fs::path usb = m_root / "usb" / socket;
+        fs::create_directories(usb / "1.0");
+        std::ofstream(usb / "idVendor") << "1a86\n";
+        std::ofstream(usb / "idProduct") << "7523\n";
+        fs::create_directories(fs::path(m_dirs.ttyClass) / node);
+        fs::create_symlink(usb / "1.0", fs::path(m_dirs.ttyClass) / node / "device");
+        const fs::path nodePath = fs::path(m_dirs.devices) / node;
+        fs::create_symlink(pty.SlavePath(), nodePath);
+        fs::create_symlink(nodePath, fs::path(m_dirs.byPath) /
+                                         ("pci-0000:00:14.0-usb-0:" + socket + ":1.0-port0"));
+        // The shared name follows the adapter plugged in last, replaced in one step as udev does.
+        const fs::path fresh = fs::path(m_dirs.byId) / ".new";
+        fs::create_symlink(nodePath, fresh);
+        fs::rename(fresh, fs::path(m_dirs.byId) / shared);
+    };
+    const auto unplug = [&](const std::string& node, const std::string& socket) {
+        fs::remove(fs::path(m_dirs.devices) / node);
+        fs::remove_all(fs::path(m_dirs.ttyClass) / node);
+        fs::remove(fs::path(m_dirs.byPath) / ("pci-0000:00:14.0-usb-0:" + socket + ":1.0-port0"));
+    };
+    plug("ttyUSB0", Pty(0), "1");
+    CSerialPort port;
+    port.SetPortDirectories(m_dirs);
+    ASSERT_NE(port.Open(1, 9600, 8, 0, 0), kNullPortHandle);
+    plug("ttyUSB1", Pty(1), "2"); // the second adapter takes the shared name
+    const std::string socket1 = m_dirs.byPath + "/pci-0000:00:14.0-usb-0:1:1.0-port0";
+    EXPECT_EQ(port.ReopenPath(), socket1);
+    EXPECT_TRUE(port.HasStableIdentity());
+
+    // The first one unplugged: the shared name leads to the second, which is never opened.
+    m_ptys[0]->CloseMaster();
+    unplug("ttyUSB0", "1");
+    std::array<uint8_t, 8> buffer{};
+    EXPECT_EQ(port.Read(buffer.data(), static_cast<int>(buffer.size())), 0);
+    ASSERT_TRUE(port.IsLost());
+    const int fdWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(fdWatch, 0);
+    ASSERT_GE(inotify_add_watch(fdWatch, Pty(1).SlavePath().c_str(), IN_OPEN), 0);
+    EXPECT_EQ(port.Reopen(), kNullPortHandle);
+    std::array<char, 4096> events{};
+    EXPECT_LT(read(fdWatch, events.data(), events.size()), 0) << "the other adapter was opened";
+    close(fdWatch);
+
+    // Back in its socket, at another number: that one is opened.
+    plug("ttyUSB2", Pty(2), "1");
+    ASSERT_NE(port.Reopen(), kNullPortHandle) << port.FailureReason();
+    const std::array<uint8_t, 3> bytes = {0x02, 0x42, 0x03};
+    EXPECT_TRUE(port.Write(bytes.data(), static_cast<int>(bytes.size())));
+    EXPECT_EQ(m_ptys[2]->ReadMaster(3, 1000), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+// What a name can promise: a system name of the device's own holds, a link of the user's own or a
+// pseudo-terminal's number may lead elsewhere later, and a device server's address is whatever
+// answers there.
+TEST_F(PortDeviceTest, IdentityIsStableOnlyWhereTheNameIsTheDevicesOwn) {
+    AddAdapter("usb-QD7_A-if00-port0", Pty(0).SlavePath()); // no sysfs: taken as its own name
+    const fs::path userLink = m_root / "my-meter-bus";
+    fs::create_symlink(Pty(1).SlavePath(), userLink);
+    const fs::path linkToAdapter = m_root / "adapter-a";
+    fs::create_symlink(Pty(0).SlavePath(), linkToAdapter);
+    struct Case {
+        std::string path;
+        std::string expected;
+        bool bStable;
+    };
+    const std::vector<Case> cases = {
+        {m_dirs.byId + "/usb-QD7_A-if00-port0", m_dirs.byId + "/usb-QD7_A-if00-port0", true},
+        {linkToAdapter.string(), m_dirs.byId + "/usb-QD7_A-if00-port0", true},
+        {userLink.string(), userLink.string(), false},
+        {Pty(1).SlavePath(), Pty(1).SlavePath(), false},
+        {"rfc2217://127.0.0.1:4001", "rfc2217://127.0.0.1:4001", false},
+        {"/dev/null", "/dev/null", true}, // a node of the system, there for good
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const DeviceIdentity identity = IdentifyDevice(c.path, m_dirs);
+        EXPECT_EQ(identity.path, c.expected);
+        EXPECT_EQ(identity.bStable, c.bStable);
+    }
 }
 
 TEST_F(PortDeviceTest, ReopenWaitsForItsOwnAdapterOpenedAsComN) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -14,6 +15,8 @@
 struct FakeLine {
     // Behaviour.
     OpenFailure openFailure = OpenFailure::None; // anything else: OpenDevice fails so
+    bool bOpensAtOnce = true;                    // false: the port opens it on a thread of its own
+    std::function<void()> fnInOpen; // runs first in OpenDevice, on the thread that opens
     bool bConfigureRefuses = false;
     bool bKernelRs485 = false;         // the driver raises RTS itself
     bool bKernelDelaysRefused = false; // ... and does not take RTS delays
@@ -67,7 +70,11 @@ public:
 
     explicit CRecordingSerialOps(FakeLine& line) : m_line(line) {}
 
+    bool OpensAtOnce(const std::string&) override { return m_line.bOpensAtOnce; }
     PortHandle OpenDevice(const std::string& path, OpenError& error) override {
+        if (m_line.fnInOpen) {
+            m_line.fnInOpen();
+        }
         Record("open " + path);
         error = {m_line.openFailure, 0};
         return m_line.openFailure != OpenFailure::None ? kNullPortHandle : kHandle;

@@ -3,8 +3,10 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -209,6 +212,27 @@ TEST_F(SerialPortPtyTest, FailedOpenSaysWhichDeviceAndWhy) {
     std::ofstream(consoleList) << "ttyS0 -W- (EC p a) " << major(st.st_rdev) << ":"
                                << minor(st.st_rdev) << "\n";
     CSerialPort holder;
+    // Another program with /dev/null open, as every daemon has: a character device with holders,
+    // which must be refused as what it is, not as a port in use.
+    struct Child {
+        pid_t pid = -1;
+        ~Child() {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } nullHolder;
+    const int fdNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fdNull, 0);
+    nullHolder.pid = fork();
+    if (nullHolder.pid == 0) {
+        for (;;) {
+            pause();
+        }
+    }
+    close(fdNull);
+    ASSERT_GT(nullHolder.pid, 0);
 
     struct Case {
         const char* name;
@@ -225,6 +249,7 @@ TEST_F(SerialPortPtyTest, FailedOpenSaysWhichDeviceAndWhy) {
         {"dangling link", danglingLink, "", 0, OpenFailure::NoDevice,
          "a dangling link (to /nonexistent/qd7-ttyUSB9, which does not exist)"},
         {"plain file", plainFile, "", 0, OpenFailure::NotSerial, "not a serial device"},
+        {"null device", "/dev/null", "", 0, OpenFailure::NotSerial, "not a serial device"},
         {"held by another port", pty, "", 0, OpenFailure::InUse, "in use by another program"},
         {"kernel console", pty, consoleList, 0, OpenFailure::KernelConsole, "console"},
         {"settings refused", pty, "", 1, OpenFailure::SettingsRefused,

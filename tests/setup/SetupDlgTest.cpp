@@ -17,6 +17,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -331,7 +332,8 @@ TEST_F(SetupDlgTest, PortItemsNameTheirDevicesAsTheyAreNow) {
     PtyPair adapterC;
     ASSERT_EQ(symlink(adapterA.SlavePath().c_str(), (byId + "/usb-QD7_A-if00-port0").c_str()), 0);
     ASSERT_EQ(symlink(adapterB.SlavePath().c_str(), (byId + "/usb-QD7_B-if00-port0").c_str()), 0);
-    Session().SerialPort().SetPortDirectories({root + "/class", root + "/dev", byId});
+    Session().SerialPort().SetPortDirectories(
+        {root + "/class", root + "/dev", byId, root + "/by-path"});
 
     const auto toolTips = [&] {
         QStringList tips;
@@ -350,16 +352,34 @@ TEST_F(SetupDlgTest, PortItemsNameTheirDevicesAsTheyAreNow) {
         QStringLiteral("\nReopened by this name after an unplug, never as another adapter");
     QStringList tips = toolTips();
     ASSERT_EQ(tips.size(), 8);
-    EXPECT_EQ(tips[0], com1 + QStringLiteral(" (QD7_COM1=") + com1 + QStringLiteral(")"));
+    // A pseudo-terminal's name may be another's after it went: the port in use says so.
+    EXPECT_EQ(tips[0], com1 + QStringLiteral(" (QD7_COM1=") + com1 +
+                           QStringLiteral(")\nNo stable identity: after an unplug it opens ") +
+                           com1 + QStringLiteral(" again, whatever device that names then"));
     // COM1 is the variable's; the second port present is adapter B.
     EXPECT_EQ(tips[1], QString::fromStdString(adapterB.SlavePath()) +
                            QStringLiteral("\nusb-QD7_B-if00-port0") + reopened);
     EXPECT_EQ(tips[2], QStringLiteral("No serial port (2 present)"));
 
-    ASSERT_EQ(symlink(adapterC.SlavePath().c_str(), (byId + "/usb-QD7_C-if00-port0").c_str()), 0);
+    // Adapter C has no serial number, as sysfs shows it: it is found again by its USB socket.
+    namespace fs = std::filesystem;
+    const fs::path usb = fs::path(root) / "usb" / "1-2";
+    fs::create_directories(usb / "1-2:1.0");
+    std::ofstream(usb / "idVendor") << "1a86\n";
+    fs::create_directories(fs::path(root) / "class" / "ttyUSB5");
+    fs::create_symlink(usb / "1-2:1.0", fs::path(root) / "class" / "ttyUSB5" / "device");
+    fs::create_directories(fs::path(root) / "dev");
+    fs::create_symlink(adapterC.SlavePath(), fs::path(root) / "dev" / "ttyUSB5");
+    fs::create_directories(fs::path(root) / "by-path");
+    const std::string socket = root + "/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0";
+    fs::create_symlink(fs::path(root) / "dev" / "ttyUSB5", socket);
+    fs::create_symlink(fs::path(root) / "dev" / "ttyUSB5", byId + "/usb-QD7_C-if00-port0");
     tips = toolTips();
     EXPECT_EQ(tips[2], QString::fromStdString(adapterC.SlavePath()) +
-                           QStringLiteral("\nusb-QD7_C-if00-port0") + reopened);
+                           QStringLiteral("\nusb-QD7_C-if00-port0\nNo serial number: reopened "
+                                          "after an unplug by its USB socket, ") +
+                           QString::fromStdString(socket) +
+                           QStringLiteral(", never as another adapter"));
     EXPECT_EQ(tips[3], QStringLiteral("No serial port (3 present)"));
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

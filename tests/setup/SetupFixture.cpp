@@ -105,6 +105,8 @@ void SetupFixture::WithSetupDialog(const std::function<void(CSetupDlg&)>& fn) {
     poller.start();
     Window().ClickPanel();
     poller.stop();
+    // OK may have begun opening the port on a thread of its own: its end, as between two ticks.
+    Window().Settle();
     EXPECT_TRUE(bRan) << "a click on the front panel opened no setup dialog";
 }
 

@@ -6,12 +6,17 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+
 #include "ui/MeterTestDlg.h"
 
 namespace {
 
 // An hour: no tick of the timer's own falls inside a test, and a restart keeps the period.
 constexpr int kTestTicksOnlyMs = 3600 * 1000;
+// An open ends within its network budget of 1 s, or a search of the processes; this only ends a
+// test that would hang.
+constexpr auto kSettleBound = std::chrono::seconds(20);
 
 } // namespace
 
@@ -40,11 +45,29 @@ CWindowUnderTest::CWindowUnderTest(Options options)
         break;
     case Start::Initialised:
         m_pDlg->OnInitDialog();
+        Settle();
         break;
     case Start::Shown:
         Show();
         break;
     }
+}
+
+void CWindowUnderTest::Settle() {
+    const CSerialPort& port = Session().SerialPort();
+    const auto deadline = std::chrono::steady_clock::now() + kSettleBound;
+    while (port.IsOpening() && std::chrono::steady_clock::now() < deadline) {
+        QTest::qWait(2); // the open's end comes as a posted call of the session
+    }
+    EXPECT_FALSE(port.IsOpening()) << "an open did not end within the bound";
+}
+
+void CWindowUnderTest::AdvanceClock(int64_t ms) {
+    if (!m_nClockMs) {
+        m_nClockMs = 0;
+        m_pDlg->SetClock([this] { return *m_nClockMs; });
+    }
+    *m_nClockMs += ms;
 }
 
 CWindowUnderTest::~CWindowUnderTest() {
@@ -55,6 +78,7 @@ void CWindowUnderTest::Show() {
     m_pDlg->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
     QCoreApplication::processEvents();
+    Settle();
 }
 
 void CWindowUnderTest::Close() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,10 +38,17 @@ public:
     CWindowUnderTest(const CWindowUnderTest&) = delete;
     CWindowUnderTest& operator=(const CWindowUnderTest&) = delete;
 
-    // The application's start-up, when the test starts the window itself: shown, then on screen.
+    // The application's start-up, when the test starts the window itself: shown, then on screen,
+    // and the port's open ended.
     void Show();
     // The window's teardown and destruction now, before the fixture goes.
     void Close();
+    // Lets an open that runs on its own thread (a device server, a search for other holders of
+    // the device) end and be taken in, as the window's loop would between two ticks; bounded, only
+    // against a hang. Start-up ends with it, so that tests begin from an open or refused port.
+    void Settle();
+    // The session's clock (NowMs): a test's own, moved by AdvanceClock, from the first call on.
+    void AdvanceClock(int64_t ms);
 
     CModalCatcher& Boxes() { return m_catcher; }
     // The session's sleeps in ms, with bTestTicks; `fn` runs in each, while the thread is held.
@@ -54,4 +62,5 @@ private:
     std::unique_ptr<CMeterTestDlg> m_pDlg;
     std::vector<int> m_vecSleeps;
     std::function<void(int ms)> m_fnOnSleep;
+    std::optional<int64_t> m_nClockMs;
 };

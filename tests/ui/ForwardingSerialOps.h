@@ -29,6 +29,7 @@ public:
         m_record.openedPaths.push_back(path);
         return m_pSystem->OpenDevice(path, error);
     }
+    bool OpensAtOnce(const std::string& path) override { return m_pSystem->OpensAtOnce(path); }
     void CloseDevice(PortHandle h) override {
         if (m_record.fnBeforeClose) {
             m_record.fnBeforeClose();

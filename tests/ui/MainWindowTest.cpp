@@ -264,7 +264,9 @@ TEST_F(MainWindowTest, PortThatCannotOpenIsReportedOnceAndTheWindowGoesOn) {
     EXPECT_TRUE(box.buttons.contains(QStringLiteral("OK")) ||
                 box.buttons.contains(QStringLiteral("&OK")));
     const std::string reason = "/nonexistent/qd7-test/com1: no such file or device";
-    EXPECT_EQ(box.detailedText.toStdString(), reason);
+    // And how to try again, without changing a setting.
+    EXPECT_EQ(box.detailedText.toStdString(),
+              reason + "\n\nChoose OK in the setup dialog (click the front panel) to try again.");
     // Its first line; the offscreen platform may add notes of its own behind it.
     EXPECT_EQ(stderrText.substr(0, stderrText.find('\n')),
               QCoreApplication::applicationName().toStdString() + ": COM1 can't open! " + reason);

@@ -290,17 +290,7 @@ TEST(PollCycleRunTest, WithAMeterListedTheSelectedMeterAlternatesWithTheProbes) 
     EXPECT_EQ(cycle.State().scanCursor, 2);
 }
 
-class PollSessionTest : public SessionFixture {
-protected:
-    // The body of the request the last send tick wrote.
-    std::string SentBody() {
-        const std::vector<uint8_t> sent = std::exchange(m_line.sent, {});
-        if (sent.size() != static_cast<size_t>(kWireFrameLength)) {
-            return "(" + std::to_string(sent.size()) + " bytes)";
-        }
-        return {sent.begin() + 1, sent.begin() + 1 + kFrameBodyLength};
-    }
-};
+class PollSessionTest : public SessionFixture {};
 
 TEST_F(PollSessionTest, TicksSendWithTheBoxesAsTheyAreThenReadAndAlwaysRedraw) {
     // PNP on and nothing listed: a probe of 01, in the bank of "Bank 1".

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +39,9 @@ public:
     bool bTimerRunning = false;
     int nTimerStarts = 0;
     std::vector<std::pair<std::string, std::string>> boxes; // message, reason
+    std::vector<std::string> notes;
     std::vector<int> sleeps;
+    int64_t nNowMs = 0; // the clock; the test moves it
     // Runs inside each sleep, while the session holds the thread.
     std::function<void(int ms)> fnDuringSleep;
     std::vector<std::string> calls;
@@ -113,6 +119,10 @@ public:
         boxes.emplace_back(message, reason);
         Call("box " + message);
     }
+    void ReportNote(const std::string& note) override {
+        notes.push_back(note);
+        Call("note " + note);
+    }
     void StartPollTimer() override {
         bTimerRunning = true;
         ++nTimerStarts;
@@ -129,6 +139,23 @@ public:
             fnDuringSleep(ms);
         }
     }
+    int64_t NowMs() const override { return nNowMs; }
+    // From another thread: counted, and a test waiting for it is woken. The session's OnWake is
+    // the test's to call.
+    void WakeSession() override {
+        const std::lock_guard lock(m_wakeMutex);
+        ++m_nWakes;
+        m_wakeDone.notify_all();
+    }
+    // Waits (bounded, only against a hang) until WakeSession came more than `seen` times.
+    bool WaitForWake(int seen, std::chrono::seconds bound = std::chrono::seconds(10)) {
+        std::unique_lock lock(m_wakeMutex);
+        return m_wakeDone.wait_for(lock, bound, [&] { return m_nWakes > seen; });
+    }
+    int Wakes() {
+        const std::lock_guard lock(m_wakeMutex);
+        return m_nWakes;
+    }
 
 private:
     void Call(const std::string& call) {
@@ -140,4 +167,7 @@ private:
     }
 
     FakeLine* m_pLine;
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wakeDone;
+    int m_nWakes = 0;
 };

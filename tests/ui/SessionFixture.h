@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "protocol/FrameCodec.h"
 #include "tests/serial/RecordingSerialOps.h"
 #include "tests/support/EnvGuard.h"
 #include "tests/ui/RecordingMeterView.h"
@@ -24,6 +28,15 @@ protected:
         ASSERT_EQ(m_session.State(), DeviceState::Open);
         m_line.ClearEvents();
         m_view.calls.clear();
+    }
+
+    // The body of the request the last send tick wrote, or how many bytes went out instead.
+    std::string SentBody() {
+        const std::vector<uint8_t> sent = std::exchange(m_line.sent, {});
+        if (sent.size() != static_cast<size_t>(kWireFrameLength)) {
+            return "(" + std::to_string(sent.size()) + " bytes)";
+        }
+        return {sent.begin() + 1, sent.begin() + 1 + kFrameBodyLength};
     }
 
     // Each address answered correctly, in this order.

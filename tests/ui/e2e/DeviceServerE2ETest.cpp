@@ -22,9 +22,9 @@
 #include "sim/SimServer.h"
 #include "tests/support/FdIo.h"
 #include "tests/support/LineProbe.h"
+#include "tests/support/ModalCatcher.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/Ser2net.h"
-#include "tests/support/ModalCatcher.h"
 #include "tests/support/WindowUnderTest.h"
 #include "ui/DialogLayout.h"
 #include "ui/MeterSession.h"
@@ -120,6 +120,7 @@ protected:
         m_nReplies = m_server.RepliesSent();
         m_pWindow->ClickPanel();
         poller.stop();
+        m_pWindow->Settle(); // OK connects again on a thread of its own
         EXPECT_TRUE(bRan) << "a click on the front panel opened no setup dialog";
     }
 
@@ -142,7 +143,9 @@ TEST_F(DeviceServerE2E, PollsSetsTheLineFromTheSetupDialogAndResumesAfterARestar
         auto* pPorts = qobject_cast<QComboBox*>(FindDialogItem(&dlg, kIdcSetupPort));
         ASSERT_NE(pPorts, nullptr);
         EXPECT_EQ(pPorts->itemData(0, Qt::ToolTipRole).toString().toStdString(),
-                  m_pSer2net->Url() + " (QD7_COM1): a serial device server on the network");
+                  m_pSer2net->Url() +
+                      " (QD7_COM1): a serial device server on the network\nAfter a drop it "
+                      "connects to this address again, whatever answers there then");
         qobject_cast<QComboBox*>(FindDialogItem(&dlg, kIdcSetupSpeed))
             ->setCurrentIndex(kSpeedIndex19200);
         qobject_cast<QComboBox*>(FindDialogItem(&dlg, kIdcSetupStopBits))
@@ -157,22 +160,28 @@ TEST_F(DeviceServerE2E, PollsSetsTheLineFromTheSetupDialogAndResumesAfterARestar
     EXPECT_NE(line.c_cflag & CSTOPB, 0U);
     PollUntilListed();
 
-    // The server restarted: the port is lost quietly (no box), ticks meanwhile try once each and fail
-    // (refused at once), and once it is back the next tick connects with the same line. The
-    // fixture fails the test on any box.
+    // The server restarted: the port is lost quietly (no box), the first tick after the drop
+    // tries at once and fails (refused), the next tries wait for the back-off. Once the server is
+    // back the next attempt connects with the same line, and the meter on display is asked
+    // first: the list stayed. The fixture fails the test on any box.
+    m_pWindow->AdvanceClock(0); // the session's clock is the test's from here
     m_pSer2net->Stop();
     for (int i = 0; i < 3; ++i) {
         Poll();
+        m_pWindow->Settle();
     }
     EXPECT_FALSE(Port().IsOpen());
     EXPECT_EQ(Session().State(), DeviceState::Lost);
+    EXPECT_TRUE(Listed());
     ASSERT_TRUE(m_pSer2net->Start()) << m_pSer2net->Log();
     m_bus.ClearReceivedBodies();
-    Poll();
+    m_pWindow->AdvanceClock(CMeterSession::kFirstRetryMs);
+    Session().OnPollTimer(0); // connects on a thread of its own
+    m_pWindow->Settle();
     ASSERT_TRUE(Port().IsOpen()) << Port().FailureReason();
+    Poll();
     EXPECT_EQ(m_bus.ReceivedBodies().front(), "01RX0P0+0000000");
     EXPECT_EQ(ProbeLineSpeed(m_pty.SlaveFd()).output, 19200U);
-    PollUntilListed();
 }
 
 // A server that is not there: the box of a port that cannot be opened, with the reason.
@@ -184,7 +193,8 @@ TEST_F(DeviceServerE2E, ARefusedConnectionIsSaidInTheBoxDetails) {
     ASSERT_EQ(seen.size(), 1U);
     EXPECT_EQ(seen[0].text.toStdString(), "COM1 can't open!");
     EXPECT_EQ(seen[0].detailedText.toStdString(),
-              m_pSer2net->Url() + ": connection refused");
+              m_pSer2net->Url() + ": connection refused\n\nChoose OK in the setup dialog (click "
+                                  "the front panel) to try again.");
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // An adapter unplugged and plugged in again, end to end: COM1 is the first port present, a USB
 // adapter known by its stable by-id name, here a link to a pty served by the simulated bus. The
 // pty goes away mid-poll and a new one (another device number) appears under the same name;
-// polling must come back by itself, with the same line settings and no dialog, on that adapter
-// and never on another one that has taken COM1's number meanwhile.
+// polling must come back by itself, with the same line settings, the same meter and no dialog,
+// on that adapter and never on another one that has taken COM1's number meanwhile.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -98,7 +98,7 @@ protected:
         m_pWindow = std::make_unique<CWindowUnderTest>(CWindowUnderTest::Options{
             .pOps = std::make_unique<CForwardingSerialOps>(m_record),
             .dirs = PortDirectories{(m_root / "class").string(), (m_root / "dev").string(),
-                                    (m_root / "by-id").string()},
+                                    (m_root / "by-id").string(), (m_root / "by-path").string()},
             .start = CWindowUnderTest::Start::Initialised,
             .bExpectBoxes = bExpectBoxes});
     }
@@ -146,8 +146,10 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     settings.speedIndex = kSpeedIndex115200;
     settings.parityIndex = 2;
     Session().ApplyLineSettings(settings);
-    ASSERT_TRUE(Port().IsOpen());
+    m_pWindow->Settle();
+    ASSERT_TRUE(Port().IsOpen()) << Port().FailureReason();
     PollUntilListed(first);
+    const int scanCursor = Session().PollState().scanCursor;
 
     // Gone between a request and its reply.
     const uint64_t frames = first.server.FramesReceived();
@@ -160,20 +162,38 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     EXPECT_TRUE(Port().IsLost());
 
     // While it is away a tick tries at most once (here the name is gone, so no device is even
-    // opened), quietly, and the window goes on.
+    // opened), quietly, and the window goes on. The loss was the adapter's, not the meter's: the
+    // meter stays listed and selected.
     for (int i = 0; i < 6; ++i) {
         const int opens = m_record.nOpens;
         Session().OnPollTimer(0);
+        m_pWindow->Settle();
         EXPECT_LE(m_record.nOpens, opens + 1);
         EXPECT_FALSE(Port().IsOpen());
     }
+    EXPECT_EQ(m_pWindow->Entries(), std::vector<std::string>{"03"});
+    EXPECT_EQ(m_pWindow->Selected(), QStringLiteral("03"));
 
-    // Back, at another device number: the next tick opens it with the same settings, and the
-    // poll cycle starts afresh, probing from 01 until the meter is found again.
+    // Back, at another device number: it is opened with the same settings (after the look for
+    // other holders, on a thread of its own; the window's loop takes the result between ticks),
+    // and within two ticks of its return the meter on display is asked again, before any probe.
     Adapter& second = Plug();
     ASSERT_NE(second.pty.SlavePath(), first.pty.SlavePath());
     const size_t configured = m_record.configured.size();
-    Poll(second);
+    // The adapters share the bus, which counts the frames.
+    const uint64_t heard = second.server.FramesReceived();
+    const uint64_t answered = second.server.RepliesSent();
+    m_pBus->ClearReceivedBodies();
+    int ticks = 0;
+    while (second.server.FramesReceived() == heard && ticks < 4) {
+        Session().OnPollTimer(0);
+        ++ticks;
+        m_pWindow->Settle();
+        if (Port().IsOpen() && Session().PollState().bAwaitingResponse) {
+            EXPECT_TRUE(second.server.WaitForFrames(heard + 1, 2s));
+        }
+    }
+    EXPECT_LE(ticks, 2);
     ASSERT_TRUE(Port().IsOpen());
     EXPECT_FALSE(Port().IsLost());
     ASSERT_EQ(m_record.configured.size(), configured + 1);
@@ -182,12 +202,20 @@ TEST_F(ReconnectE2E, PollingResumesByItselfWhenTheAdapterComesBackUnderItsName) 
     EXPECT_EQ(line.dataBits, 8);
     EXPECT_EQ(line.parity, 2);
     EXPECT_EQ(line.stopBits, 0);
-    EXPECT_EQ(second.server.ReceivedBodies().front(), "01RX0P0+0000000");
-    PollUntilListed(second);
+    ASSERT_FALSE(second.server.ReceivedBodies().empty());
+    EXPECT_EQ(second.server.ReceivedBodies().front(), "03RX0P0+0000000");
+    EXPECT_EQ(Session().PollState().scanCursor, scanCursor); // the scan goes on where it was
+    // Its reply comes to the reply tick, and the value goes on the panel.
+    ASSERT_TRUE(second.server.WaitForReplies(answered + 1, 2s));
+    ASSERT_TRUE(WaitInput(second.pty, kMinResponseLength));
+    Session().OnPollTimer(0);
+    EXPECT_EQ(m_pWindow->Entries(), std::vector<std::string>{"03"});
 }
 
-// With Autoscan off no tick comes: "Send" finds the adapter back by itself, and its frame goes
-// out, whether the loss was noticed by an earlier Send or only by this one.
+// With Autoscan off no tick comes: "Send" finds the adapter back by itself, whether the loss was
+// noticed by an earlier Send or only by this one. The open waits for the look for other holders,
+// on a thread of its own: the Send that finds it back begins the open, the next one's frame goes
+// out.
 TEST_F(ReconnectE2E, SendReopensTheLostPortWhilePollingIsOff) {
     for (const bool bSendWhileAway : {true, false}) {
         SCOPED_TRACE(bSendWhileAway ? "a Send while it was away" : "first Send after the replug");
@@ -203,10 +231,13 @@ TEST_F(ReconnectE2E, SendReopensTheLostPortWhilePollingIsOff) {
         }
 
         Adapter& second = Plug();
-        const uint64_t frames = second.server.FramesReceived();
+        const uint64_t heard = second.server.FramesReceived(); // of the bus they share
         Session().SendText();
+        m_pWindow->Settle();
         EXPECT_TRUE(Port().IsOpen());
-        ASSERT_TRUE(second.server.WaitForFrames(frames + 1, 2s));
+        EXPECT_EQ(second.server.FramesReceived(), heard);
+        Session().SendText();
+        ASSERT_TRUE(second.server.WaitForFrames(heard + 1, 2s));
         EXPECT_EQ(second.server.ReceivedBodies().back(), "03RX0P0+0000000");
         m_pWindow.reset();
         m_vecAdapters.clear();
@@ -247,8 +278,14 @@ TEST_F(ReconnectE2E, ALostPortWaitsForItsOwnAdapterNotTheOneNowNamedByItsNumber)
     EXPECT_TRUE(tip.contains(QString::fromLatin1(kOtherAdapterName))) << tip.toStdString();
 
     Adapter& back = Plug();
-    PollUntilListed(back);
-    EXPECT_TRUE(Port().IsOpen());
+    m_pBus->ClearReceivedBodies();
+    for (int i = 0; i < 2 && !Port().IsOpen(); ++i) {
+        Session().OnPollTimer(0);
+        m_pWindow->Settle();
+    }
+    ASSERT_TRUE(Port().IsOpen());
+    Poll(back);
+    EXPECT_EQ(back.server.ReceivedBodies().front(), "03RX0P0+0000000");
     EXPECT_EQ(other.server.FramesReceived(), 0U);
     for (const std::string& path : m_record.openedPaths) {
         EXPECT_EQ(path, LinkOf(kAdapterName).string());
