@@ -52,9 +52,9 @@ bool CheckMembers(const JsonValue& object, const std::array<Member, N>& schema,
         error = "must be an object";
         return false;
     }
-    for (const auto& given : object.members) {
-        const std::string& name = given.first;
-        const JsonValue& value = given.second;
+    for (const JsonMember& given : object.members) {
+        const std::string& name = given.name;
+        const JsonValue& value = given.value;
         const auto member = std::find_if(schema.begin(), schema.end(),
                                          [&name](const Member& m) { return m.name == name; });
         if (member == schema.end()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -99,7 +100,7 @@ private:
             if (!value) {
                 return std::nullopt;
             }
-            object.members.emplace_back(std::move(key), std::move(*value));
+            object.members.push_back(JsonMember{std::move(key), std::move(*value)});
             SkipSpace();
             if (Take('}')) {
                 return object;
@@ -310,8 +311,8 @@ private:
 
 const JsonValue* JsonValue::Find(std::string_view key) const {
     const auto found = std::find_if(members.begin(), members.end(),
-                                    [key](const auto& member) { return member.first == key; });
-    return found == members.end() ? nullptr : &found->second;
+                                    [key](const JsonMember& member) { return member.name == key; });
+    return found == members.end() ? nullptr : &found->value;
 }
 
 std::optional<JsonValue> ParseJson(std::string_view text, std::string& error) {

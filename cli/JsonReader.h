@@ -3,8 +3,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
+
+struct JsonMember;
 
 // A json value as read (RFC 8259, strictly: no comments, no trailing commas, no duplicate keys).
 // A number keeps the text it was written with, so that a decimal such as 123.40 reaches its
@@ -16,10 +17,16 @@ struct JsonValue {
     bool bValue = false;
     std::string text; // Number: as written; String: its characters, escapes decoded (UTF-8)
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members; // in the order written
+    std::vector<JsonMember> members; // in the order written
 
     // The member named `key`, or null.
     const JsonValue* Find(std::string_view key) const;
+};
+
+// A member of an object: its name and its value.
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 // The one value the text holds, with nothing but white space around it. Nothing, with `error`
