@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cli/BusScan.h"
+#include "cli/BusSetup.h"
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/FrameCodec.h"
@@ -22,6 +23,8 @@ using SteadyClock = std::chrono::steady_clock;
 // command, two characters each.
 constexpr size_t kBodyBank = 4;
 constexpr size_t kBodyRegister = 5;
+// Where a reply holds its value field: after ACK, STX and the body's first seven characters.
+constexpr size_t kReplyValueField = 9;
 // While the device is gone, watch tries to open it again each round, but not more often than
 // this: with --interval 0 the rounds would otherwise spin and log nodevice rows without pause.
 constexpr std::chrono::milliseconds kMinReopenInterval{100};
@@ -75,6 +78,9 @@ Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::stri
         reading.registerCode = RegisterCodeTable[static_cast<size_t>(result.reply.registerIndex)];
         reading.value = result.reply.value;
         reading.decimals = result.reply.decimals;
+        if (result.raw.size() >= kMinResponseLength) {
+            reading.field = ReadValueField(result.raw.data() + kReplyValueField);
+        }
     }
     return reading;
 }
@@ -117,6 +123,11 @@ int CBusCommands::Run(bool bHeader) {
         break;
     case BusCommand::Send:
         code = Send();
+        break;
+    case BusCommand::Write:
+    case BusCommand::Backup:
+    case BusCommand::Restore:
+        code = Setup();
         break;
     case BusCommand::Ports: // listed before any port is opened
     case BusCommand::None:
@@ -176,31 +187,38 @@ bool CBusCommands::Stopped() const {
     return m_exchange.StopRequested() || m_writer.Failed() || m_writer.PublishFailed();
 }
 
-std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {
+std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics, int address,
+                                   int bank, int registerIndex, int nRetries,
+                                   const std::function<bool()>& stopped) {
     FrameBuffer frame{};
-    if (!BuildRequestFrame(frame, address, kCommandRead, m_options.nBank, registerIndex, 0.0)) {
+    if (!BuildRequestFrame(frame, address, kCommandRead, bank, registerIndex, 0.0)) {
         return std::nullopt; // the parser lets no such argument through
     }
-    const ReplyExpectation expect{address, m_options.nBank, registerIndex};
+    const ReplyExpectation expect{address, bank, registerIndex};
     ExchangeResult result;
     int tries = 0;
     do {
-        if (tries > 0 && Stopped()) {
+        if (tries > 0 && stopped()) {
             return std::nullopt;
         }
         // A retry waits until the try before can no longer be answered (CBusExchange::Run).
-        result = m_exchange.Run(frame, expect);
+        result = exchange.Run(frame, expect);
         if (result.bStopped) {
             return std::nullopt;
         }
-        m_statistics.Count(address, result.status, result.elapsed);
+        statistics.Count(address, result.status, result.elapsed);
         // A gone device asked nothing.
         tries += result.status == ReplyStatus::NoDevice ? 0 : 1;
-    } while (IsRetried(result.status) && tries <= m_options.nRetries);
-    Reading reading = ReadingOf(result, address, m_options.nBank,
+    } while (IsRetried(result.status) && tries <= nRetries);
+    Reading reading = ReadingOf(result, address, bank,
                                 std::string(RegisterCodeTable[static_cast<size_t>(registerIndex)]));
     reading.tries = tries;
     return reading;
+}
+
+std::optional<Reading> CBusCommands::Ask(int address, int registerIndex) {
+    return AskRegister(m_exchange, m_statistics, address, m_options.nBank, registerIndex,
+                       m_options.nRetries, [this] { return Stopped(); });
 }
 
 int CBusCommands::Scan() {
@@ -309,4 +327,20 @@ int CBusCommands::Send() {
         return kExitPortFailed;
     }
     return reading.status == ReplyStatus::Ok ? kExitOk : kExitNoAnswer;
+}
+
+int CBusCommands::Setup() {
+    CBusSetup setup(m_options, m_exchange, m_writer, m_statistics, m_pErr);
+    int code = kExitUsage;
+    if (m_options.command == BusCommand::Write) {
+        code = setup.Write();
+    } else if (m_options.command == BusCommand::Backup) {
+        code = setup.Backup(m_port.OpenedPath());
+    } else if (m_pBackup != nullptr) {
+        code = setup.Restore(*m_pBackup);
+    }
+    if (code == kExitPortFailed) {
+        NoteGone();
+    }
+    return code;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,7 @@ inline constexpr int kExitPublish = 5; // readings not all published: refused, d
 inline constexpr int kExitInterrupted = 130; // a signal (Ctrl+C) ended the command
 
 class CSerialPort;
+struct BackupDocument;
 class CBusScan;
 
 // Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
@@ -29,8 +31,27 @@ class CBusScan;
 bool IsRetried(ReplyStatus status);
 // The row of an exchange: what was asked, and what the reply said when it was the one asked for.
 Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::string registerCode);
+// RX for one register of one meter in `bank`, asked again up to `nRetries` times while it fails;
+// nothing when a stop request came first, or `stopped` holds before a retry. Every exchange
+// counts in the statistics.
+std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics, int address,
+                                   int bank, int registerIndex, int nRetries,
+                                   const std::function<bool()>& stopped);
 
-// scan, read, watch and send over an exchange on an open port; each gives the exit code. A
+// Worth asking again: nothing came, or it came damaged. A meter that rejects the request (a
+// good frame, but not the reply asked for) will reject it again, and a gone device is not back
+// by asking.
+bool IsRetried(ReplyStatus status);
+// The row of an exchange: what was asked, and what the reply said when it was the one asked for.
+Reading ReadingOf(const ExchangeResult& result, int address, int bank, std::string registerCode);
+// RX for one register of one meter in `bank`, asked again up to `nRetries` times while it fails;
+// nothing when a stop request came first, or `stopped` holds before a retry. Every exchange
+// counts in the statistics.
+std::optional<Reading> AskRegister(CBusExchange& exchange, CBusStatistics& statistics, int address,
+                                   int bank, int registerIndex, int nRetries,
+                                   const std::function<bool()>& stopped);
+
+// The commands over an exchange on an open port; each gives the exit code. A
 // device that goes away ends scan, read and send with kExitPortFailed; watch says so, logs its
 // rows as nodevice and opens the same device again each round until it is back. A late reply is
 // said on stderr; in a scan it also lists its meter.
@@ -44,6 +65,8 @@ public:
 
     // Scan shows where it is on this line of a terminal (stderr, when it is one).
     void ShowProgress(bool bShow) { m_bProgress = bShow; }
+    // restore: the backup, read and checked before the port was opened.
+    void SetBackup(const BackupDocument* pBackup) { m_pBackup = pBackup; }
 
     // bHeader: begin with the csv header row (in csv). Before it returns, a late reply that may
     // still come is given the time to be seen (CBusExchange::AwaitLateReplies). A command that a
@@ -55,6 +78,8 @@ private:
     int Read();
     int Watch();
     int Send();
+    // write, backup and restore (CBusSetup).
+    int Setup();
     // RX for one register of one meter in the chosen bank, asked again up to --retries times
     // while it fails; nothing when a stop request came first.
     std::optional<Reading> Ask(int address, int registerIndex);
@@ -76,4 +101,5 @@ private:
     CLateReplyNotes m_lateNotes;
     CBusScan* m_pScan = nullptr; // while a scan runs
     bool m_bProgress = false;
+    const BackupDocument* m_pBackup = nullptr;
 };

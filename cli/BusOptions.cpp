@@ -119,8 +119,8 @@ bool SetAddress(int& target, std::string_view option, std::string_view value, st
     return true;
 }
 
-// An option that takes a value; `only` names the one command it belongs to (None: every command),
-// `feature` what a build must hold to take it.
+// An option that takes a value; `only` names the one command it belongs to (None: every command,
+// or those that CheckSetupOptions names), `feature` what a build must hold to take it.
 struct ValueOption {
     std::string_view name;
     BusCommand only;
@@ -138,7 +138,7 @@ bool SetRtsDelay(std::chrono::milliseconds& target, std::string_view option, std
     return true;
 }
 
-const std::array<ValueOption, 25> kValueOptions = {{
+const std::array<ValueOption, 27> kValueOptions = {{
     {"--port", BusCommand::None, SetPort},
     {"--speed", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -271,9 +271,20 @@ const std::array<ValueOption, 25> kValueOptions = {{
      [](BusOptions& o, std::string_view v, std::string& e) {
          return SetAddress(o.nFrom, "--from", v, e);
      }},
-    {"--to", BusCommand::Scan,
+    // scan: the last address; restore: the meter written to.
+    {"--to", BusCommand::None,
      [](BusOptions& o, std::string_view v, std::string& e) {
-         return SetAddress(o.nTo, "--to", v, e);
+         return SetAddress(o.nTo, "--to", v, e) && (o.nTarget = o.nTo, true);
+     }},
+    {"-o", BusCommand::Backup,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         o.strOutput = v;
+         return !v.empty() || (e = "-o needs a file", false);
+     }},
+    {"--output", BusCommand::Backup,
+     [](BusOptions& o, std::string_view v, std::string& e) {
+         o.strOutput = v;
+         return !v.empty() || (e = "--output needs a file", false);
      }},
     {"--interval", BusCommand::Watch,
      [](BusOptions& o, std::string_view v, std::string& e) {
@@ -291,11 +302,16 @@ struct CommandName {
     std::string_view word;
     BusCommand command;
 };
-constexpr std::array<CommandName, 5> kCommands = {{{"scan", BusCommand::Scan},
+constexpr std::array<CommandName, 8> kCommands = {{{"scan", BusCommand::Scan},
                                                    {"read", BusCommand::Read},
                                                    {"watch", BusCommand::Watch},
                                                    {"send", BusCommand::Send},
+                                                   {"write", BusCommand::Write},
+                                                   {"backup", BusCommand::Backup},
+                                                   {"restore", BusCommand::Restore},
                                                    {"ports", BusCommand::Ports}}};
+constexpr std::string_view kCommandWords =
+    "scan, read, watch, send, write, backup, restore or ports";
 
 // An option without a value; `feature` what a build must hold to take it.
 struct FlagOption {
@@ -303,7 +319,8 @@ struct FlagOption {
     void (*apply)(BusOptions&);
     BusFeature feature = BusFeature::Everywhere;
 };
-constexpr std::array<FlagOption, 6> kFlagOptions = {{
+constexpr std::array<FlagOption, 7> kFlagOptions = {{
+    {"--dry-run", [](BusOptions& o) { o.bDryRun = true; }},
     {"-q", [](BusOptions& o) { o.nQuiet = std::min(o.nQuiet + 1, 2); }},
     {"-qq", [](BusOptions& o) { o.nQuiet = 2; }},
     {"-v", [](BusOptions& o) { o.bTrace = true; }},
@@ -319,6 +336,65 @@ std::string_view CommandWord(BusCommand command) {
         }
     }
     return {};
+}
+
+// write ADDRS REG VALUE [REG VALUE]...: the meters one by one, then pairs of a register and the
+// value it is to hold. A range or a meter named twice would make a typing mistake rewrite meters
+// nobody meant, so only a plain list is taken.
+bool ParseWrite(const std::vector<std::string_view>& operands, BusOptions& o, std::string& error) {
+    if (operands.size() < 3) {
+        error = "write needs a meter, a register and its value, e.g. write 07 C1 123.4";
+        return false;
+    }
+    for (size_t start = 0; start <= operands[0].size();) {
+        const size_t comma = std::min(operands[0].find(',', start), operands[0].size());
+        const std::string_view item = operands[0].substr(start, comma - start);
+        start = comma + 1;
+        if (item.find(':') != std::string_view::npos) {
+            error = "write: " + Quoted(item) +
+                    " is a range; the meters to write are named one by one, e.g. 07,08,09";
+            return false;
+        }
+        int address = 0;
+        if (!SetAddress(address, "write", item, error)) {
+            return false;
+        }
+        if (std::find(o.addresses.begin(), o.addresses.end(), address) != o.addresses.end()) {
+            error = "write: meter " + FormatAddress(address) + " is named twice";
+            return false;
+        }
+        o.addresses.push_back(address);
+    }
+    for (size_t i = 1; i < operands.size(); i += 2) {
+        const std::optional<int> reg = ParseRegisterCode(operands[i]);
+        if (!reg) {
+            error = "write: " + Quoted(operands[i]) +
+                    " is not a register (C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1)";
+            return false;
+        }
+        if (*reg == kRegisterProcessValue) {
+            error = "write: P0 is the process value, which the meter measures; it is not written";
+            return false;
+        }
+        const std::string code(RegisterCodeTable[static_cast<size_t>(*reg)]);
+        if (std::any_of(o.writes.begin(), o.writes.end(),
+                        [&](const RegisterWrite& w) { return w.registerIndex == *reg; })) {
+            error = "write: " + code + " is given twice";
+            return false;
+        }
+        if (i + 1 >= operands.size()) {
+            error = "write: " + code + " needs the value it is to hold";
+            return false;
+        }
+        std::string why;
+        const std::optional<ValueField> value = ParseValueText(operands[i + 1], why);
+        if (!value) {
+            error = "write " + code + ": " + why;
+            return false;
+        }
+        o.writes.push_back(RegisterWrite{*reg, *value});
+    }
+    return true;
 }
 
 bool ParseBody(std::string_view body, BusOptions& o, std::string& error) {
@@ -397,11 +473,56 @@ bool ParseOperands(const std::vector<std::string_view>& operands, BusOptions& o,
             return false;
         }
         return ParseBody(operands[0], o, error);
+    case BusCommand::Write:
+        return ParseWrite(operands, o, error);
+    case BusCommand::Backup:
+        if (operands.size() != 1) {
+            error = "backup needs exactly one meter's address";
+            return false;
+        }
+        return SetAddress(o.nTarget, "backup", operands[0], error);
+    case BusCommand::Restore:
+        if (operands.size() != 1) {
+            error = "restore needs exactly one backup file, and the meter to write to: "
+                    "restore FILE --to ADDR";
+            return false;
+        }
+        o.strFile = operands[0];
+        return true;
     case BusCommand::None:
         break;
     }
-    error = "no command given: scan, read, watch, send or ports";
+    error = "no command given: " + std::string(kCommandWords);
     return false;
+}
+
+// What goes with write, backup and restore, and what does not.
+bool CheckSetupOptions(const BusOptions& o, const std::vector<const ValueOption*>& given,
+                       std::string& error) {
+    const auto isGiven = [&given](std::string_view name) {
+        return std::any_of(given.begin(), given.end(),
+                           [name](const ValueOption* option) { return option->name == name; });
+    };
+    if (isGiven("--to") && o.command != BusCommand::Scan && o.command != BusCommand::Restore) {
+        error = "--to belongs to scan and restore, not to " + std::string(CommandWord(o.command));
+        return false;
+    }
+    if (o.bDryRun && o.command != BusCommand::Write && o.command != BusCommand::Restore) {
+        error =
+            "--dry-run belongs to write and restore, not to " + std::string(CommandWord(o.command));
+        return false;
+    }
+    if ((o.command == BusCommand::Backup || o.command == BusCommand::Restore) &&
+        isGiven("--bank")) {
+        error =
+            "--bank: " + std::string(CommandWord(o.command)) + " takes both banks; write takes one";
+        return false;
+    }
+    if (o.command == BusCommand::Restore && !isGiven("--to")) {
+        error = "restore needs --to ADDR: the meter to write the backup to (the same or another)";
+        return false;
+    }
+    return true;
 }
 
 // The options that say how to publish, together: each needs --publish, and some each other.
@@ -455,8 +576,9 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         // After the command, "-1" is a (wrong) number given as an operand, not an option.
-        const bool bNegativeNumber = options.command != BusCommand::None && arg.size() > 1 &&
-                                     std::isdigit(static_cast<unsigned char>(arg[1])) != 0;
+        const bool bNegativeNumber =
+            options.command != BusCommand::None && arg.size() > 1 &&
+            (std::isdigit(static_cast<unsigned char>(arg[1])) != 0 || arg[1] == '.');
         const bool bOption = !bOptionsEnd && arg.size() > 1 && arg[0] == '-' && !bNegativeNumber;
         if (!bOption) {
             if (options.command != BusCommand::None) {
@@ -466,7 +588,7 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
             const auto found = std::find_if(kCommands.begin(), kCommands.end(),
                                             [arg](const CommandName& c) { return c.word == arg; });
             if (found == kCommands.end()) {
-                error = "unknown command " + Quoted(arg) + " (scan, read, watch, send or ports)";
+                error = "unknown command " + Quoted(arg) + " (" + std::string(kCommandWords) + ")";
                 return false;
             }
             options.command = found->command;
@@ -546,7 +668,7 @@ bool ParseBusOptions(std::span<const std::string_view> args, BusOptions& options
     const bool bRange = std::any_of(given.begin(), given.end(), [](const ValueOption* option) {
         return option->name == "--from" || option->name == "--to";
     });
-    if (!CheckPublishOptions(options, error)) {
+    if (!CheckPublishOptions(options, error) || !CheckSetupOptions(options, given, error)) {
         return false;
     }
     if (options.command == BusCommand::Scan && bRange && !options.addresses.empty()) {

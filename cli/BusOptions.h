@@ -10,9 +10,16 @@
 
 #include "cli/PublishSettings.h"
 #include "protocol/FrameCodec.h"
+#include "protocol/ValueField.h"
 #include "serial/LineSettings.h"
 
-enum class BusCommand { None, Scan, Read, Watch, Send, Ports };
+// One register of a write and the value it is to hold.
+struct RegisterWrite {
+    int registerIndex = 1;
+    ValueField value;
+};
+
+enum class BusCommand { None, Scan, Read, Watch, Send, Ports, Write, Backup, Restore };
 enum class OutputFormat { Text, Csv, Json };
 
 // The command line of qd7-bus.
@@ -48,6 +55,13 @@ struct BusOptions {
     std::chrono::milliseconds interval{1000}; // watch: from the start of a round to the next
     int64_t nCount = 0;                       // watch: rounds; 0 until stopped
     std::string strBody;                      // send: 15 characters
+    std::vector<RegisterWrite> writes;        // write: in the order given, each register once
+    std::string strOutput;                    // backup -o: the file; empty: standard output
+    std::string strFile;                      // restore: the backup
+    int nTarget = -1;                         // restore --to: the meter written to
+    // write, restore: no write goes out; write shows its frames (and opens no port), restore
+    // reads the meter and shows what would change.
+    bool bDryRun = false;
 
     bool bHelp = false;
     bool bVersion = false;

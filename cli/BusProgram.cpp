@@ -5,9 +5,12 @@
 #include <memory>
 #include <string>
 
+#include "cli/BackupDocument.h"
+#include "cli/BackupFile.h"
 #include "cli/BusCommands.h"
 #include "cli/BusExchange.h"
 #include "cli/BusOptions.h"
+#include "cli/BusSetup.h"
 #include "cli/BusTrace.h"
 #include "cli/OutputFile.h"
 #include "cli/PortList.h"
@@ -18,6 +21,9 @@
 #include "serial/SerialPort.h"
 
 namespace {
+
+// A backup is a few kilobytes; a file far larger is something else, and is not read whole.
+constexpr size_t kMaxBackupFile = 1 << 20;
 
 // The exit code once the output is done with: `nError` is the error number of a write that
 // failed, 0 when none did; the final flush may still find one. A reader that went away is no
@@ -49,6 +55,24 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
         CReadingWriter writer(out, options.format, false);
         const int code = ListPorts(writer, options.format, PortDirectories{});
         return FinishOutput(out, err, writer.Error(), code);
+    }
+    if (options.command == BusCommand::Write && options.bDryRun) {
+        CReadingWriter writer(out, options.format, false);
+        const int code = DryRunWrite(options, writer, err);
+        return FinishOutput(out, err, writer.Error(), code);
+    }
+    // A backup is checked whole before the bus is touched: a damaged file sends nothing.
+    std::optional<BackupDocument> backup;
+    if (options.command == BusCommand::Restore) {
+        std::string text;
+        if (ReadSmallFile(options.strFile, kMaxBackupFile, text, error)) {
+            backup = ParseBackup(text, error);
+        }
+        if (!backup) {
+            std::fprintf(err, "qd7-bus: %s: %s; nothing was sent\n", options.strFile.c_str(),
+                         error.c_str());
+            return kExitUsage;
+        }
     }
     // The broker first: a refused password file is said before the bus is touched. A broker that
     // is away is no error: the readings wait for it.
@@ -89,11 +113,16 @@ int RunParsed(const BusOptions& options, FILE* out, FILE* err, const std::atomic
     // A log appended to already has its header; a watch in text shows when each reading was.
     CReadingWriter writer(out, options.format, options.command == BusCommand::Watch);
     writer.SetQuiet(options.nQuiet);
+    writer.SetWriteColumns(options.command == BusCommand::Write ||
+                           options.command == BusCommand::Restore);
     writer.SetPublisher(pPublisher.get());
     CBusCommands commands(options, port, exchange, writer, err);
+    commands.SetBackup(backup ? &*backup : nullptr);
     // Progress only for a person at a terminal, and not between the lines of a trace.
     commands.ShowProgress(process.bErrTerminal && !options.bTrace && options.nQuiet < 2);
-    int code = commands.Run(!OutputHoldsData(out));
+    // A backup without -o is the output itself: no header row before it.
+    const bool bDocument = options.command == BusCommand::Backup && options.strOutput.empty();
+    int code = commands.Run(!OutputHoldsData(out) && !bDocument);
     port.Close();
     if (pPublisher) {
         pPublisher->Finish();

@@ -15,11 +15,14 @@ std::string BusUsage() {
   or:  qd7-bus [OPTION]... read ADDRS [REGS]...
   or:  qd7-bus [OPTION]... watch ADDRS... [--interval MS] [--count N]
   or:  qd7-bus [OPTION]... send BODY
+  or:  qd7-bus [OPTION]... write ADDRS REG VALUE [REG VALUE]...
+  or:  qd7-bus [OPTION]... backup ADDR [-o FILE]
+  or:  qd7-bus [OPTION]... restore FILE --to ADDR
   or:  qd7-bus [OPTION]... ports
 Talk to QD7 pulse meters on an RS485 bus from the command line: find the meters,
-read their registers, log their process values, send a frame typed by hand. Each
-request waits for its reply only as long as the line needs, so a whole bus is
-scanned in seconds.
+read their registers, log their process values, send a frame typed by hand, set
+meters up and copy one meter's setup to another. Each request waits for its
+reply only as long as the line needs, so a whole bus is scanned in seconds.
 
 Commands:
   scan [ADDRS]      ask every address from --from to --to (or those listed)
@@ -38,12 +41,25 @@ Commands:
   send BODY         send a 15-character frame body such as 07RX0P0+0000000
                     between STX and ETX with its CRC-8; show the reply in
                     hexadecimal and decoded (printable ASCII only)
+  write ADDRS REG VALUE [REG VALUE]...
+                    write values into registers of meters (C0 C1 C2 C3 K0 K1
+                    X0 X1 Y0 Y1, in the --bank given) and read each back: the
+                    row says written, or not-taken with the value the meter
+                    holds; ADDRS names the meters one by one, e.g. 07,12
+  backup ADDR       read the ten settings registers of both banks of a meter
+                    into a json document, on the output or in the -o file;
+                    nothing is written unless all twenty were read
+  restore FILE --to ADDR
+                    write a backup to a meter, the same or another: its
+                    registers are read first, those that differ are written and
+                    read back, and each row says what the register held before
   ports             list the serial ports: COMn as --port COMn and the window
                     program map them, the device, and for a USB adapter its
                     ids, maker, product and serial number; opens none of them
 
-  ADDRS is a list of addresses and ranges, e.g. 01,07,10:19; REGS likewise of
-  registers, e.g. P0,C0:C3 (a range in the order above).
+  ADDRS is a list of addresses and ranges, e.g. 01,07,10:19 (write takes no
+  ranges); REGS likewise of registers, e.g. P0,C0:C3 (a range in the order
+  above).
 
 Options:
       --port PATH|COMn|tcp://HOST:PORT|rfc2217://HOST:PORT
@@ -57,7 +73,7 @@ Options:
       --parity none|odd|even
                     parity (default none)
       --stop 1|2    stop bits (default 1)
-      --bank 0|1    register bank asked for (default 0)
+      --bank 0|1    register bank asked for or written (default 0)
       --timeout MS  wait at most MS milliseconds from the start of a request
                     for the whole reply (default: the request's and the reply's
                     time on the line plus 100 ms for the reply to start and
@@ -98,6 +114,9 @@ Options:
   -v, --trace       every request and reply on stderr, in hexadecimal and as
                     text, with the time in ms since the start and the
                     request's time on the line
+      --dry-run     write: show the frames that would be sent, send nothing
+                    and open no port; restore: read the meter and show the
+                    registers that differ from the backup, write nothing
   -h, --help        show this help and exit
       --version     show the version and exit
 
@@ -147,6 +166,13 @@ Scan options:
       --from AA     first address (default 00)
       --to BB       last address (default 99)
 
+Backup and restore options:
+  -o, --output FILE
+                    backup: write the document to FILE (whole, or not at all:
+                    an earlier FILE stays until the new one is complete) and
+                    the rows to the output
+      --to ADDR     restore: the meter to write the backup to
+
 Watch options:
       --interval MS
                     time from the start of one round to the start of the next
@@ -165,6 +191,13 @@ Output:
   --retries; 0 for nodevice, when nothing could be asked). text rows give
   address, bank, register, value and status.
 
+  The rows of write and restore are those of the read-back: status written
+  when the register holds the value asked for, not-taken when it holds another
+  (value is then what it holds), or silent, corrupt, rejected, nodevice as for
+  read; a restore's register that held the backup's value already is ok and is
+  not written. csv and json add wanted (the value asked for) and before (what
+  the register held before, when restore read it).
+
   A reply is found by its ACK STX start, after noise or an echo of the request,
   and must carry the address, bank and register asked for. scan lists the
   addresses where something answered. csv writes its header row unless the
@@ -175,6 +208,23 @@ Output:
   On a terminal, scan shows on stderr which address it is at and what it has
   found, on one line; never into a file or a pipe.
 
+Writing registers:
+  A value is sent as the meters take it: a sign, six digits and the number of
+  decimal places, so 123.4 goes as +0012341; the places typed are kept (123.40
+  is sent with two, and a meter shows two). A value those cannot carry exactly,
+  such as 1.2345678 or 1000000, is refused naming the nearest that can be
+  written. P0, the process value, is measured by the meter and never written.
+  Each register is read back after its write, and the read-back alone decides:
+  what a meter answers to the write itself (qd7-sim echoes the value with WD,
+  taken or not) is shown by -v and trusted for nothing, and the read-back goes
+  out only once that answer has come or can no longer come (the reply window),
+  so a late answer is never taken for the read-back. --retries asks the
+  read-back again; the write goes out once. A backup is json: "format",
+  "version" (1), "address", "time", "port" and "registers", each with "bank",
+  "register", "value", "decimals" and "raw"; restore checks a file against
+  this before anything is sent, so a damaged or edited-wrong file sends no
+  frame.
+
 Late replies and lost devices:
   A reply belongs to its request. A meter is never asked again while its reply
   to the last request may still come: after a request that got no reply (or a
@@ -184,24 +234,30 @@ Late replies and lost devices:
   another request; it is said on stderr with its delay from its own request
   and a timeout that waits for it, e.g. "07 answered 321 ms after its request;
   --timeout 350 waits for it", once per meter (again only if it gets slower).
-  In read and watch its row stays silent; in scan it lists its meter. A reply
+  In read, watch, write and restore its row stays silent; in scan it lists its
+  meter. A reply
   later than the reply window is outside the protocol: it may be taken for
   the next request's; set --timeout (or --reply-window) for such a meter.
 
-  When the device goes away, stderr says so once; scan, read and send end with
-  exit status 3. watch logs its rows as nodevice, opens the same device again
-  each round (at least 100 ms apart) and says so once it is back.
+  When the device goes away, stderr says so once; scan, read, send, write,
+  backup and restore end with exit status 3. watch logs its rows as nodevice,
+  opens the same device again each round (at least 100 ms apart) and says so
+  once it is back.
 
 Exit status:
-  0  every meter addressed answered (scan: at least one meter answered)
-  1  some meter was silent, or its reply corrupt or rejected (watch: also
-     rows logged as nodevice while the device was away)
-  2  usage error
+  0  every meter addressed answered (scan: at least one meter answered;
+     write and restore: every register holds the value written)
+  1  some meter was silent, or its reply corrupt or rejected, or a register
+     did not take its value (watch: also rows logged as nodevice while the
+     device was away; backup: not every register was read, and no backup was
+     written)
+  2  usage error (restore: the backup file cannot be read or is not a valid
+     backup)
   3  the port cannot be opened, or its device went away (watch: it was still
      away at the end)
-  4  the output cannot be written (a full disk, an I/O error, a closed
-     standard output); a reader that went away, such as head, ends qd7-bus
-     quietly instead
+  4  the output, or backup's -o file, cannot be written (a full disk, an I/O
+     error, a closed standard output); a reader that went away, such as
+     head, ends qd7-bus quietly instead
 @if publish
   5  --publish: readings were refused by the broker, dropped from the full
      queue, or not sent by the end (those kept in a --spool do not count), or
@@ -225,6 +281,10 @@ Examples:
                     log the process value of meter 07 every second
   qd7-bus send 07RX1C1+0000000
                     send a frame typed by hand and show the reply
+  qd7-bus write 07 C1 123.4
+                    set comparison value H of meter 07 and check it took it
+  qd7-bus backup 07 -o meter07.json && qd7-bus restore meter07.json --to 12
+                    give meter 12, the replacement, the setup of meter 07
 )";
     text = SelectBusFeatureBlocks(text);
     // The words of this system: how a run is stopped, how a device is named.

@@ -73,6 +73,21 @@ std::string_view StatusName(ReplyStatus status) {
     return "?";
 }
 
+bool Reading::HoldsWanted() const {
+    return status == ReplyStatus::Ok && field && wanted && field->SameValue(*wanted);
+}
+
+std::string_view RowStatusName(const Reading& reading) {
+    if (reading.status == ReplyStatus::Ok && reading.bWriteSent) {
+        return reading.HoldsWanted() ? "written" : "not-taken";
+    }
+    return StatusName(reading.status);
+}
+
+bool IsGoodRow(const Reading& reading) {
+    return reading.status == ReplyStatus::Ok && (!reading.bWriteSent || reading.HoldsWanted());
+}
+
 std::string FormatIsoTime(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
     const auto ms = floor<milliseconds>(time);
@@ -101,12 +116,14 @@ std::string FormatHex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-std::string CsvHeader() {
-    // tries last, so that a script reading the earlier columns by position reads them still.
-    return "time,address,bank,register,value,decimals,status,raw,tries\n";
+std::string CsvHeader(bool bWrites) {
+    // tries last, so that a script reading the earlier columns by position reads them still; the
+    // columns of writes after it, for the same reason.
+    return std::string("time,address,bank,register,value,decimals,status,raw,tries") +
+           (bWrites ? ",wanted,before" : "") + "\n";
 }
 
-std::string CsvRow(const Reading& r) {
+std::string CsvRow(const Reading& r, bool bWrites) {
     const bool bValue = HasValue(r);
     std::string row = FormatIsoTime(r.time);
     row += ',' + FormatAddress(r.address);
@@ -114,13 +131,17 @@ std::string CsvRow(const Reading& r) {
     row += ',' + CsvField(r.registerCode);
     row += ',' + (bValue ? FormatValue(r.value, r.decimals) : std::string());
     row += ',' + (bValue ? std::to_string(r.decimals) : std::string());
-    row += ',' + std::string(StatusName(r.status));
+    row += ',' + std::string(RowStatusName(r));
     row += ',' + FormatHex(r.raw);
     row += ',' + std::to_string(r.tries);
+    if (bWrites) {
+        row += ',' + (r.wanted ? FormatValueField(*r.wanted) : std::string());
+        row += ',' + (r.before ? FormatValueField(*r.before) : std::string());
+    }
     return row + '\n';
 }
 
-std::string JsonRow(const Reading& r) {
+std::string JsonRow(const Reading& r, bool bWrites) {
     const bool bValue = HasValue(r);
     std::string row = "{\"time\":" + JsonString(FormatIsoTime(r.time));
     row += ",\"address\":" + std::to_string(r.address);
@@ -128,9 +149,13 @@ std::string JsonRow(const Reading& r) {
     row += ",\"register\":" + JsonString(r.registerCode);
     row += ",\"value\":" + (bValue ? FormatValue(r.value, r.decimals) : std::string("null"));
     row += ",\"decimals\":" + (bValue ? std::to_string(r.decimals) : std::string("null"));
-    row += ",\"status\":" + JsonString(StatusName(r.status));
+    row += ",\"status\":" + JsonString(RowStatusName(r));
     row += ",\"raw\":" + JsonString(FormatHex(r.raw));
     row += ",\"tries\":" + std::to_string(r.tries);
+    if (bWrites) {
+        row += ",\"wanted\":" + (r.wanted ? FormatValueField(*r.wanted) : std::string("null"));
+        row += ",\"before\":" + (r.before ? FormatValueField(*r.before) : std::string("null"));
+    }
     return row + "}\n";
 }
 
@@ -140,7 +165,17 @@ std::string TextRow(const Reading& r, bool withTime) {
            r.registerCode + "  ";
     const std::string value = HasValue(r) ? FormatValue(r.value, r.decimals) : "-";
     row += std::string(kTextValueWidth - std::min(kTextValueWidth, value.size()), ' ') + value;
-    row += "  " + std::string(StatusName(r.status));
+    row += "  " + std::string(RowStatusName(r));
+    // A write is judged by the value alone; a restore to come also writes places that differ.
+    const bool bHeld =
+        r.bWriteSent ? r.HoldsWanted() : r.HoldsWanted() && r.field->SameValueAndPlaces(*r.wanted);
+    if (r.wanted && !bHeld) {
+        row += "  (" + std::string(r.bWriteSent ? "wrote " : "to write ") +
+               FormatValueField(*r.wanted) + ")";
+    }
+    if (r.before && r.wanted && !r.before->SameValueAndPlaces(*r.wanted)) {
+        row += "  (was " + FormatValueField(*r.before) + ")";
+    }
     if (r.tries > 1) {
         row += "  (" + std::to_string(r.tries) + " tries)";
     }

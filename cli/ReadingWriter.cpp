@@ -6,21 +6,21 @@ CReadingWriter::CReadingWriter(FILE* out, OutputFormat format, bool bTimeInText)
     : m_pOut(out), m_format(format), m_bTimeInText(bTimeInText) {}
 
 bool CReadingWriter::Header() {
-    return m_format != OutputFormat::Csv || m_nQuiet >= 2 || Put(CsvHeader());
+    return m_format != OutputFormat::Csv || m_nQuiet >= 2 || Put(CsvHeader(m_bWrites));
 }
 
 bool CReadingWriter::Write(const Reading& reading) {
     if (m_pPublisher != nullptr) {
         m_pPublisher->Publish(reading);
     }
-    if (m_nQuiet >= 2 || (m_nQuiet == 1 && reading.status == ReplyStatus::Ok)) {
+    if (m_nQuiet >= 2 || (m_nQuiet == 1 && IsGoodRow(reading))) {
         return !Failed();
     }
     switch (m_format) {
     case OutputFormat::Csv:
-        return Put(CsvRow(reading));
+        return Put(CsvRow(reading, m_bWrites));
     case OutputFormat::Json:
-        return Put(JsonRow(reading));
+        return Put(JsonRow(reading, m_bWrites));
     case OutputFormat::Text:
         break;
     }

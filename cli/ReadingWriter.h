@@ -23,9 +23,11 @@ public:
     bool WriteText(const std::string& lines);
 
     OutputFormat Format() const { return m_format; }
-    // -q: only the rows that are not ok are written; -qq: none, and no header (the exit code
-    // alone). A row left out counts as written.
+    // -q: only the rows that are not ok (IsGoodRow) are written; -qq: none, and no header (the
+    // exit code alone). A row left out counts as written.
     void SetQuiet(int nQuiet) { m_nQuiet = nQuiet; }
+    // The rows of write and restore, whose csv and json say what was wanted and held before.
+    void SetWriteColumns(bool bWrites) { m_bWrites = bWrites; }
     // Every reading goes to the publisher as well, -q or not (watch --publish).
     void SetPublisher(IRowPublisher* pPublisher) { m_pPublisher = pPublisher; }
     bool PublishFailed() const { return m_pPublisher != nullptr && m_pPublisher->Failed(); }
@@ -41,5 +43,6 @@ private:
     bool m_bTimeInText;
     int m_nError = 0;
     int m_nQuiet = 0;
+    bool m_bWrites = false;
     IRowPublisher* m_pPublisher = nullptr;
 };

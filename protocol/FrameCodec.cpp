@@ -12,16 +12,13 @@ namespace {
 constexpr double kMaxRequestMagnitude = 999999.5;
 
 // Where each field of a request's body lies: address, command, bank digit, register code, the
-// value's sign, its six digits and the decimal-places digit.
+// value field.
 constexpr int kBodyAddress = 0;
 constexpr int kBodyCommand = 2;
 constexpr int kBodyBank = 4;
 constexpr int kBodyRegister = 5;
-constexpr int kBodySign = 7;
-constexpr int kBodyDigits = 8;
-constexpr int kValueDigits = 6;
-constexpr int kBodyDecimals = 14;
-static_assert(kBodyDecimals + 1 == kFrameBodyLength);
+constexpr int kBodyValue = 7; // sign, six digits, decimal-places digit
+static_assert(kBodyValue + 8 == kFrameBodyLength);
 
 // STX, body, ETX, space (the place of the CRC), terminator, then the CRC over offsets 1..16.
 // The CRC's range and place are fixed, not taken from the body's length: a meter checks offsets
@@ -51,18 +48,30 @@ int Digit(uint8_t byte) {
 
 std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int commandIndex,
                                          int bankDigit, int registerIndex, double value) {
+    if (!std::isfinite(value) || std::fabs(value) >= kMaxRequestMagnitude) {
+        return std::nullopt;
+    }
+    // "%+07.0f0" field by field: it is sent at every poll, and the printf family costs ten times
+    // the rest of the frame. nearbyint rounds as %.0f does (to nearest, ties to even, in the
+    // current rounding mode), and the sign is the value's own, so a value that rounds to zero
+    // from below keeps its '-' as printf writes it. Below 999999.5 in magnitude, so at most six
+    // digits after rounding.
+    const ValueField field{std::signbit(value), static_cast<int>(std::fabs(std::nearbyint(value))),
+                           0};
+    return BuildValueFrame(frame, address, commandIndex, bankDigit, registerIndex, field);
+}
+
+std::optional<uint8_t> BuildValueFrame(FrameBuffer& frame, int address, int commandIndex,
+                                       int bankDigit, int registerIndex, const ValueField& value) {
     if (!IsAddress(address) || commandIndex < 0 ||
         commandIndex >= static_cast<int>(CommandTable.size()) || bankDigit < 0 || bankDigit > 9 ||
-        registerIndex < 0 || registerIndex >= kRegisterCount || !std::isfinite(value) ||
-        std::fabs(value) >= kMaxRequestMagnitude) {
+        registerIndex < 0 || registerIndex >= kRegisterCount || value.nDigits < 0 ||
+        value.nDigits > ValueField::kMaxDigits || value.nDecimals < 0 ||
+        value.nDecimals > ValueField::kMaxDecimals) {
         return std::nullopt;
     }
     const std::string_view command = CommandTable[static_cast<size_t>(commandIndex)];
     const std::string_view reg = RegisterCodeTable[static_cast<size_t>(registerIndex)];
-    // The body "%02d%s%1d%s%+07.0f0" written field by field: it is sent at every poll, and the
-    // printf family costs ten times the rest of the frame. nearbyint rounds as %.0f does (to
-    // nearest, ties to even, in the current rounding mode), and the sign is the value's own, so
-    // a value that rounds to zero from below keeps its '-' as printf writes it.
     std::array<char, kFrameBodyLength> body{};
     const std::array<char, 2> digits = AddressDigits(address);
     body[kBodyAddress] = digits[0];
@@ -72,14 +81,8 @@ std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int co
     body[kBodyBank] = static_cast<char>('0' + bankDigit);
     body[kBodyRegister] = reg[0];
     body[kBodyRegister + 1] = reg[1];
-    body[kBodySign] = std::signbit(value) ? '-' : '+';
-    // Below 999999.5 in magnitude, so at most six digits after rounding.
-    auto magnitude = static_cast<uint32_t>(std::fabs(std::nearbyint(value)));
-    for (int i = kBodyDigits + kValueDigits - 1; i >= kBodyDigits; --i) {
-        body[static_cast<size_t>(i)] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    }
-    body[kBodyDecimals] = '0';
+    const std::array<char, 8> field = ValueFieldCharacters(value);
+    std::copy(field.begin(), field.end(), body.begin() + kBodyValue);
     return WriteFrame(frame, std::string_view(body.data(), body.size()));
 }
 
@@ -88,6 +91,10 @@ uint8_t BuildTextFrame(FrameBuffer& frame, std::string_view text) {
 }
 
 DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
+    return ParseReplyFrame(bytes, length, kCommandResponse);
+}
+
+DecodedResponse ParseReplyFrame(const uint8_t* bytes, int length, int commandIndex) {
     DecodedResponse result;
     if (bytes == nullptr || length < kMinResponseLength ||
         Crc8(bytes + kResponseCrcFirst, kResponseCrcLength) != bytes[kResponseCrcOffset]) {
@@ -98,7 +105,10 @@ DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length) {
     if (bytes[0] != kAck || bytes[1] != kStx) {
         return result;
     }
-    const std::string_view expected = CommandTable[kCommandResponse];
+    if (commandIndex < 0 || commandIndex >= static_cast<int>(CommandTable.size())) {
+        return result;
+    }
+    const std::string_view expected = CommandTable[static_cast<size_t>(commandIndex)];
     if (bytes[4] != static_cast<uint8_t>(expected[0]) ||
         bytes[5] != static_cast<uint8_t>(expected[1])) {
         return result;

@@ -9,6 +9,7 @@
 #include "protocol/Address.h"
 #include "protocol/CodeTables.h"
 #include "protocol/Crc8.h"
+#include "protocol/ValueField.h"
 
 inline constexpr uint8_t kStx = 0x02;
 inline constexpr uint8_t kEtx = 0x03;
@@ -39,6 +40,13 @@ std::optional<uint8_t> BuildRequestFrame(FrameBuffer& frame, int address, int co
 // Texts longer than 60 characters are cut to 60. Gives the CRC byte.
 uint8_t BuildTextFrame(FrameBuffer& frame, std::string_view text);
 
+// The request frame with a value field of its own: the body "%02d%s%1d%s" and then the field's
+// sign, six digits and decimal-places digit (a write's value, where BuildRequestFrame carries an
+// integer and the digit 0). Arguments outside the ranges above, or a field that does not fit
+// (digits above 999999, places outside 0..9), build nothing.
+std::optional<uint8_t> BuildValueFrame(FrameBuffer& frame, int address, int commandIndex,
+                                       int bankDigit, int registerIndex, const ValueField& value);
+
 enum class ResponseStatus { ResponseOk, ResponseCorrupt, ResponseRejected };
 
 struct DecodedResponse {
@@ -52,6 +60,9 @@ struct DecodedResponse {
 
 // Checks and decodes a reply; reads no byte at or beyond `length`.
 DecodedResponse ParseResponseFrame(const uint8_t* bytes, int length);
+// The same for a reply that carries the command `commandIndex` in place of RD (a write's answer,
+// WD): the checks, their order and the decoding are those of ParseResponseFrame.
+DecodedResponse ParseReplyFrame(const uint8_t* bytes, int length, int commandIndex);
 
 // A reply's value with `decimals` places, held to 0..9, as "%.*f" writes it in the C locale:
 // a decimal point whatever the process locale, no padding. The one formatting of values behind

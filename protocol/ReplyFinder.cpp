@@ -11,6 +11,15 @@ constexpr size_t kMaxSettled = 4096;
 constexpr size_t kMaxHeard = kMaxResponseRead;
 constexpr size_t kFrameLength = kMinResponseLength;
 
+// A write's answer: WD, or else RD.
+DecodedResponse ParseWriteReply(const uint8_t* frame) {
+    const DecodedResponse decoded =
+        ParseReplyFrame(frame, kMinResponseLength, kCommandWriteResponse);
+    return decoded.status == ResponseStatus::ResponseRejected
+               ? ParseResponseFrame(frame, kMinResponseLength)
+               : decoded;
+}
+
 } // namespace
 
 ReplyStatus ReplyStatusOf(ResponseStatus status) {
@@ -61,7 +70,8 @@ void CReplyFinder::Scan() {
 void CReplyFinder::Judge() {
     const uint8_t* frame = m_vecBytes.data() + m_nScan;
     const std::vector<uint8_t> bytes(frame, frame + kFrameLength);
-    const DecodedResponse decoded = ParseResponseFrame(frame, kMinResponseLength);
+    const DecodedResponse decoded =
+        m_expect.bWrite ? ParseWriteReply(frame) : ParseResponseFrame(frame, kMinResponseLength);
     ReplyStatus verdict = ReplyStatusOf(decoded.status);
     if (verdict == ReplyStatus::Corrupt) {
         if (m_status == ReplyStatus::Silent || m_status == ReplyStatus::Corrupt) {

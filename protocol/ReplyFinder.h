@@ -23,11 +23,14 @@ enum class ReplyStatus {
 // asked for (another bank or register) the finder then rejects.
 ReplyStatus ReplyStatusOf(ResponseStatus status);
 
-// The reply a request waits for. Bank and register -1 take any.
+// The reply a request waits for. Bank and register -1 take any. A write's answer (bWrite) may
+// carry WD, the command meters answer a write with, or RD as some answer it; it is the meter's
+// word only, and a write is judged by reading the register back.
 struct ReplyExpectation {
     int address = 0;
     int bank = -1;
     int registerIndex = -1;
+    bool bWrite = false;
 };
 
 // Finds a meter's reply in the bytes that come back after a request, fed as they arrive. The

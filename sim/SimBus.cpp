@@ -46,7 +46,7 @@ CSimBus::CSimBus(std::vector<CSimMeter> meters, SimFaults faults, uint32_t seed,
         // Two meters with one address would talk over each other; the first one keeps it.
         if (IsAddress(meter.Address()) && !FindSlot(meter.Address())) {
             m_vecMeters.push_back(
-                MeterSlot{std::move(meter), false, {}, kNoAnswerAs, std::nullopt, 0});
+                MeterSlot{std::move(meter), false, {}, kNoAnswerAs, false, std::nullopt, 0});
         }
     }
 }
@@ -81,7 +81,9 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         Log(heard + " (not understood)");
         return std::nullopt;
     }
-    if (request->commandIndex == kCommandResponse) {
+    // RD and WD are what meters answer with: another meter's reply, heard on the shared line.
+    if (request->commandIndex == kCommandResponse ||
+        request->commandIndex == kCommandWriteResponse) {
         Log(heard + " (a reply, ignored)");
         return std::nullopt;
     }
@@ -100,7 +102,8 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         return std::nullopt;
     }
     ++slot->nRequests;
-    if (request->commandIndex != kCommandRead) {
+    const bool bWrite = request->commandIndex == kCommandWrite;
+    if (bWrite && !slot->bReadOnly) {
         slot->meter.Write(request->bank, request->registerIndex, request->value, request->decimals,
                           now);
     }
@@ -112,14 +115,22 @@ std::optional<SimReply> CSimBus::Answer(const std::string& body) {
         return std::nullopt;
     }
     const int address = slot->nAnswerAs >= 0 ? slot->nAnswerAs : request->address;
-    const double value = m_bCountRequests
-                             ? static_cast<double>(slot->nRequests)
-                             : slot->meter.Value(request->bank, request->registerIndex, now);
-    const int decimals =
-        m_bCountRequests ? 0 : slot->meter.Decimals(request->bank, request->registerIndex);
-    SimReplyFrame frame =
-        BuildReplyFrame(address, m_faults.bReject ? kCommandRead : kCommandResponse, request->bank,
-                        request->registerIndex, value, decimals);
+    // A write is answered with the value it carried, taken or not: the meter's word, which only
+    // reading the register back can check.
+    const int command =
+        m_faults.bReject ? kCommandRead : (bWrite ? m_nWriteReplyCommand : kCommandResponse);
+    SimReplyFrame frame;
+    if (m_bCountRequests) {
+        frame = BuildReplyFrame(address, command, request->bank, request->registerIndex,
+                                static_cast<double>(slot->nRequests), 0);
+    } else if (bWrite) {
+        frame = BuildReplyFrame(address, command, request->bank, request->registerIndex,
+                                request->field);
+    } else {
+        frame = BuildReplyFrame(address, command, request->bank, request->registerIndex,
+                                slot->meter.Value(request->bank, request->registerIndex, now),
+                                slot->meter.Decimals(request->bank, request->registerIndex));
+    }
     if (m_nCorruptNext > 0 || Roll(m_faults.nCorruptPercent)) {
         m_nCorruptNext = std::max(0, m_nCorruptNext - 1);
         frame[kReplyFrameLength - 1] ^= 0xFF;
@@ -253,6 +264,15 @@ bool CSimBus::SetAnswerAs(int address, int replyAddress) {
     return slot != nullptr;
 }
 
+bool CSimBus::SetReadOnly(int address, bool bReadOnly) {
+    const std::lock_guard lock(m_mutex);
+    MeterSlot* slot = FindSlot(address);
+    if (slot != nullptr) {
+        slot->bReadOnly = bReadOnly;
+    }
+    return slot != nullptr;
+}
+
 bool CSimBus::SetMeterDelay(int address, std::optional<std::chrono::milliseconds> delay) {
     const std::lock_guard lock(m_mutex);
     MeterSlot* slot = FindSlot(address);
@@ -262,6 +282,12 @@ bool CSimBus::SetMeterDelay(int address, std::optional<std::chrono::milliseconds
                             : std::nullopt;
     }
     return slot != nullptr;
+}
+
+void CSimBus::SetWriteReplyCommand(int commandIndex) {
+    const std::lock_guard lock(m_mutex);
+    m_nWriteReplyCommand =
+        commandIndex == kCommandResponse ? kCommandResponse : kCommandWriteResponse;
 }
 
 void CSimBus::SetCountRequests(bool bCount) {

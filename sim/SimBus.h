@@ -31,8 +31,10 @@ struct SimReply {
 // no I/O of its own. A correct request (STX, 15-character body, ETX, CRC) is answered by the meter
 // with its address:
 //   RX      the reply "RD" with the register's value and decimals, for the requested bank;
-//   WX, WD  the value (with its decimal-places digit) is written, then answered like RX;
-//   RD      ignored: it is a reply, whichever meter sent it.
+//   WX      the value (with its decimal-places digit) is stored, unless the meter is read-only,
+//           and answered in the response format with "WD" and the value field the request
+//           carried, stored or not;
+//   RD, WD  ignored: they are replies, whichever meter sent them.
 // Silence: a wrong CRC or a missing ETX, a body the meter does not understand, a bank other than
 // 0 or 1, an address with no meter, a meter switched silent or in a silent window.
 // Every member may be called from any thread; faults can change while a server runs Feed().
@@ -64,6 +66,11 @@ public:
     bool AddSilentWindow(int address, std::chrono::milliseconds from, std::chrono::milliseconds to);
     // The meter's replies carry `replyAddress` instead of its own; -1 gives its own back.
     bool SetAnswerAs(int address, int replyAddress);
+    // The meter answers writes as ever but stores nothing.
+    bool SetReadOnly(int address, bool bReadOnly);
+    // The command of the reply to a write: WD (the default), or RD for meters that answer a write
+    // as if it were a read, which a tool could take for the register's value.
+    void SetWriteReplyCommand(int commandIndex);
     // The meter's replies go out `delay` after its requests instead of the faults' delay;
     // nothing gives it the faults' delay back.
     bool SetMeterDelay(int address, std::optional<std::chrono::milliseconds> delay);
@@ -108,6 +115,7 @@ private:
         bool bSilent = false;
         std::vector<SilentWindow> windows;
         int nAnswerAs = -1;
+        bool bReadOnly = false;
         std::optional<std::chrono::milliseconds> delay; // the faults' delay when unset
         uint64_t nRequests = 0;
     };
@@ -125,6 +133,7 @@ private:
     SimFaults m_faults;
     int m_nDropNext = 0;
     int m_nCorruptNext = 0;
+    int m_nWriteReplyCommand = kCommandWriteResponse;
     bool m_bCountRequests = false;
     std::mt19937 m_rng;
     SimClock m_fnClock;

@@ -45,20 +45,19 @@ std::optional<SimRequest> ParseRequestBody(std::string_view body) {
     if (sign != '+' && sign != '-' && sign != ' ') {
         return std::nullopt;
     }
-    int digits = 0;
-    for (const char c : body.substr(8, 6)) {
-        if (!IsDigit(c)) {
-            return std::nullopt;
-        }
-        digits = digits * 10 + (c - '0');
+    const std::optional<ValueField> field =
+        ReadValueField(reinterpret_cast<const uint8_t*>(body.data()) + 7);
+    if (!field) {
+        return std::nullopt;
     }
-    request.decimals = body[14] - '0';
-    request.value = (sign == '-' ? -1.0 : 1.0) * digits * std::pow(10.0, -request.decimals);
+    request.field = *field;
+    request.decimals = field->nDecimals;
+    request.value = (sign == '-' ? -1.0 : 1.0) * field->nDigits * std::pow(10.0, -field->nDecimals);
     return request;
 }
 
-SimEncodedValue EncodeValue(double value, int decimals) {
-    SimEncodedValue encoded;
+ValueField EncodeValue(double value, int decimals) {
+    ValueField encoded;
     encoded.nDecimals = std::clamp(decimals, 0, kMaxDecimals);
     const double scaled = std::round(std::fabs(value) * std::pow(10.0, encoded.nDecimals));
     // NaN compares false both ways, so it lands on the maximum with infinities.
@@ -69,15 +68,20 @@ SimEncodedValue EncodeValue(double value, int decimals) {
 
 SimReplyFrame BuildReplyFrame(int address, int commandIndex, int bank, int registerIndex,
                               double value, int decimals) {
-    const SimEncodedValue encoded = EncodeValue(value, decimals);
+    return BuildReplyFrame(address, commandIndex, bank, registerIndex,
+                           EncodeValue(value, decimals));
+}
+
+SimReplyFrame BuildReplyFrame(int address, int commandIndex, int bank, int registerIndex,
+                              const ValueField& value) {
     const std::string_view command = CommandTable[static_cast<size_t>(
         std::clamp(commandIndex, 0, static_cast<int>(CommandTable.size()) - 1))];
     const std::string_view reg =
         RegisterCodeTable[static_cast<size_t>(std::clamp(registerIndex, 0, kRegisterCount - 1))];
     std::array<char, kFrameBodyLength + 1> body{};
-    std::snprintf(body.data(), body.size(), "%02d%.2s%1d%.2s%c%06d%1d",
+    std::snprintf(body.data(), body.size(), "%02d%.2s%1d%.2s%.8s",
                   std::clamp(address, 0, kAddressCount - 1), command.data(), std::clamp(bank, 0, 9),
-                  reg.data(), encoded.bNegative ? '-' : '+', encoded.nDigits, encoded.nDecimals);
+                  reg.data(), ValueFieldCharacters(value).data());
 
     SimReplyFrame frame{};
     frame[0] = kAck;

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "protocol/ValueField.h"
+
 // The meter's side of the wire: what a request body asks for, and the reply a meter sends back.
 
 // A request body (15 characters between STX and ETX) as a meter understands it.
@@ -15,6 +17,7 @@ struct SimRequest {
     int registerIndex = 0;
     double value = 0.0; // sign × digits × 10^-decimals
     int decimals = 0;
+    ValueField field; // the value as the frame carries it
 };
 
 // Reads "AACCBRRSNNNNNND": two address digits, a command and a register code from the tables, a
@@ -25,12 +28,7 @@ std::optional<SimRequest> ParseRequestBody(std::string_view body);
 // A value as the six digits of a frame carry it: N = round(|value| × 10^decimals), at most 999999
 // (larger magnitudes, infinities and NaN show as 999999). Decimals are held to 0..9, the digit the
 // frame has room for. A value that rounds to 0 is positive.
-struct SimEncodedValue {
-    bool bNegative = false;
-    int nDigits = 0;
-    int nDecimals = 0;
-};
-SimEncodedValue EncodeValue(double value, int decimals);
+ValueField EncodeValue(double value, int decimals);
 
 inline constexpr int kReplyFrameLength = 19;
 using SimReplyFrame = std::array<uint8_t, kReplyFrameLength>;
@@ -41,3 +39,6 @@ using SimReplyFrame = std::array<uint8_t, kReplyFrameLength>;
 // to them (address 0..99, command 0..3, bank 0..9, register 0..10).
 SimReplyFrame BuildReplyFrame(int address, int commandIndex, int bank, int registerIndex,
                               double value, int decimals);
+// The same with the value field as it is: a reply that echoes a request's field.
+SimReplyFrame BuildReplyFrame(int address, int commandIndex, int bank, int registerIndex,
+                              const ValueField& value);

@@ -190,6 +190,19 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             (arg == "--link" ? options.strLink : options.strDevice) = value;
         } else if (arg == "--listen") {
             options.strListen = value;
+        } else if (arg == "--write-reply") {
+            if (value != "wd" && value != "rd") {
+                error = "--write-reply: \"" + std::string(value) + "\" is not one of wd, rd";
+                return false;
+            }
+            options.nWriteReplyCommand = value == "rd" ? kCommandResponse : kCommandWriteResponse;
+        } else if (arg == "--read-only") {
+            const std::optional<int> address = ParseAddress(value);
+            if (!address) {
+                error = "--read-only: \"" + std::string(value) + "\" is not an address 00..99";
+                return false;
+            }
+            options.readOnly.push_back(*address);
         } else if (arg == "--delay") {
             if (!ParseDelay(value, options, error)) {
                 return false;
@@ -233,6 +246,12 @@ bool ParseSimOptions(std::span<const std::string_view> args, SimOptions& options
             return false;
         }
     }
+    for (const int address : options.readOnly) {
+        if (!hasMeter(address)) {
+            error = "--read-only: there is no meter " + std::to_string(address) + " in --meters";
+            return false;
+        }
+    }
     for (const SimMeterDelay& delay : options.meterDelays) {
         if (!hasMeter(delay.address)) {
             error = "--delay: there is no meter " + std::to_string(delay.address) + " in --meters";
@@ -258,8 +277,8 @@ std::string SimUsage(std::string_view program) {
     text += "Simulated QD7 meters answering on a pseudo-terminal (or a port given with --device).\n"
             "Prints the device path (and the link) on one line, then serves until SIGINT, SIGTERM "
             "or SIGHUP.\n"
-            "Meters answer RX with RD; WX and WD write the value, then answer like RX; RD is "
-            "ignored.\n\n"
+            "Meters answer RX with RD; WX stores the value and is answered with WD and the value\n"
+            "it carried; RD and WD are replies and ignored.\n\n"
             "  --meters LIST     meter addresses, comma-separated, 00..99 (default 01), e.g. "
             "01,07,12\n"
             "  --link PATH       make a symbolic link PATH to the device; removed at exit\n"
@@ -284,6 +303,10 @@ std::string SimUsage(std::string_view program) {
             "  --silent AA[:FROM:TO]\n"
             "                    meter AA does not answer; with FROM:TO only from FROM to TO\n"
             "                    seconds after start (repeatable)\n"
+            "  --read-only AA    meter AA answers writes but stores nothing (repeatable)\n"
+            "  --write-reply wd|rd\n"
+            "                    the command a write is answered with (default wd); rd answers\n"
+            "                    as a read does, with the value written\n"
             "  --verbose         log every request, reply and byte to stderr\n"
             "  --help            show this help\n"
             "  --version         show the version\n";

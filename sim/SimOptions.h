@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/CodeTables.h"
 #include "sim/SimFaults.h"
 
 // A meter made silent from the command line: always, or during [from, to) after the start.
@@ -34,6 +35,8 @@ struct SimOptions {
     uint32_t nSeed = 1;
     SimFaults faults;
     std::vector<SimSilence> silences;
+    std::vector<int> readOnly;                      // meters that answer writes but store nothing
+    int nWriteReplyCommand = kCommandWriteResponse; // a write's answer: WD, or RD as a read's
     std::vector<SimMeterDelay> meterDelays;
     bool bCountRequests = false; // every reply's value is its meter's count of requests
     bool bVerbose = false;

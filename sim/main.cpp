@@ -63,7 +63,7 @@ std::vector<CSimMeter> MakeMeters(const SimOptions& options) {
     return meters;
 }
 
-// What the options say of single meters, and of every reply's value.
+// What the options say of single meters, of every reply's value and of how writes are taken.
 void ApplyMeterOptions(const SimOptions& options, CSimBus& bus) {
     for (const SimSilence& silence : options.silences) {
         if (silence.bAlways) {
@@ -76,6 +76,10 @@ void ApplyMeterOptions(const SimOptions& options, CSimBus& bus) {
         bus.SetMeterDelay(delay.address, delay.delay);
     }
     bus.SetCountRequests(options.bCountRequests);
+    for (const int address : options.readOnly) {
+        bus.SetReadOnly(address, true);
+    }
+    bus.SetWriteReplyCommand(options.nWriteReplyCommand);
 }
 
 void LogLine(std::string_view line) {

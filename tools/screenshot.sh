@@ -77,7 +77,9 @@ script=screenshot.sh
 . tools/lib/desktop-session.sh
 begin_session
 start_xvfb
-start_sim "$build" "$meters"
+# The panel's typed writes of P0 show their value in the reply: the meters answer a write as a
+# read.
+start_sim "$build" "$meters" --write-reply rd
 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$build/app/qd7test" >"$work/app.log" 2>&1 &
 pids+=($!)
 

@@ -16,10 +16,11 @@ _qd7_bus()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='scan read watch send ports'
+    local commands='scan read watch send write backup restore ports'
     local options='--port --speed --data --parity --stop --bank --timeout --reply-window
         --rts-delay-before --rts-delay-after --retries --format -q -qq --stats -v --trace --help
         --version'
+    local registers='P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1'
 
     case $prev in
     --port)
@@ -41,6 +42,7 @@ _qd7_bus()
         --interval | --count)
         return # a number
         ;;
+    -o | --output) COMPREPLY=($(compgen -f -- "$cur")); return ;;
 # @if publish
     --ca-file | --password-file | --spool)
         COMPREPLY=($(compgen -f -- "$cur"))
@@ -55,7 +57,7 @@ _qd7_bus()
     local word command=
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
         case $word in
-        scan | read | watch | send | ports) command=$word; break ;;
+        scan | read | watch | send | write | backup | restore | ports) command=$word; break ;;
         esac
     done
 
@@ -63,6 +65,9 @@ _qd7_bus()
         case $command in
         scan) options+=' --from --to' ;;
         watch) options+=' --interval --count' ;;
+        write) options+=' --dry-run' ;;
+        backup) options+=' -o --output' ;;
+        restore) options+=' --to --dry-run' ;;
         esac
 # @if publish
         [[ $command == watch ]] && options+=' --publish --ca-file --password-file --queue --inflight
@@ -78,8 +83,31 @@ _qd7_bus()
         if [[ $prev != read ]]; then
             local head=
             [[ $cur == *,* ]] && head=${cur%,*},
-            COMPREPLY=($(compgen -P "$head" -W 'P0 C0 C1 C2 C3 K0 K1 X0 X1 Y0 Y1' -- "${cur##*,}"))
+            COMPREPLY=($(compgen -P "$head" -W "$registers" -- "${cur##*,}"))
         fi
+        ;;
+    write)
+        # After the meters, a register and its value, again and again; P0 is not written. The
+        # words after write are counted, less options and their values (a negative number is a
+        # value, not an option).
+        local i k=-1 after=
+        for ((i = 1; i < COMP_CWORD; i++)); do
+            word=${COMP_WORDS[i]}
+            if [[ -z $after ]]; then
+                [[ $word == write ]] && after=1
+                continue
+            fi
+            case $word in
+            -[0-9.]*) ((k++)) ;;
+            -q | -qq | -v | --trace | --stats | --dry-run | --*=*) ;;
+            -*) ((i++)) ;;
+            *) ((k++)) ;;
+            esac
+        done
+        ((k >= 0 && k % 2 == 0)) && COMPREPLY=($(compgen -W "${registers#P0 }" -- "$cur"))
+        ;;
+    restore)
+        COMPREPLY=($(compgen -f -- "$cur"))
         ;;
     esac
 }

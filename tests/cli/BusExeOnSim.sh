@@ -19,7 +19,7 @@ fi
 "$(dirname "$0")/../support/WinePrefix.sh" check "$prefix"
 
 work=$(mktemp -d)
-"$sim" --meters 01,07,12 --delay 12:250 --link "$work/com" >"$work/sim.log" 2>&1 &
+"$sim" --meters 01,07,12 --delay 12:250 --read-only 01 --link "$work/com" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 cleanup() {
     kill "$sim_pid" 2>/dev/null || true
@@ -60,4 +60,13 @@ if ! grep -Eq '^qd7-bus: 12 answered 2[5-9][0-9] ms after its request; --timeout
     failed=1
 fi
 check 0 '^12  bank 0  P0 .*ok' "$@" "$bus" --port COM33 --speed 115200 scan 07:12
+# Writes, each read back: taken by 07, kept out by the read-only 01; 07's setup saved to a file
+# and written to 12, whose changed register then reads back.
+check 0 '^07  bank 0  C1       123.4  written' "$@" "$bus" --port COM33 write 07 C1 123.4
+check 1 '^01  bank 0  C1       750.5  not-taken  \(wrote 123.4\)' \
+    "$@" "$bus" --port COM33 write 01 C1 123.4
+check 0 '^$' "$@" "$bus" --port COM33 -q backup 07 -o "Z:$work/meter07.json"
+check 0 '^12  bank 0  C1       123.4  written  \(was 750.5\)' \
+    "$@" "$bus" --port COM33 --timeout 400 restore "Z:$work/meter07.json" --to 12
+check 0 '^12  bank 0  C1       123.4  ok' "$@" "$bus" --port COM33 --timeout 400 read 12 C1
 exit $failed

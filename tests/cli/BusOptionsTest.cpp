@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "cli/ReplyTimeout.h"
+#include "protocol/CodeTables.h"
 
 namespace {
 
 // Everything a command line can set, on one line, so that a table can say what it expects.
 std::string Describe(const BusOptions& o) {
-    static constexpr std::string_view kCommands[] = {"none",  "scan", "read",
-                                                     "watch", "send", "ports"};
+    static constexpr std::string_view kCommands[] = {"none",  "scan",  "read",   "watch",  "send",
+                                                     "ports", "write", "backup", "restore"};
     static constexpr std::string_view kFormats[] = {"text", "csv", "json"};
     static constexpr char kParity[] = {'N', 'O', 'E'};
     std::string text(kCommands[static_cast<int>(o.command)]);
@@ -68,6 +69,35 @@ struct OptionCase {
     std::vector<std::string_view> args;
     std::string expected; // Describe() of the result, or "error: <part of the message>"
 };
+
+// Each case parsed: described as expected, or refused with a message holding the expected part.
+void CheckCases(const std::vector<OptionCase>& cases, std::string (*describe)(const BusOptions&)) {
+    const std::vector<std::string_view> taken = BusOptionNames();
+    const std::vector<std::string_view> known = BusOptionNames(true);
+    for (const OptionCase& c : cases) {
+        BusOptions options;
+        std::string error;
+        const bool ok = ParseBusOptions(c.args, options, error);
+        const std::string got = ok ? describe(options) : "error: " + error;
+        // An option of a feature that this build lacks (publishing without MQTT) is refused as
+        // such, whatever the case expects of a build that has it.
+        const bool bNotInThisBuild = std::any_of(c.args.begin(), c.args.end(), [&](auto arg) {
+            const std::string_view name = arg.substr(0, arg.find('='));
+            return std::find(known.begin(), known.end(), name) != known.end() &&
+                   std::find(taken.begin(), taken.end(), name) == taken.end();
+        });
+        if (bNotInThisBuild) {
+            EXPECT_FALSE(ok) << c.name << ": " << got;
+            EXPECT_NE(got.find("this qd7-bus was built without"), std::string::npos)
+                << c.name << ": " << got;
+        } else if (c.expected.rfind("error: ", 0) == 0) {
+            EXPECT_FALSE(ok) << c.name << ": " << got;
+            EXPECT_NE(got.find(c.expected.substr(7)), std::string::npos) << c.name << ": " << got;
+        } else {
+            EXPECT_EQ(got, c.expected) << c.name;
+        }
+    }
+}
 
 TEST(BusOptions, ParsesTheCommandLine) {
     const std::vector<OptionCase> cases = {
@@ -257,31 +287,83 @@ TEST(BusOptions, ParsesTheCommandLine) {
         {"body without address", {"send", "A7RX0P0+0000000"}, "error: begin with the meter"},
         {"two bodies", {"send", "07RX0P0+0000000", "07RX0P0+0000000"}, "error: exactly one"},
     };
-    const std::vector<std::string_view> taken = BusOptionNames();
-    const std::vector<std::string_view> known = BusOptionNames(true);
-    for (const OptionCase& c : cases) {
-        BusOptions options;
-        std::string error;
-        const bool ok = ParseBusOptions(c.args, options, error);
-        const std::string got = ok ? Describe(options) : "error: " + error;
-        // An option of a feature that this build lacks (publishing without MQTT) is refused as
-        // such, whatever the case expects of a build that has it.
-        const bool bNotInThisBuild = std::any_of(c.args.begin(), c.args.end(), [&](auto arg) {
-            const std::string_view name = arg.substr(0, arg.find('='));
-            return std::find(known.begin(), known.end(), name) != known.end() &&
-                   std::find(taken.begin(), taken.end(), name) == taken.end();
-        });
-        if (bNotInThisBuild) {
-            EXPECT_FALSE(ok) << c.name << ": " << got;
-            EXPECT_NE(got.find("this qd7-bus was built without"), std::string::npos)
-                << c.name << ": " << got;
-        } else if (c.expected.rfind("error: ", 0) == 0) {
-            EXPECT_FALSE(ok) << c.name << ": " << got;
-            EXPECT_NE(got.find(c.expected.substr(7)), std::string::npos) << c.name << ": " << got;
-        } else {
-            EXPECT_EQ(got, c.expected) << c.name;
-        }
+    CheckCases(cases, Describe);
+}
+
+// What a command line asks of write, backup and restore, on one line.
+std::string DescribeSetup(const BusOptions& o) {
+    std::string text = Describe(o);
+    for (const RegisterWrite& w : o.writes) {
+        text += " " + std::string(RegisterCodeTable[static_cast<size_t>(w.registerIndex)]) + "=" +
+                FormatValueField(w.value);
     }
+    text += o.nTarget >= 0 ? " to" + std::to_string(o.nTarget) : "";
+    text += o.strFile.empty() ? "" : " file " + o.strFile;
+    text += o.strOutput.empty() ? "" : " -o " + o.strOutput;
+    return text + (o.bDryRun ? " dry" : "");
+}
+
+TEST(BusOptions, ParsesWritesBackupsAndRestores) {
+    const std::vector<OptionCase> cases = {
+        {"a write",
+         {"write", "07", "C1", "123.4"},
+         "write COM1 9600 8N1 bank0 173ms text @7 C1=123.4"},
+        {"several registers of several meters, negative values, a bank",
+         {"--bank", "1", "write", "07,12", "c3", "-15.25", "Y0", "-.5", "K1", "0.00005"},
+         "write COM1 9600 8N1 bank1 173ms text @7 @12 C3=-15.25 Y0=-0.5 K1=0.00005"},
+        {"a dry run",
+         {"write", "07", "X1", "1000", "--dry-run"},
+         "write COM1 9600 8N1 bank0 173ms text @7 X1=1000 dry"},
+        {"a backup to a file",
+         {"backup", "07", "-o", "meter07.json"},
+         "backup COM1 9600 8N1 bank0 173ms text to7 -o meter07.json"},
+        {"a backup to the output", {"backup", "7"}, "backup COM1 9600 8N1 bank0 173ms text to7"},
+        {"a restore",
+         {"restore", "meter07.json", "--to", "12", "--format", "csv"},
+         "restore COM1 9600 8N1 bank0 173ms csv to12 file meter07.json"},
+        {"a restore's dry run",
+         {"--dry-run", "restore", "b.json", "--to=07"},
+         "restore COM1 9600 8N1 bank0 173ms text to7 file b.json dry"},
+
+        {"the process value", {"write", "07", "P0", "1"}, "error: P0 is the process value"},
+        {"a range of meters", {"write", "07:09", "C1", "1"}, "error: \"07:09\" is a range"},
+        {"a range in a list", {"write", "01,07:09", "C1", "1"}, "error: \"07:09\" is a range"},
+        {"every meter", {"write", "all", "C1", "1"}, "error: write: \"all\" is not an address"},
+        {"a meter twice", {"write", "07,7", "C1", "1"}, "error: meter 07 is named twice"},
+        {"a register twice", {"write", "07", "C1", "1", "c1", "2"}, "error: C1 is given twice"},
+        {"a register without a value",
+         {"write", "07", "C1", "1", "C2"},
+         "error: C2 needs the value"},
+        {"nothing to write",
+         {"write", "07"},
+         "error: write needs a meter, a register and its value"},
+        {"a register range", {"write", "07", "C0:C3", "1"}, "error: \"C0:C3\" is not a register"},
+        {"a value out of range",
+         {"write", "07", "C1", "1234567"},
+         "error: write C1: \"1234567\" is out of range"},
+        {"a value too fine",
+         {"write", "07", "C1", "0.0000000001"},
+         "error: the nearest value that can be written is 0"},
+        {"a value with a comma", {"write", "07", "C1", "1,5"}, "error: is not a decimal number"},
+        {"a backup of two meters", {"backup", "07,12"}, "error: \"07,12\" is not an address"},
+        {"a backup without a meter", {"backup"}, "error: backup needs exactly one"},
+        {"a backup of one bank", {"backup", "07", "--bank", "1"}, "error: backup takes both banks"},
+        {"a restore without --to", {"restore", "b.json"}, "error: restore needs --to ADDR"},
+        {"a restore of two files",
+         {"restore", "a.json", "b.json", "--to", "7"},
+         "error: restore needs exactly one backup file"},
+        {"a restore to a bank",
+         {"restore", "b.json", "--to", "7", "--bank", "0"},
+         "error: restore takes both banks"},
+        {"a dry run of a read",
+         {"read", "07", "--dry-run"},
+         "error: --dry-run belongs to write and restore"},
+        {"-o elsewhere", {"read", "07", "-o", "x"}, "error: -o belongs to backup"},
+        {"--to with read",
+         {"read", "07", "--to", "12"},
+         "error: --to belongs to scan and restore, not to read"},
+    };
+    CheckCases(cases, DescribeSetup);
 }
 
 TEST(BusOptions, HelpAndVersionWinOverEverythingAfterThem) {

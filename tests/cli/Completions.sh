@@ -44,10 +44,15 @@ expect() { # expected words...
     got=$(complete_line "$@")
     [ "$got" = "$expected" ] || { echo "completing '$*': got '$got', expected '$expected'" >&2; status=1; }
 }
-expect 'scan read watch send ports' qd7-bus ''
+expect 'scan read watch send write backup restore ports' qd7-bus ''
 expect 'text csv json' qd7-bus --format ''
 expect 'none odd even' qd7-bus scan --parity ''
 expect 'C0 C1 C2 C3' qd7-bus read 07 C
 expect '--interval' qd7-bus watch 07 --int
 expect 'P0,C0 P0,C1 P0,C2 P0,C3' qd7-bus read 07 P0,C
+expect 'C0 C1 C2 C3' qd7-bus write 07 C
+expect 'X0 X1' qd7-bus --bank 1 write 07,12 C1 -15.25 X
+expect '' qd7-bus write 07 C1 ''
+expect '--dry-run' qd7-bus restore b.json --dr
+expect '--output' qd7-bus backup 07 --ou
 exit $status

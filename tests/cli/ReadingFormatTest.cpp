@@ -99,3 +99,51 @@ TEST(ReadingFormat, OddRegisterTextIsQuotedAndEscaped) {
 }
 
 } // namespace
+
+namespace {
+
+// A write's read-back of K1: -12.34 with two places.
+Reading WrittenReading(ValueField wanted) {
+    Reading r = OkReading();
+    r.field = ValueField{true, 1234, 2};
+    r.wanted = wanted;
+    r.bWriteSent = true;
+    return r;
+}
+
+TEST(ReadingFormat, AWritesRowSaysWhetherTheRegisterHoldsWhatWasWritten) {
+    const Reading written = WrittenReading(ValueField{true, 12340, 3}); // -12.340: the same value
+    EXPECT_EQ(TextRow(written, false), "07  bank 1  K1      -12.34  written\n");
+    EXPECT_EQ(CsvHeader(true),
+              "time,address,bank,register,value,decimals,status,raw,tries,wanted,before\n");
+    EXPECT_EQ(CsvRow(written, true),
+              "2024-05-01T12:00:34.005Z,07,1,K1,-12.34,2,written,06 02 30 37,1,-12.340,\n");
+    EXPECT_TRUE(IsGoodRow(written));
+
+    Reading notTaken = WrittenReading(ValueField{false, 5, 0});
+    notTaken.before = ValueField{true, 1234, 2};
+    EXPECT_EQ(TextRow(notTaken, false),
+              "07  bank 1  K1      -12.34  not-taken  (wrote 5)  (was -12.34)\n");
+    EXPECT_TRUE(JsonRow(notTaken, true)
+                    .ends_with(",\"status\":\"not-taken\",\"raw\":\"06 02 30 37\",\"tries\":1,"
+                               "\"wanted\":5,\"before\":-12.34}\n"))
+        << JsonRow(notTaken, true);
+    EXPECT_FALSE(IsGoodRow(notTaken));
+
+    Reading unanswered = WrittenReading(ValueField{false, 5, 0});
+    unanswered.status = ReplyStatus::Silent;
+    EXPECT_EQ(TextRow(unanswered, false), "07  bank 1  K1           -  silent  (wrote 5)\n");
+    EXPECT_FALSE(IsGoodRow(unanswered));
+
+    // A restore's register that holds the backup's value already, and a dry run's that does not.
+    Reading held = WrittenReading(ValueField{true, 1234, 2});
+    held.bWriteSent = false;
+    EXPECT_EQ(TextRow(held, false), "07  bank 1  K1      -12.34  ok\n");
+    Reading differs = WrittenReading(ValueField{false, 5, 0});
+    differs.bWriteSent = false;
+    EXPECT_EQ(TextRow(differs, false), "07  bank 1  K1      -12.34  ok  (to write 5)\n");
+    EXPECT_TRUE(IsGoodRow(differs)) << "read, and nothing was asked of it";
+    EXPECT_EQ(CsvRow(OkReading()), CsvRow(OkReading(), false)) << "a read's row stays as it was";
+}
+
+} // namespace

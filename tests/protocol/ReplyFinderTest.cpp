@@ -155,3 +155,26 @@ TEST(ReplyFinder, IgnoresBytesAfterTheReply) {
 }
 
 } // namespace
+
+// The answer to a write is WD, or RD from meters that answer a write as a read; a read is
+// answered by RD alone, so a write's WD, late, never stands for a register's value.
+TEST(ReplyFinder, AWritesAnswerIsWdOrRdAndNeverARead) {
+    const Bytes wd = Reply("07WD0C1+0012341");
+    const Bytes rd = Reply("07RD0C1+0012341");
+    ReplyExpectation write{7, 0, 2};
+    write.bWrite = true;
+    for (const Bytes& answer : {wd, rd}) {
+        CReplyFinder finder(write);
+        EXPECT_TRUE(finder.Feed(answer.data(), answer.size()));
+        EXPECT_FLOAT_EQ(finder.Reply().value, 123.4F);
+        EXPECT_EQ(finder.Raw(), answer);
+    }
+    CReplyFinder read({7, 0, 2});
+    EXPECT_FALSE(read.Feed(wd.data(), wd.size()));
+    EXPECT_EQ(read.Status(), ReplyStatus::Rejected);
+    EXPECT_TRUE(read.Feed(rd.data(), rd.size()));
+    const Bytes wx = Reply("07WX0C1+0012341"); // an echo of the write itself
+    CReplyFinder echoed(write);
+    EXPECT_FALSE(echoed.Feed(wx.data(), wx.size()));
+    EXPECT_EQ(echoed.Status(), ReplyStatus::Rejected);
+}

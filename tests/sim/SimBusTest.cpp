@@ -75,6 +75,7 @@ TEST_F(SimBusTest, StaysSilentForWhatNoMeterShouldAnswer) {
         {"wrong CRC", badCrc},
         {"another address", RequestBytes(5, 0, 0)},
         {"a reply (RD)", TextBytes("01RD0P0+0000000")},
+        {"a write's reply (WD)", TextBytes("01WD0C0+0000010")},
         {"bank 2", RequestBytes(1, 2, 0)},
         {"unknown register", TextBytes("01RX0Z9+0000000")},
         {"not digits", TextBytes("01RX0P0+00X0000")},
@@ -84,29 +85,44 @@ TEST_F(SimBusTest, StaysSilentForWhatNoMeterShouldAnswer) {
         EXPECT_TRUE(Feed(c.bytes).empty()) << c.what;
     }
     EXPECT_EQ(m_bus.RepliesProduced(), 0U);
+    EXPECT_DOUBLE_EQ(*m_bus.RegisterValue(1, 0, 1), 900.0) << "a WD heard wrote nothing";
     // The meters still answer afterwards.
     EXPECT_EQ(Ask(1).size(), 1U);
 }
 
-TEST_F(SimBusTest, WritesWithWxAndWdAndAnswersLikeRx) {
+TEST_F(SimBusTest, StoresWhatWxWritesAndAnswersWithWdEchoingIt) {
     const struct {
         const char* body;
         const char* reply;
+        const char* readBack;
         int bank;
         int reg;
     } cases[] = {
-        {"07WX0C0-0012342", "07RD0C0-0012342", 0, 1},
-        {"07WD1Y1+0000500", "07RD1Y1+0000500", 1, 10},
+        {"07WX0C0-0012342", "07WD0C0-0012342", "07RD0C0-0012342", 0, 1},
+        {"07WX1Y1+0005002", "07WD1Y1+0005002", "07RD1Y1+0005002", 1, 10},
+        {"07WX0X0+0000019", "07WD0X0+0000019", "07RD0X0+0000019", 0, 7}, // the finest places
     };
     for (const auto& c : cases) {
         const std::vector<SimReply> replies = Feed(TextBytes(c.body));
         ASSERT_EQ(replies.size(), 1U) << c.body;
         EXPECT_EQ(ReplyBody(replies[0].bytes), c.reply);
-        EXPECT_EQ(ReplyBody(AskOne(7, c.bank, c.reg)), c.reply) << "read back";
+        EXPECT_EQ(ReplyBody(AskOne(7, c.bank, c.reg)), c.readBack) << "read back";
     }
     EXPECT_DOUBLE_EQ(*m_bus.RegisterValue(7, 0, 1), -12.34);
-    // Meter 01 keeps its own registers.
+    // Meter 01 keeps its own registers, and bank 0 of meter 07 its Y1.
     EXPECT_EQ(ReplyBody(AskOne(1, 0, 1)), "01RD0C0+0090001");
+    EXPECT_EQ(ReplyBody(AskOne(7, 0, 10)), "07RD0Y1+1234560");
+}
+
+TEST_F(SimBusTest, AReadOnlyMeterAnswersAWriteButKeepsItsValue) {
+    ASSERT_TRUE(m_bus.SetReadOnly(7, true));
+    EXPECT_EQ(ReplyBody(Feed(TextBytes("07WX0C1+0012341")).at(0).bytes), "07WD0C1+0012341");
+    EXPECT_EQ(ReplyBody(AskOne(7, 0, 2)), "07RD0C1+0075051");
+    // Its neighbours take what they are sent; a meter that answers writes as reads says RD.
+    m_bus.SetWriteReplyCommand(kCommandResponse);
+    EXPECT_EQ(ReplyBody(Feed(TextBytes("12WX0C1+0012341")).at(0).bytes), "12RD0C1+0012341");
+    EXPECT_EQ(ReplyBody(AskOne(12, 0, 2)), "12RD0C1+0012341");
+    EXPECT_FALSE(m_bus.SetReadOnly(5, true));
 }
 
 TEST_F(SimBusTest, ProcessValueMovesWithTheClock) {
@@ -127,7 +143,7 @@ TEST_F(SimBusTest, ProcessValueMovesWithTheClock) {
     }
     // A written P0 is where the value stands now; it moves on from there.
     m_now = 7500ms;
-    EXPECT_EQ(ReplyBody(Feed(TextBytes("01WX0P0+0005001")).at(0).bytes), "01RD0P0+0005001");
+    EXPECT_EQ(ReplyBody(Feed(TextBytes("01WX0P0+0005001")).at(0).bytes), "01WD0P0+0005001");
     m_now = 15000ms;
     EXPECT_EQ(ReplyBody(AskOne(1)), "01RD0P0+0003001");
 }

@@ -61,7 +61,7 @@ TEST(SimReplyFrame, EncodesValuesWithinTheSixDigits) {
         {0.5, 12, false, 999999, 9}, {2.6, -3, false, 3, 0},
     };
     for (const Case& c : cases) {
-        const SimEncodedValue encoded = EncodeValue(c.value, c.decimals);
+        const ValueField encoded = EncodeValue(c.value, c.decimals);
         EXPECT_EQ(encoded.bNegative, c.negative) << c.value;
         EXPECT_EQ(encoded.nDigits, c.digits) << c.value;
         EXPECT_EQ(encoded.nDecimals, c.shownDecimals) << c.value;

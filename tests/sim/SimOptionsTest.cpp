@@ -61,6 +61,18 @@ TEST(SimOptions, ReadsEveryOption) {
     EXPECT_TRUE(options.bCountRequests);
 }
 
+TEST(SimOptions, ReadOnlyMetersAreNamedOneByOneAndWritesAnsweredAsAsked) {
+    SimOptions options;
+    std::string error;
+    ASSERT_TRUE(
+        Parse({"--meters", "01,07,12", "--read-only", "7", "--read-only", "12"}, options, error))
+        << error;
+    EXPECT_EQ(options.readOnly, (std::vector<int>{7, 12}));
+    EXPECT_EQ(options.nWriteReplyCommand, kCommandWriteResponse);
+    ASSERT_TRUE(Parse({"--write-reply", "rd"}, options, error)) << error;
+    EXPECT_EQ(options.nWriteReplyCommand, kCommandResponse);
+}
+
 TEST(SimOptions, RefusesBadArgumentsNamingTheOption) {
     const struct {
         std::vector<std::string_view> args;
@@ -81,6 +93,9 @@ TEST(SimOptions, RefusesBadArgumentsNamingTheOption) {
         {{"--seed", "4294967296"}, "--seed"},
         {{"--silent", "01:10:5"}, "--silent"},
         {{"--meters", "01", "--silent", "07"}, "no meter"},
+        {{"--meters", "01", "--read-only", "07"}, "no meter"},
+        {{"--read-only", "1,7"}, "--read-only"},
+        {{"--write-reply", "WX"}, "--write-reply"},
         {{"--link"}, "needs a value"},
         {{"--link", ""}, "--link"},
         {{"--frobnicate", "1"}, "unknown option"},
@@ -105,7 +120,8 @@ TEST(SimOptions, HelpListsEveryOption) {
     for (const char* option :
          {"--meters LIST", "--link PATH", "--device PATH", "--speed N", "--seed N", "--drop PCT",
           "--corrupt PCT", "--noise N", "--delay [AA:]MS", "--long N", "--silent AA",
-          "--count-requests", "--verbose", "--help", "--version"}) {
+          "--count-requests", "--read-only AA", "--write-reply wd|rd", "--verbose", "--help",
+          "--version"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

@@ -66,12 +66,13 @@ grab_screen() {
     convert "xwd:$work/Xvfb_screen0" -crop "$3x$4+$1+$2" +repage "png:$5"
 }
 
-# start_sim BUILD METERS: qd7-sim serving METERS on a pseudo-terminal; COM1 is its link, COM2 to
-# COM8 paths that do not exist, so that no real serial device is ever opened.
+# start_sim BUILD METERS [OPTION]...: qd7-sim serving METERS on a pseudo-terminal, with the
+# options given; COM1 is its link, COM2 to COM8 paths that do not exist, so that no real serial
+# device is ever opened.
 start_sim() {
     local build=$1 meters=$2 n
     local link="$work/com1"
-    "$build/sim/qd7-sim" --meters "$meters" --link "$link" >"$work/sim.log" 2>&1 &
+    "$build/sim/qd7-sim" --meters "$meters" --link "$link" "${@:3}" >"$work/sim.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 1 100); do
         [ -e "$link" ] && break
