@@ -53,12 +53,7 @@ TEST_F(BusPublish, EveryReadingReachesTheBrokerInOrderThroughARestart) {
     EXPECT_EQ(CountBefore(err, "readings sent"), static_cast<long>(RowCount(out))) << err;
 
     // Each meter's readings, all of them, in order, none twice: exactly the rows of the output.
-    ASSERT_TRUE(subscriber.WaitFor(
-        [&](const Messages& m) {
-            return Live(m, kP0_07).size() >= RowsOf(out, 7).size() &&
-                   Live(m, kP0_12).size() >= RowsOf(out, 12).size();
-        },
-        kPublishWait));
+    ASSERT_TRUE(WaitEveryRow(subscriber, out));
     const Messages messages = subscriber.Messages();
     ExpectEachRowOnce(out, messages);
     EXPECT_EQ(Live(messages, std::string(kPrefix) + "/07/status").front(), "ok");
@@ -163,9 +158,7 @@ TEST_F(BusPublish, TheEndCutsABackOffShortAndSendsTheQueue) {
     const std::string out = bus.ReadOut();
     const std::string err = bus.ReadErr();
     EXPECT_EQ(CountBefore(err, "not sent"), 0) << err;
-    ASSERT_TRUE(subscriber.WaitFor(
-        [&](const Messages& m) { return Live(m, kP0_07).size() >= RowsOf(out, 7).size(); },
-        kPublishWait));
+    ASSERT_TRUE(WaitEveryRow(subscriber, out));
     ExpectEachRowOnce(out, subscriber.Messages());
 }
 
@@ -275,9 +268,7 @@ TEST_P(BusPublishSpool, ReadingsLeftWhileTheBrokerIsAwayArriveOnceAfterARestart)
               std::string::npos)
         << err;
     EXPECT_EQ(CountBefore(err, "kept in the spool"), 0) << err;
-    ASSERT_TRUE(subscriber.WaitFor(
-        [&](const Messages& m) { return Live(m, kP0_07).size() >= RowsOf(out, 7).size(); },
-        kPublishWait));
+    ASSERT_TRUE(WaitEveryRow(subscriber, out));
     ExpectEachRowOnce(out, subscriber.Messages());
 }
 

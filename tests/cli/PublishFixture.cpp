@@ -91,6 +91,21 @@ std::vector<std::string> PublishTest::Watch(const std::vector<std::string>& extr
     return args;
 }
 
+bool PublishTest::WaitEveryRow(CMqttSubscriber& subscriber, const std::string& out) {
+    return subscriber.WaitFor(
+        [&](const Messages& m) {
+            for (const int address : {7, 12}) {
+                const std::string topic =
+                    std::string(kPrefix) + "/" + FormatAddress(address) + "/P0";
+                if (Live(m, topic).size() < RowsOf(out, address).size()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        kPublishWait);
+}
+
 void PublishTest::ExpectEachRowOnce(const std::string& out, const Messages& messages) {
     for (const int address : {7, 12}) {
         const std::string topic = std::string(kPrefix) + "/" + FormatAddress(address) + "/P0";

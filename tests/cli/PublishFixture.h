@@ -45,6 +45,9 @@ protected:
     // Every reading on stdout arrived once, in order, and no other: each meter's live messages
     // are exactly its rows.
     static void ExpectEachRowOnce(const std::string& out, const Messages& messages);
+    // Waits until the subscriber holds as many readings of each meter as the output has rows:
+    // the last of one meter may still be on their way when the other's have all come.
+    static bool WaitEveryRow(CMqttSubscriber& subscriber, const std::string& out);
 
     CMosquittoBroker m_broker;
     CSimProcess m_sim{{QD7_SIM_PROGRAM, "--meters", "07,12"}};
